@@ -1,0 +1,39 @@
+// The common base of every adapter: keeps the adapter's objects in a byte-ordered map and
+// gives every IInformationAdapter operation a default, so that a concrete adapter overrides
+// only what makes it different. The defaults hold nothing for writing: a plain map-backed
+// adapter accepts no storage type, so it is never chosen for a write. Runs on the loop thread.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "service/IInformationAdapter.h"
+#include "service/IInformationAdapterCallback.h"
+#include "service/TTracker.h"
+
+class TInformationAdapter : public IInformationAdapter {
+ public:
+  TInformationAdapter();
+  ~TInformationAdapter() override;
+
+  // IInformationAdapter
+  void SetCallback(IInformationAdapterCallback* callback) override;
+  void InitializeObjects() override;
+  bool HasObject(const std::string& name) const override;
+  bool GetObject(const std::string& name, std::string& value) const override;
+  bool GetObjectToFile(const std::string& name, const std::string& fileName) const override;
+  bool IsStorageType(TStorageType storageType) const override;
+  bool SupportsObject(const std::string& name) const override;
+  void SetObject(const std::string& name, const std::string& value) override;
+  void SetObjectFromFile(const std::string& name, const std::string& fileName) override;
+  void UnsetObject(const std::string& name) override;
+  void EnumerateObjects() const override;
+  void FetchObjects() override;
+
+ protected:
+  using TObjectMap = std::map<std::string, std::string>;
+
+  TTracker* tracker_;
+  IInformationAdapterCallback* callback_ = nullptr;
+  TObjectMap objects_;
+};
