@@ -1,0 +1,265 @@
+// infoctl against the real daemon in standalone host mode: the object operations, routing
+// between the storages, aliases, watching and dumping, and the tool's exit codes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/integration/DaemonFixture.h"
+
+namespace integration {
+namespace {
+
+const char kDefaults[] =
+    "<Objects>\n"
+    "  <Object><Name>cfg.test.default</Name><Value>from defaults</Value></Object>\n"
+    "  <Object><Name>watch.a</Name><Value>1</Value></Object>\n"
+    "  <Object><Name>watch.b</Name><Value>2</Value></Object>\n"
+    "  <Object><Name>dump.z</Name><Value>last</Value></Object>\n"
+    "  <Object><Name>dump.a</Name><Value>back\\slash</Value></Object>\n"
+    "</Objects>\n";
+
+const char kAliases[] =
+    "<Objects>\n"
+    "  <Object><Name>client.name</Name><Alias>stored.name</Alias></Object>\n"
+    "</Objects>\n";
+
+class InfoctlTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(root_.File("defaults.xml"), kDefaults);
+    WriteFile(root_.File("aliases.xml"), kAliases);
+    ASSERT_TRUE(Start()) << daemon_.Log();
+  }
+  void TearDown() override {
+    if (daemon_.Process().Poll()) EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
+  }
+
+  bool Start() {
+    return daemon_.StartStandalone({"-d", root_.File("defaults.xml"), "-a",
+                                    root_.File("aliases.xml"), "-f", root_.File("settings.xml"),
+                                    "-g", root_.File("settings.bak")});
+  }
+
+  TResult Run(const std::vector<std::string>& arguments) { return daemon_.Infoctl(arguments); }
+
+  // A watch without enumeration prints nothing until something changes, so there is no line
+  // that says it subscribed: set `name` to new values until the watch reports one.
+  bool SetUntilReported(const TWatch& watch, const std::string& name) {
+    int round = 0;
+    return WaitUntil([&] {
+      Run({"set", "-v", name, "round " + std::to_string(++round)});
+      return WaitUntil([&] { return !watch.Lines().empty(); }, std::chrono::milliseconds(200));
+    });
+  }
+
+  // The value of `name`, with the trailing newline infoctl prints; "<status N>" on failure.
+  std::string Get(const std::string& name) {
+    const TResult result = Run({"get", name});
+    if (result.status != 0) return "<status " + std::to_string(result.status) + ">";
+    return result.out;
+  }
+
+  void ExpectRefused(const TResult& result, const std::string& message) {
+    EXPECT_EQ(1, result.status);
+    EXPECT_EQ("infoctl: " + message + "\n", result.err);
+    EXPECT_EQ("", result.out);
+  }
+
+  TTempRoot root_;
+  TDaemon daemon_{root_};
+};
+
+TEST_F(InfoctlTest, DefaultIsServedUntilAStorageHoldsTheName) {
+  EXPECT_EQ("from defaults\n", Get("cfg.test.default"));
+  ASSERT_EQ(0, Run({"set", "-v", "cfg.test.default", "volatile"}).status);
+  EXPECT_EQ("volatile\n", Get("cfg.test.default"));
+  ASSERT_EQ(0, Run({"unset", "-v", "cfg.test.default"}).status);
+  EXPECT_EQ("from defaults\n", Get("cfg.test.default"));
+}
+
+TEST_F(InfoctlTest, BothStorageTypesSetGetAndUnset) {
+  for (const char* flag : {"", "-v"}) {
+    SCOPED_TRACE(flag);
+    std::vector<std::string> set = {"set"};
+    std::vector<std::string> unset = {"unset"};
+    if (*flag != '\0') {
+      set.push_back(flag);
+      unset.push_back(flag);
+    }
+    std::vector<std::string> single = set;
+    single.insert(single.end(), {"obj.one", "first value"});
+    ASSERT_EQ(0, Run(single).status);
+    std::vector<std::string> pairs = set;
+    pairs.insert(pairs.end(), {"obj.two", "2", "obj.three", ""});
+    ASSERT_EQ(0, Run(pairs).status);
+
+    const TResult all = Run({"get", "obj.one", "obj.two", "obj.three"});
+    EXPECT_EQ(0, all.status);
+    EXPECT_EQ("first value\n2\n\n", all.out);
+
+    std::vector<std::string> names = unset;
+    names.insert(names.end(), {"obj.one", "obj.two", "obj.three"});
+    ASSERT_EQ(0, Run(names).status);
+    ExpectRefused(Run({"get", "obj.one"}), "error 201: Unknown object");
+  }
+}
+
+TEST_F(InfoctlTest, OnlyPermanentObjectsSurviveARestart) {
+  ASSERT_EQ(0, Run({"set", "keep.me", "permanent"}).status);
+  ASSERT_EQ(0, Run({"set", "-v", "lose.me", "volatile"}).status);
+  ASSERT_EQ(0, daemon_.Stop()) << daemon_.Log();
+  ASSERT_TRUE(Start()) << daemon_.Log();
+  EXPECT_EQ("permanent\n", Get("keep.me"));
+  EXPECT_EQ("<status 1>", Get("lose.me"));
+}
+
+TEST_F(InfoctlTest, VolatileShadowsPermanentAndItsUnsetReportsARemoval) {
+  ASSERT_EQ(0, Run({"set", "shadow.x", "permanent"}).status);
+  ASSERT_EQ(0, Run({"set", "-v", "shadow.x", "volatile"}).status);
+  EXPECT_EQ("volatile\n", Get("shadow.x"));
+
+  TWatch watch(root_, daemon_, {"shadow.*"});
+  ASSERT_TRUE(watch.WaitForLines(1));
+  // A change of the hidden permanent value is nobody's business.
+  ASSERT_EQ(0, Run({"set", "shadow.x", "permanent 2"}).status);
+  ASSERT_EQ(0, Run({"unset", "-v", "shadow.x"}).status);
+  ASSERT_TRUE(watch.WaitForLines(2));
+  EXPECT_EQ("permanent 2\n", Get("shadow.x"));
+  watch.Process().Signal(SIGINT);
+  EXPECT_EQ(0, watch.Process().Wait());
+  EXPECT_EQ((std::vector<std::string>{"changed shadow.x", "removed shadow.x"}), watch.Lines());
+}
+
+TEST_F(InfoctlTest, AliasRoutesTheClientNameAndNotifiesUnderIt) {
+  TWatch watch(root_, daemon_, {"-n", "client.name", "stored.name"});
+  ASSERT_TRUE(SetUntilReported(watch, "client.name"));
+  // Each set is reported under the stored name, then under the client name.
+  ASSERT_TRUE(WaitUntil([&] { return watch.Lines().size() % 2 == 0; }));
+  watch.Process().Signal(SIGTERM);
+  EXPECT_EQ(0, watch.Process().Wait());
+
+  EXPECT_EQ(Get("client.name"), Get("stored.name"));
+  const std::vector<std::string> lines = watch.Lines();
+  for (size_t i = 0; i + 1 < lines.size(); i += 2) {
+    EXPECT_EQ("changed stored.name", lines[i]);
+    EXPECT_EQ("changed client.name", lines[i + 1]);
+  }
+}
+
+TEST_F(InfoctlTest, LocaleUiAlsoSetsTheConvertedUiLanguage) {
+  ASSERT_EQ(0, Run({"set", "cfg.locale.ui", "sv-SE"}).status);
+  EXPECT_EQ("sv-SE\n", Get("cfg.locale.ui"));
+  EXPECT_EQ("swe\n", Get("config.uilanguage"));
+  ASSERT_EQ(0, Run({"set", "-v", "cfg.locale.ui", "xx-YY"}).status);
+  EXPECT_EQ("xx-YY\n", Get("config.uilanguage"));
+}
+
+TEST_F(InfoctlTest, WatchEnumeratesThenReportsChangesUntilInterrupted) {
+  TWatch watch(root_, daemon_, {"watch.*"});
+  ASSERT_TRUE(watch.WaitForLines(2)) << watch.Errors();
+  ASSERT_EQ(0, Run({"set", "-v", "watch.c", "3"}).status);
+  ASSERT_EQ(0, Run({"unset", "-v", "watch.c"}).status);
+  ASSERT_EQ(0, Run({"set", "-v", "other.x", "not watched"}).status);
+  ASSERT_TRUE(watch.WaitForLines(4));
+  watch.Process().Signal(SIGINT);
+  EXPECT_EQ(0, watch.Process().Wait());
+  EXPECT_EQ((std::vector<std::string>{"changed watch.a", "changed watch.b", "changed watch.c",
+                                      "removed watch.c"}),
+            watch.Lines());
+  EXPECT_EQ("", watch.Errors());
+}
+
+TEST_F(InfoctlTest, WatchWithoutEnumerationReportsOnlyChanges) {
+  TWatch watch(root_, daemon_, {"-n", "watch.*"});
+  ASSERT_TRUE(SetUntilReported(watch, "watch.ready"));
+  watch.Process().Signal(SIGTERM);
+  EXPECT_EQ(0, watch.Process().Wait());
+  for (const std::string& line : watch.Lines()) EXPECT_EQ("changed watch.ready", line);
+}
+
+TEST_F(InfoctlTest, MalformedRequestsAreRefusedWith201) {
+  ExpectRefused(Run({"get", "no.such.object"}), "error 201: Unknown object");
+  ExpectRefused(Run({"get", "watch.a", "no.such.object"}), "error 201: Unknown object");
+  ExpectRefused(Run({"get-to-file", "no.such.object", root_.File("out")}),
+                "error 201: Unknown object");
+  ExpectRefused(Run({"dump", ""}), "error 201: Invalid expression");
+  TWatch watch(root_, daemon_, {"watch.*", ""});
+  EXPECT_EQ(1, watch.Process().Wait());
+  EXPECT_EQ("infoctl: error 201: Invalid expression\n", watch.Errors());
+}
+
+TEST_F(InfoctlTest, FilesCarryValuesBothWays) {
+  WriteFile(root_.File("in"), "line 1\nline 2\n");
+  ASSERT_EQ(0, Run({"set-from-file", "-v", "tmp.file", root_.File("in")}).status);
+  EXPECT_EQ("line 1\nline 2\n\n", Get("tmp.file"));
+  ASSERT_EQ(0, Run({"get-to-file", "tmp.file", root_.File("out")}).status);
+  EXPECT_EQ("line 1\nline 2\n", ReadFile(root_.File("out")));
+  ExpectRefused(Run({"set-from-file", "file.x", root_.File("missing")}),
+                "error 207: Failed to open file '" + root_.File("missing") + "'.");
+}
+
+TEST_F(InfoctlTest, DumpListsVisibleObjectsSortedAndEscaped) {
+  ASSERT_EQ(0, Run({"set", "-v", "dump.m", "two\nlines"}).status);
+  ASSERT_EQ(0, Run({"set", "-v", "other.y", "elsewhere"}).status);
+  const TResult dump = Run({"dump", "dump.*"});
+  EXPECT_EQ(0, dump.status) << dump.err;
+  EXPECT_EQ("dump.a=back\\\\slash\ndump.m=two\\nlines\ndump.z=last\n", dump.out);
+
+  const TResult all = Run({"dump"});
+  EXPECT_EQ(0, all.status) << all.err;
+  EXPECT_NE(std::string::npos, all.out.find("\nother.y=elsewhere\n"));
+  EXPECT_NE(std::string::npos, all.out.find("\nwatch.a=1\nwatch.b=2\n"));
+}
+
+TEST_F(InfoctlTest, UsageAndUnreachableDaemonExitWith2) {
+  const TResult help = Run({"-h"});
+  EXPECT_EQ(0, help.status);
+  EXPECT_EQ(0u, help.out.find("Usage: infoctl"));
+
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"-x", "get", "a"},
+                                             {"get"},
+                                             {"set", "a"},
+                                             {"set", "a", "1", "b"},
+                                             {"set", "-q", "a", "1"},
+                                             {"frobnicate"},
+                                             {"get-to-file", "a"},
+                                             {"dump", "a.*", "b.*"},
+                                             {"watch"}}) {
+    const TResult result = Run(wrong);
+    EXPECT_EQ(2, result.status) << wrong[0];
+    EXPECT_EQ(0u, result.err.find("infoctl: ")) << result.err;
+  }
+
+  const TResult unreachable =
+      RunProgram(root_, {BinaryPath("infoctl"), "-A", "no-such-address", "get", "a"},
+                 daemon_.Environment());
+  EXPECT_EQ(2, unreachable.status);
+  EXPECT_NE(std::string::npos, unreachable.err.find("cannot reach")) << unreachable.err;
+
+  const TResult nowhere =
+      RunProgram(root_, {BinaryPath("infoctl"), "get", "a"}, daemon_.Environment());
+  EXPECT_EQ(2, nowhere.status);
+  EXPECT_NE(std::string::npos, nowhere.err.find("no daemon address")) << nowhere.err;
+}
+
+TEST_F(InfoctlTest, AddressComesFromOptionThenFileThenEnvironment) {
+  const std::string address = daemon_.Address();
+  TEnvironment environment = daemon_.Environment();
+  const std::string infoctl = BinaryPath("infoctl");
+  EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "-A", address, "get", "watch.a"}, environment).out);
+  // -A wins over a bad -i file.
+  EXPECT_EQ(0, RunProgram(root_, {infoctl, "-A", address, "-i", root_.File("none"), "get",
+                                  "watch.a"},
+                          environment)
+                   .status);
+  environment["INFOSERVICE_ADDRESS"] = address;
+  EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "get", "watch.a"}, environment).out);
+  const TResult badFile =
+      RunProgram(root_, {infoctl, "-i", root_.File("none"), "get", "watch.a"}, environment);
+  EXPECT_EQ(2, badFile.status);
+}
+
+}  // namespace
+}  // namespace integration
