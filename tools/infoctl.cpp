@@ -23,7 +23,7 @@
 // its loop on the main thread from before the subscription until the end, and the subscribe
 // call is made from a second thread: the daemon enumerates synchronously inside the
 // subscribe call, so an observer that is not read while the call is pending would fill the
-// socket and lose notifications (the daemon bounds the delay it accepts per subscriber).
+// socket and the daemon's bounded queue for it, and notifications would be dropped.
 #include <signal.h>
 #include <unistd.h>
 
@@ -37,6 +37,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -222,10 +223,12 @@ using TAction = std::function<int(TIpcClient&, const std::string& daemon)>;
 using TClock = std::chrono::steady_clock;
 
 // The observer served by watch and dump: prints each notification (watch) and keeps the set
-// of names seen and not removed since (dump). Runs on the loop thread.
+// of names seen and not removed since (dump). Runs on the loop thread; the first name seen is
+// also read by the subscribing thread.
 class TObserver final : public IToiInformationObserver {
  public:
-  explicit TObserver(bool print) : print_(print) {}
+  TObserver(bool print, std::function<void()> onNotification)
+      : print_(print), onNotification_(std::move(onNotification)) {}
 
   // IToiInformationObserver
   void OnObjectsChanged(const TStringList& names) override {
@@ -243,18 +246,31 @@ class TObserver final : public IToiInformationObserver {
 
   const std::set<std::string>& GetNames() const { return names_; }
   TClock::time_point GetLastNotification() const { return last_; }
+  std::string GetFirstName() const {
+    std::lock_guard<std::mutex> lock(firstMutex_);
+    return first_;
+  }
 
  private:
   void Print(const char* what, const std::string& name) {
     last_ = TClock::now();
-    if (!print_) return;
-    WriteLine(what + name);
-    fflush(stdout);
+    {
+      std::lock_guard<std::mutex> lock(firstMutex_);
+      if (first_.empty()) first_ = name;
+    }
+    if (print_) {
+      WriteLine(what + name);
+      fflush(stdout);
+    }
+    if (onNotification_) onNotification_();
   }
 
   bool print_;
+  std::function<void()> onNotification_;
   std::set<std::string> names_;
   TClock::time_point last_ = TClock::now();
+  mutable std::mutex firstMutex_;
+  std::string first_;
 };
 
 TIpcServer* gServer = nullptr;
@@ -263,25 +279,28 @@ extern "C" void StopOnSignal(int) {
   if (gServer != nullptr) gServer->Stop();
 }
 
-// An observer object served on an IPC server of our own. Serve runs the server's loop on the
-// calling thread and the subscription work on a second thread with its own connection to the
-// daemon, so that notifications are read while the subscribe call is still pending.
+// Two observer objects served on an IPC server of our own: the main one, and a marker used
+// to learn that everything sent to the main one before has arrived (see CollectNames). Serve
+// runs the server's loop on the calling thread and the subscription work on a second thread
+// with its own connection to the daemon, so that notifications are read while the subscribe
+// call is still pending.
 class TObserverSession final : private IIOTimeoutHandler {
  public:
-  explicit TObserverSession(bool print) : observer_(print) {}
+  explicit TObserverSession(bool print) : observer_(print, nullptr) {}
   ~TObserverSession() override {
     if (gServer == &server_) gServer = nullptr;
   }
 
   const std::string& GetAddress() const { return address_; }
+  const std::string& GetMarkerAddress() const { return markerAddress_; }
   const TObserver& GetObserver() const { return observer_; }
 
-  // Serves until SIGINT or SIGTERM, or until `work` fails; with a quiet period (> 0), also
-  // once `work` returned and no notification came for that long. Rethrows the failure of
-  // `work` after the loop ended.
-  void Serve(std::function<void()> work, std::chrono::milliseconds quiet) {
+  // Serves until SIGINT or SIGTERM, until `work` fails, or, when `untilMarker`, until the
+  // marker object receives its first notification (with a fallback: once `work` returned,
+  // one second without any notification). Rethrows the failure of `work` after the loop.
+  void Serve(std::function<void()> work, bool untilMarker) {
     work_ = std::move(work);
-    quiet_ = quiet;
+    untilMarker_ = untilMarker;
     gServer = &server_;
     struct sigaction action = {};
     action.sa_handler = StopOnSignal;
@@ -297,7 +316,8 @@ class TObserverSession final : private IIOTimeoutHandler {
   }
 
  private:
-  static constexpr unsigned kQuietCheckMilliseconds = 10;
+  static constexpr unsigned kCheckMilliseconds = 100;
+  static constexpr std::chrono::seconds kFallbackQuiet{1};
 
   // IIOTimeoutHandler
   void HandleTimeout(int) override {
@@ -305,15 +325,15 @@ class TObserverSession final : private IIOTimeoutHandler {
       server_.GetEventLoop().RemoveTimeout(timer_);
       timer_ = -1;
       worker_ = std::thread([this] { RunWork(); });
-      if (quiet_.count() > 0) {
-        timer_ = server_.GetEventLoop().AddTimeout(kQuietCheckMilliseconds, this);
-      }
+      if (untilMarker_) timer_ = server_.GetEventLoop().AddTimeout(kCheckMilliseconds, this);
       return;
     }
     if (!done_) return;
     const TClock::time_point now = TClock::now();
     if (doneSeen_ == TClock::time_point()) doneSeen_ = now;
-    if (now - std::max(doneSeen_, observer_.GetLastNotification()) >= quiet_) server_.Stop();
+    const TClock::time_point last = std::max(
+        {doneSeen_, observer_.GetLastNotification(), marker_.GetLastNotification()});
+    if (now - last >= kFallbackQuiet) server_.Stop();
   }
 
   void RunWork() {
@@ -328,10 +348,15 @@ class TObserverSession final : private IIOTimeoutHandler {
 
   TIpcServer server_;
   std::string address_ = server_.CreateObject();
+  std::string markerAddress_ = server_.CreateObject();
   TObserver observer_;
+  TObserver marker_{false, [this] {
+                      if (untilMarker_) server_.Stop();
+                    }};
   TToiInformationObserverDispatcher dispatcher_{server_, address_, observer_};
+  TToiInformationObserverDispatcher markerDispatcher_{server_, markerAddress_, marker_};
   std::function<void()> work_;
-  std::chrono::milliseconds quiet_{0};
+  bool untilMarker_ = false;
   int timer_ = -1;
   std::thread worker_;
   std::atomic<bool> done_{false};
@@ -339,61 +364,70 @@ class TObserverSession final : private IIOTimeoutHandler {
   std::exception_ptr failure_;
 };
 
+// Takes back every subscription of the session; after a failure, quietly.
+void Unsubscribe(TIpcClient& client, const std::string& daemon, const TObserverSession& session,
+                 bool quietly) {
+  try {
+    TInformationServiceCaller service(&client, daemon);
+    service.UnsubscribeAllObjects(session.GetAddress());
+    service.UnsubscribeAllObjects(session.GetMarkerAddress());
+  } catch (const TException&) {
+    if (!quietly) throw;
+  }
+}
+
 TAction Watch(std::vector<std::string> arguments) {
   const bool enumerate = !TakeFlag(arguments, "-n");
   ExpectCount(arguments, 1, SIZE_MAX);
   return [=](TIpcClient& client, const std::string& daemon) {
     TObserverSession session(true);
-    auto unsubscribe = [&] {
-      TInformationServiceCaller(&client, daemon).UnsubscribeAllObjects(session.GetAddress());
-    };
     try {
       session.Serve(
           [&] {
             TInformationServiceCaller(&client, daemon)
                 .SubscribeObjects2(arguments, 0, session.GetAddress(), enumerate);
           },
-          std::chrono::milliseconds(0));
+          false);
     } catch (...) {
-      // Expressions before a refused one stay subscribed; take them all back.
-      try {
-        unsubscribe();
-      } catch (const TException&) {
-      }
+      // Expressions before a refused one stay subscribed.
+      Unsubscribe(client, daemon, session, true);
       throw;
     }
-    unsubscribe();
+    Unsubscribe(client, daemon, session, false);
     return kExitOk;
   };
 }
 
 // The names of the visible objects matching `expression`. The service has no listing
-// operation; an enumerating subscription on an observer of our own delivers them instead.
-// The subscribe call returns once the daemon has handed every enumerated name to its IPC
-// client, but delivery to the observer is one-way, so the last names may still be on their
-// way: the loop keeps serving until no notification came for a quiet period after the call
-// returned (bounded by the period; a daemon that keeps changing matching objects extends it).
+// operation; an enumerating subscription on an observer of our own delivers the names instead.
+//
+// The subscribe call returns once the daemon has enumerated, but its notifications are
+// one-way: what its socket did not take at once is still queued in the daemon when the call
+// returns. Waiting for silence would be a guess, so the end is marked instead: the daemon
+// keeps one connection per peer socket and both our objects share our server's socket, so
+// notifications reach them in the order they were sent. After the first subscription
+// returned, a second one with enumeration on the marker object asks for something that
+// exists (the first name already received, else "*"); the marker's first notification
+// therefore arrives after every enumerated name. Should nothing match any more (the name was
+// removed meanwhile, or the store is empty), a second of silence ends the wait instead.
 std::set<std::string> CollectNames(TIpcClient& client, const std::string& daemon,
                                    const std::string& expression) {
-  constexpr std::chrono::milliseconds kQuiet(100);
   TObserverSession session(false);
   try {
     session.Serve(
         [&] {
-          TInformationServiceCaller(&client, daemon)
-              .SubscribeObject2(expression, 0, session.GetAddress(), true);
+          TInformationServiceCaller service(&client, daemon);
+          service.SubscribeObject2(expression, 0, session.GetAddress(), true);
+          const std::string known = session.GetObserver().GetFirstName();
+          service.SubscribeObject2(known.empty() ? "*" : known, 0, session.GetMarkerAddress(),
+                                   true);
         },
-        kQuiet);
-  } catch (const TDispatchableException&) {
-    throw;  // refused: nothing was subscribed
+        true);
   } catch (...) {
-    try {
-      TInformationServiceCaller(&client, daemon).UnsubscribeAllObjects(session.GetAddress());
-    } catch (const TException&) {
-    }
+    Unsubscribe(client, daemon, session, true);
     throw;
   }
-  TInformationServiceCaller(&client, daemon).UnsubscribeAllObjects(session.GetAddress());
+  Unsubscribe(client, daemon, session, false);
   return session.GetObserver().GetNames();
 }
 
