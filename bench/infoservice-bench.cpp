@@ -1,0 +1,316 @@
+// infoservice-bench: load figures of a live daemon, set against the raw IPC round trip.
+//
+//   infoservice-bench [-A ADDRESS | -i FILE] [-n COUNT]
+//
+// Without an address it starts its own daemon (standalone host mode, in a temporary root)
+// from the build next to it. It measures, COUNT operations each:
+//   get                  GetObject round trips of one volatile object
+//   set                  SetObject round trips of volatile objects, each a change
+//   set-10-subscribers   the same with 10 subscribers (each its own IPC server) notified
+//   raw                  the round trip of a call that does nothing, to a server of our own
+// and prints "NAME: OPS ops/s" per figure, then the time per get and per notifying set as a
+// multiple of the raw round trip ("get ratio: R", "set-10-subscribers ratio: R"). Last, it
+// times a watch subscription with enumeration over 10,000 objects until every name arrived.
+//
+// The objects it sets are volatile and named bench.*; a daemon given with -A or -i keeps them.
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/IToiInformationObserver.h"
+#include "platform/IToiNameService.h"
+#include "platform/TInformationServiceCaller.h"
+#include "platform/TIpcClient.h"
+#include "platform/TIpcProtocolDispatcher.h"
+#include "platform/TIpcServer.h"
+#include "platform/TNameServiceCaller.h"
+#include "platform/TNameServiceProtocol.h"
+#include "platform/TToiInformationObserverDispatcher.h"
+#include "service/TException.h"
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+constexpr int kSubscribers = 10;
+constexpr int kEnumeratedObjects = 10000;
+constexpr auto kVolatile = IToiInformationService::eVolatile;
+
+double Seconds(TClock::duration duration) {
+  return std::chrono::duration<double>(duration).count();
+}
+
+// Runs `operation` count times and returns the operations per second.
+template <typename TOperation>
+double Rate(int count, TOperation operation) {
+  const TClock::time_point start = TClock::now();
+  for (int i = 0; i < count; ++i) operation(i);
+  return count / Seconds(TClock::now() - start);
+}
+
+// An IPC server on a thread of its own serving one object; Stop ends it.
+template <typename TDispatcher, typename TImplementation>
+class TServerThread final {
+ public:
+  explicit TServerThread(TImplementation& implementation) {
+    std::promise<std::string> address;
+    std::future<std::string> ready = address.get_future();
+    thread_ = std::thread([this, &implementation, &address] {
+      TIpcServer server;
+      const std::string object = server.CreateObject();
+      TDispatcher dispatcher(server, object, implementation);
+      server_ = &server;
+      address.set_value(object);
+      server.Run();
+    });
+    address_ = ready.get();
+  }
+  ~TServerThread() {
+    server_.load()->Stop();
+    thread_.join();
+  }
+  TServerThread(const TServerThread&) = delete;
+  TServerThread& operator=(const TServerThread&) = delete;
+
+  const std::string& GetAddress() const { return address_; }
+
+ private:
+  std::thread thread_;
+  std::atomic<TIpcServer*> server_{nullptr};
+  std::string address_;
+};
+
+// The far end of the raw round trip: a lookup that answers at once.
+class TEchoNameService final : public IToiNameService {
+ public:
+  void RegisterObject(const std::string&, const std::string&) override {}
+  void LookupObject(const std::string& name, std::string& address) override { address = name; }
+};
+using TEchoServer =
+    TServerThread<TIpcProtocolDispatcher<TNameServiceProtocol>, TEchoNameService>;
+
+class TCountingObserver final : public IToiInformationObserver {
+ public:
+  void OnObjectsChanged(const TStringList& names) override { count_ += names.size(); }
+  void OnObjectsRemoved(const TStringList& names) override { count_ += names.size(); }
+  size_t GetCount() const { return count_; }
+
+ private:
+  std::atomic<size_t> count_{0};
+};
+using TObserverServer = TServerThread<TToiInformationObserverDispatcher, TCountingObserver>;
+
+bool WaitForCount(const TCountingObserver& observer, size_t count,
+                  std::chrono::seconds limit) {
+  const TClock::time_point end = TClock::now() + limit;
+  while (observer.GetCount() < count && TClock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return observer.GetCount() >= count;
+}
+
+// --- a daemon of our own ---------------------------------------------------------------------
+
+class TOwnDaemon final {
+ public:
+  TOwnDaemon() {
+    char pattern[] = "/tmp/infoservice-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw TException(ErrnoMessage("mkdtemp", errno));
+    root_ = pattern;
+    mkdir((root_ + "/etc").c_str(), 0755);
+    std::ofstream(root_ + "/etc/ial_token_value_dictionary.xml") << "<Objects></Objects>\n";
+    setenv("INFOSERVICE_ROOT", root_.c_str(), 1);
+    const std::string addressFile = root_ + "/address";
+    const std::string program = ProgramDirectory() + "/../infoservice";
+    const std::string log = root_ + "/infoservice.log";
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out >= 0) {
+        dup2(out, 1);
+        dup2(out, 2);
+      }
+      execl(program.c_str(), program.c_str(), "-s", "-t", "-i", addressFile.c_str(), nullptr);
+      _exit(127);
+    }
+    const TClock::time_point end = TClock::now() + std::chrono::seconds(20);
+    while ((address_ = ReadAll(addressFile)).empty() && TClock::now() < end &&
+           waitpid(pid_, nullptr, WNOHANG) == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (address_.empty()) throw TException("the daemon " + program + " did not start");
+  }
+  ~TOwnDaemon() {
+    kill(pid_, SIGHUP);
+    waitpid(pid_, nullptr, 0);
+    nftw(
+        root_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  }
+  TOwnDaemon(const TOwnDaemon&) = delete;
+  TOwnDaemon& operator=(const TOwnDaemon&) = delete;
+
+  const std::string& GetAddress() const { return address_; }
+
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  static std::string ProgramDirectory() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) return ".";
+    const std::string self(path, static_cast<size_t>(length));
+    return self.substr(0, self.rfind('/'));
+  }
+
+  std::string root_;
+  std::string address_;
+  pid_t pid_ = -1;
+};
+
+// --- the figures -------------------------------------------------------------------------------
+
+void Report(const char* name, double rate) { printf("%s: %.0f ops/s\n", name, rate); }
+
+double MeasureRaw(TIpcClient& client, int count) {
+  TEchoNameService echo;
+  TEchoServer server(echo);
+  TNameServiceCaller caller(&client, server.GetAddress());
+  std::string answer;
+  caller.LookupObject("warm-up", answer);
+  return Rate(count, [&](int) { caller.LookupObject("bench", answer); });
+}
+
+double MeasureGet(IToiInformationService& service, int count) {
+  service.SetObject("bench.get", "a value of a typical length", kVolatile);
+  std::string value;
+  return Rate(count, [&](int) { service.GetObject("bench.get", value); });
+}
+
+double MeasureSet(IToiInformationService& service, const std::string& name, int count) {
+  return Rate(count, [&](int i) { service.SetObject(name, std::to_string(i), kVolatile); });
+}
+
+double MeasureNotifyingSet(IToiInformationService& service, int count) {
+  std::vector<std::unique_ptr<TCountingObserver>> observers;
+  std::vector<std::unique_ptr<TObserverServer>> servers;
+  for (int i = 0; i < kSubscribers; ++i) {
+    observers.push_back(std::make_unique<TCountingObserver>());
+    servers.push_back(std::make_unique<TObserverServer>(*observers.back()));
+    service.SubscribeObject2("bench.notify", 0, servers.back()->GetAddress(), false);
+  }
+  const double rate = MeasureSet(service, "bench.notify", count);
+  size_t delivered = 0;
+  for (const auto& observer : observers) {
+    WaitForCount(*observer, static_cast<size_t>(count), std::chrono::seconds(10));
+    delivered += observer->GetCount();
+  }
+  for (const auto& server : servers) service.UnsubscribeAllObjects(server->GetAddress());
+  if (delivered != static_cast<size_t>(count) * kSubscribers) {
+    printf("set-10-subscribers: %zu of %zu notifications delivered\n", delivered,
+           static_cast<size_t>(count) * kSubscribers);
+  }
+  return rate;
+}
+
+void MeasureEnumeration(IToiInformationService& service) {
+  TStringList names;
+  TStringList values;
+  for (int i = 0; i < kEnumeratedObjects; ++i) {
+    names.push_back("bench.enum." + std::to_string(i));
+    values.push_back("value " + std::to_string(i));
+  }
+  service.SetObjects(names, values,
+                     std::vector<IToiInformationService::TStorageType>(names.size(), kVolatile));
+  TCountingObserver observer;
+  TObserverServer server(observer);
+  const TClock::time_point start = TClock::now();
+  service.SubscribeObject2("bench.enum.*", 0, server.GetAddress(), true);
+  const double call = Seconds(TClock::now() - start);
+  const bool complete = WaitForCount(observer, kEnumeratedObjects, std::chrono::seconds(30));
+  const double all = Seconds(TClock::now() - start);
+  service.UnsubscribeAllObjects(server.GetAddress());
+  printf("watch-enumeration-%d: %.1f ms (subscribe call %.1f ms), %zu names received%s\n",
+         kEnumeratedObjects, all * 1000, call * 1000, observer.GetCount(),
+         complete ? "" : " (incomplete)");
+  service.UnsetObjects(names,
+                       std::vector<IToiInformationService::TStorageType>(names.size(), kVolatile));
+}
+
+int Usage(const char* program) {
+  fprintf(stderr, "Usage: %s [-A ADDRESS | -i FILE] [-n COUNT]\n", program);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  std::string address;
+  std::string addressFile;
+  int count = 20000;
+  for (int option; (option = getopt(argc, argv, "A:i:n:h")) != -1;) {
+    switch (option) {
+      case 'A':
+        address = optarg;
+        break;
+      case 'i':
+        addressFile = optarg;
+        break;
+      case 'n':
+        count = atoi(optarg);
+        break;
+      default:
+        return Usage(argv[0]);
+    }
+  }
+  if (count <= 0) return Usage(argv[0]);
+  try {
+    std::unique_ptr<TOwnDaemon> own;
+    if (address.empty() && !addressFile.empty()) address = TOwnDaemon::ReadAll(addressFile);
+    if (address.empty()) {
+      own = std::make_unique<TOwnDaemon>();
+      address = own->GetAddress();
+    }
+    TIpcClient client;
+    TCIpcClient_Init(&client);
+    TInformationServiceCaller service(&client, address);
+    const double get = MeasureGet(service, count);
+    const double set = MeasureSet(service, "bench.set", count);
+    const double notifying = MeasureNotifyingSet(service, count);
+    const double raw = MeasureRaw(client, count);
+    Report("get", get);
+    Report("set", set);
+    Report("set-10-subscribers", notifying);
+    Report("raw", raw);
+    printf("get ratio: %.2f\n", raw / get);
+    printf("set-10-subscribers ratio: %.2f\n", raw / notifying);
+    MeasureEnumeration(service);
+    service.UnsetObjects({"bench.get", "bench.set", "bench.notify"},
+                         std::vector<IToiInformationService::TStorageType>(3, kVolatile));
+    TCIpcClient_CleanUp(&client);
+  } catch (const TException& e) {
+    fprintf(stderr, "infoservice-bench: %s\n", e.GetText());
+    return 1;
+  }
+  return 0;
+}
