@@ -13,9 +13,11 @@
 // - S is the object signature (a checksum of the whole object's data, big-endian): 2 bytes
 //   of DoCRC16Run(data, 0) in the last packet for 0x0002, 4 bytes of DoCRC32Ethernet(data) in
 //   the last packet for 0x0004 and in every packet for 0x4000, nothing for other precodings.
-// - Slices are filled greedily: every packet but the last is exactly maxDatagramSize bytes,
-//   so an object of N bytes fills exactly k datagrams when N == (k-1)*(M-44-D-S') +
-//   (M-44-D-S), S' being the signature of a packet that is not the last.
+// - Slices are filled in order, each packet to maxDatagramSize M, so an object of N bytes
+//   fills exactly k datagrams of M bytes when N == (k-1)*(M-44-D-S') + (M-44-D-S), S' being
+//   the signature of a packet that is not the last. When the rest fits a packet but not
+//   beside the last packet's longer signature, it goes out and a last packet follows that
+//   holds only the signature: a box accepts an empty slice.
 // Example: 3000 bytes, precoding 0x0004, no filters, M 1400: packets of 1356, 1356 and 288
 // data bytes, the third followed by the 4-byte CRC-32: datagrams of 1400, 1400 and 336 bytes.
 // An empty object is one packet: 44 bytes plus D plus its signature (that of no bytes).
