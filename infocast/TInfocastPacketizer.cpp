@@ -128,7 +128,9 @@ void TInfocastPacketizer::Packetize(const uint8_t* data, size_t size, const TSin
   header.SetName(name_);
   header.flags = GetFlags();
 
-  std::vector<uint8_t> datagram(maxDatagramSize_);
+  // No datagram is longer than the whole object in one packet, whatever maxDatagramSize_ is.
+  const size_t longest = TInfocastHeader::kSize + dynamicHeader.size() + size + 4;
+  std::vector<uint8_t> datagram(std::min(maxDatagramSize_, longest));
   size_t offset = 0;
   for (uint32_t number = 1; number <= count; ++number) {
     header.packetNumber = number;
