@@ -65,14 +65,14 @@ inline TDecodedInfocastObject DecodeInfocastObject(const std::vector<std::string
     if (filters > dynamicLength || datagram.size() < TInfocastHeader::kSize + dynamicLength) {
       return fail("invalid dynamic packet header");
     }
-    size_t at = TInfocastHeader::kSize;
-    if (header.flags & TInfocastHeader::kTimeFilterFlag) {
-      object.timeFilter = datagram.substr(at, 16);
-      at += 16;
+    // Every packet carries the dynamic header; a sender must repeat it unchanged.
+    const std::string dynamic = datagram.substr(TInfocastHeader::kSize, filters);
+    if (i > 0 && dynamic != object.timeFilter + object.targetFilter) {
+      return fail("filters differ between packets");
     }
-    if (header.flags & TInfocastHeader::kTargetFilterFlag) {
-      object.targetFilter = datagram.substr(at, 32);
-    }
+    const size_t timeLength = (header.flags & TInfocastHeader::kTimeFilterFlag) ? 16 : 0;
+    object.timeFilter = dynamic.substr(0, timeLength);
+    object.targetFilter = dynamic.substr(timeLength);
     const size_t begin = TInfocastHeader::kSize + dynamicLength;
     const size_t signatureLength = header.GetSignatureLength();
     if (datagram.size() - begin < signatureLength) return fail("invalid object signature");

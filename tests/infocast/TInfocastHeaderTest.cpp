@@ -33,16 +33,6 @@ void ExpectKnownFields(const TInfocastHeader& header) {
 
 }  // namespace
 
-TEST(TInfocastHeaderTest, DefaultHeaderIsZeroedWithEmptyName) {
-  const TInfocastHeader header;
-  EXPECT_EQ(header.type, 0);
-  EXPECT_EQ(header.precoding, 0);
-  EXPECT_EQ(header.packetNumber, 0u);
-  EXPECT_EQ(header.packetCount, 0u);
-  EXPECT_EQ(header.flags, 0);
-  EXPECT_EQ(header.GetName(), "");
-}
-
 TEST(TInfocastHeaderTest, DecodesKnownFieldsFromEveryBufferAlignment) {
   const std::vector<uint8_t> wire = WireHeader();
   // Copy the header to offsets 0..7 inside a larger buffer so that misaligned reads would
@@ -152,25 +142,4 @@ TEST(TInfocastHeaderTest, FlagsGiveTheDynamicHeaderLength) {
     header.flags = flags;
     EXPECT_EQ(header.GetDynamicHeaderLength(), length) << std::hex << flags;
   }
-}
-
-TEST(TInfocastHeaderTest, SignatureLengthFollowsPrecodingAndLastPacket) {
-  struct TCase {
-    uint16_t precoding;
-    size_t last;
-    size_t other;
-  };
-  const TCase cases[] = {{0x0000, 0, 0}, {0x0001, 0, 0}, {0x0002, 2, 0}, {0x0003, 0, 0},
-                         {0x0004, 4, 0}, {0x4000, 4, 4}, {0x4004, 0, 0}};
-  for (const TCase& c : cases) {
-    EXPECT_EQ(TInfocastHeader::SignatureLength(c.precoding, true), c.last) << c.precoding;
-    EXPECT_EQ(TInfocastHeader::SignatureLength(c.precoding, false), c.other) << c.precoding;
-  }
-  TInfocastHeader header;
-  header.precoding = 0x0004;
-  header.packetNumber = 2;
-  header.packetCount = 2;
-  EXPECT_EQ(header.GetSignatureLength(), 4u);
-  header.packetNumber = 1;
-  EXPECT_EQ(header.GetSignatureLength(), 0u);
 }
