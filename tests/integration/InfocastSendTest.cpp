@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char kTool[] = INFOSERVICE_BINARY_DIR "/tools/infocast-send";
+const char kTool[] = INFOSERVICE_INFOCAST_SEND_PATH;
 constexpr int kTimeoutMs = 10000;
 
 struct TRun {
