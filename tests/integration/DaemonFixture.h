@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -129,8 +130,9 @@ inline std::vector<std::string> ChildEnvironment(const TEnvironment& overrides) 
 // standard input is /dev/null. The destructor kills and reaps it if it still runs.
 class TProcess final {
  public:
+  // With `withInput`, the child's standard input is a pipe that Send writes to.
   TProcess(const std::vector<std::string>& argv, const TEnvironment& environment,
-           const std::string& outPath, const std::string& errPath) {
+           const std::string& outPath, const std::string& errPath, bool withInput = false) {
     std::vector<std::string> env = ChildEnvironment(environment);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -138,10 +140,12 @@ class TProcess final {
     std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
     envp.push_back(nullptr);
+    int pipeEnds[2] = {-1, -1};
+    if (withInput && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-      const int in = open("/dev/null", O_RDONLY);
+      const int in = withInput ? pipeEnds[0] : open("/dev/null", O_RDONLY);
       const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (in < 0 || out < 0 || err < 0) _exit(126);
@@ -151,17 +155,32 @@ class TProcess final {
       execve(args[0], args.data(), envp.data());
       _exit(127);
     }
+    if (withInput) {
+      close(pipeEnds[0]);
+      input_ = pipeEnds[1];
+    }
   }
   ~TProcess() {
+    if (input_ >= 0) close(input_);
     if (running()) {
-      kill(pid_, SIGKILL);
-      Wait(std::chrono::seconds(5));
+      kill(pid_, SIGTERM);
+      if (Wait(std::chrono::seconds(5)) == -1) {
+        kill(pid_, SIGKILL);
+        Wait(std::chrono::seconds(5));
+      }
     }
   }
   TProcess(const TProcess&) = delete;
   TProcess& operator=(const TProcess&) = delete;
 
   pid_t Pid() const { return pid_; }
+  // Writes a line to the child's standard input (a process started `withInput`).
+  void Send(const std::string& line) const {
+    const std::string text = line + "\n";
+    if (input_ < 0 || write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+      throw std::runtime_error("cannot write to the child");
+    }
+  }
   void Signal(int signal) const {
     if (running()) kill(pid_, signal);
   }
@@ -185,6 +204,7 @@ class TProcess final {
 
   pid_t pid_ = -1;
   int status_ = -1;
+  int input_ = -1;
 };
 
 struct TResult {
@@ -292,6 +312,34 @@ class TWatch final {
 
   std::string out_;
   std::string err_;
+  std::unique_ptr<TProcess> process_;
+};
+
+// The platform simulator (tools/platform-simulator): a name service, platform service and
+// application service that log every call they receive, one line each, and take control
+// commands ("ping", "state ID:STATE") on standard input.
+class TPlatformSimulator final {
+ public:
+  explicit TPlatformSimulator(const TTempRoot& root)
+      : root_(root), addressFile_(root.File("nameservice.address")), log_(root.File("simulator.log")) {}
+
+  bool Start() {
+    process_ = std::make_unique<TProcess>(
+        std::vector<std::string>{BinaryPath("platform-simulator"), "-a", addressFile_},
+        TEnvironment{{"INFOSERVICE_ROOT", root_.Path()}}, log_, log_, true);
+    return WaitUntil([&] { return !Address().empty(); });
+  }
+  std::string Address() const { return ReadFile(addressFile_); }
+  std::string Log() const { return ReadFile(log_); }
+  bool WaitForLog(const std::string& text) const {
+    return WaitUntil([&] { return Log().find(text) != std::string::npos; });
+  }
+  void Command(const std::string& line) const { process_->Send(line); }
+
+ private:
+  const TTempRoot& root_;
+  std::string addressFile_;
+  std::string log_;
   std::unique_ptr<TProcess> process_;
 };
 

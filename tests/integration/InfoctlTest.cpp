@@ -32,7 +32,9 @@ class InfoctlTest : public ::testing::Test {
     ASSERT_TRUE(Start()) << daemon_.Log();
   }
   void TearDown() override {
-    if (daemon_.Process().Poll()) EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
+    if (daemon_.Process().Poll()) {
+      EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
+    }
   }
 
   bool Start() {
@@ -193,6 +195,10 @@ TEST_F(InfoctlTest, FilesCarryValuesBothWays) {
   WriteFile(root_.File("in"), "line 1\nline 2\n");
   ASSERT_EQ(0, Run({"set-from-file", "-v", "tmp.file", root_.File("in")}).status);
   EXPECT_EQ("line 1\nline 2\n\n", Get("tmp.file"));
+  // The daemon writes into an existing file only.
+  ExpectRefused(Run({"get-to-file", "tmp.file", root_.File("out")}),
+                "error 207: Failed to open file '" + root_.File("out") + "'.");
+  WriteFile(root_.File("out"), "old content that is longer than the value");
   ASSERT_EQ(0, Run({"get-to-file", "tmp.file", root_.File("out")}).status);
   EXPECT_EQ("line 1\nline 2\n", ReadFile(root_.File("out")));
   ExpectRefused(Run({"set-from-file", "file.x", root_.File("missing")}),

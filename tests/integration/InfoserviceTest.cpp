@@ -2,9 +2,17 @@
 // mode.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/IToiInformationObserver.h"
+#include "platform/TInformationServiceCaller.h"
+#include "platform/TIpcClient.h"
+#include "platform/TIpcServer.h"
+#include "platform/TToiInformationObserverDispatcher.h"
 #include "tests/integration/DaemonFixture.h"
 
 namespace integration {
@@ -54,15 +62,113 @@ TEST_F(InfoserviceTest, AddressFileHoldsExactlyTheAddress) {
   EXPECT_EQ(0, daemon_.Stop());
 }
 
-TEST_F(InfoserviceTest, MissingServiceIdAbortsBeforeAnyAdapterInitialises) {
-  // A defaults file that does not exist stops the daemon as soon as the defaults adapter
-  // initialises; that trace must never appear when the service id is missing.
-  ASSERT_FALSE(daemon_.Start({"-t", "-d", root_.File("no-defaults.xml")},
-                             {{"NAMESERVICE_ADDRESS", "unused"}}));
+// Platform mode traces to the system log, so what the daemon did is read from the calls the
+// simulator logged instead.
+class InfoservicePlatformTest : public InfoserviceTest {
+ protected:
+  void SetUp() override { ASSERT_TRUE(simulator_.Start()) << simulator_.Log(); }
+
+  TEnvironment PlatformEnvironment() const {
+    return {{"SERVICE_ID", "42"}, {"NAMESERVICE_ADDRESS", simulator_.Address()}};
+  }
+
+  TPlatformSimulator simulator_{root_};
+};
+
+// Counts the notifications of one subscriber; runs on the loop thread of its server.
+class TCountingObserver final : public IToiInformationObserver {
+ public:
+  void OnObjectsChanged(const TStringList& names) override { count_ += names.size(); }
+  void OnObjectsRemoved(const TStringList& names) override { count_ += names.size(); }
+  size_t Count() const { return count_; }
+
+ private:
+  std::atomic<size_t> count_{0};
+};
+
+// Two subscriber objects on one IPC server of the test, served on a thread of their own.
+// They share the daemon's connection to the server, so their notifications arrive in the
+// order the daemon sent them.
+class TSubscribers final {
+ public:
+  TSubscribers() {
+    std::promise<void> ready;
+    thread_ = std::thread([this, &ready] {
+      first_ = server_.CreateObject();
+      second_ = server_.CreateObject();
+      TToiInformationObserverDispatcher one(server_, first_, firstObserver_);
+      TToiInformationObserverDispatcher two(server_, second_, secondObserver_);
+      ready.set_value();
+      server_.Run();
+    });
+    ready.get_future().wait();
+  }
+  ~TSubscribers() {
+    server_.Stop();
+    thread_.join();
+  }
+
+  TIpcServer server_;
+  std::string first_;
+  std::string second_;
+  TCountingObserver firstObserver_;
+  TCountingObserver secondObserver_;
+  std::thread thread_;
+};
+
+TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
+  ASSERT_TRUE(daemon_.Start({"-t"}, PlatformEnvironment())) << daemon_.Log();
+  ASSERT_TRUE(simulator_.WaitForLog("call RegisterService ")) << simulator_.Log();
+  const std::string log = simulator_.Log();
+  const size_t registered = log.find("call RegisterObject InformationService " + daemon_.Address());
+  const size_t component = log.find("call RegisterComponent 42 ipc:");
+  const size_t service = log.find("call RegisterService ipc:");
+  ASSERT_NE(std::string::npos, registered) << log;
+  ASSERT_NE(std::string::npos, component) << log;
+  EXPECT_LT(registered, component);
+  EXPECT_LT(component, service);
+
+  // infoctl finds the daemon through the name service.
+  TEnvironment environment = daemon_.Environment();
+  environment["NAMESERVICE_ADDRESS"] = simulator_.Address();
+  const std::string infoctl = BinaryPath("infoctl");
+  ASSERT_EQ(0, RunProgram(root_, {infoctl, "set", "-v", "plat.x", "1"}, environment).status);
+  EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "get", "plat.x"}, environment).out);
+
+  simulator_.Command("ping");
+  EXPECT_TRUE(simulator_.WaitForLog("call ReportPing 42")) << simulator_.Log();
+
+  // Instance 5 and instance 6 subscribe; instance 5 ends (state 7), instance 6 starts (3).
+  TIpcClient client;
+  TInformationServiceCaller service(&client, daemon_.Address());
+  TSubscribers subscribers;
+  service.SubscribeObject2("plat.*", 5, subscribers.first_, false);
+  service.SubscribeObject2("plat.*", 6, subscribers.second_, false);
+  service.SetObject("plat.x", "2", IToiInformationService::eVolatile);
+  ASSERT_TRUE(WaitUntil([&] { return subscribers.secondObserver_.Count() == 1; }));
+  EXPECT_EQ(1u, subscribers.firstObserver_.Count());
+
+  simulator_.Command("state 5:7,6:3");
+  ASSERT_TRUE(simulator_.WaitForLog("call StartInstance 6")) << simulator_.Log();
+  const std::string states = simulator_.Log();
+  EXPECT_LT(states.find("call ReleaseInstance 5"), states.find("call StartInstance 6"));
+  service.SetObject("plat.x", "3", IToiInformationService::eVolatile);
+  // Instance 5's notification would have been sent before instance 6's on the same socket.
+  ASSERT_TRUE(WaitUntil([&] { return subscribers.secondObserver_.Count() == 2; }));
+  EXPECT_EQ(1u, subscribers.firstObserver_.Count());
+  service.UnsubscribeAllObjects(subscribers.second_);
+
+  EXPECT_EQ(0, daemon_.Stop());
+}
+
+TEST_F(InfoservicePlatformTest, MissingServiceIdAbortsBeforeRegistrationAndAdapters) {
+  TEnvironment environment = PlatformEnvironment();
+  environment["SERVICE_ID"] = "";
+  // The adapters initialise only after the registration, which the simulator would log.
+  daemon_.Start({"-t", "-d", root_.File("no-defaults.xml")}, environment);
   EXPECT_EQ(128 + SIGABRT, daemon_.Process().Wait());
-  const std::string log = daemon_.Log();
-  EXPECT_NE(std::string::npos, log.find("SERVICE_ID is not set")) << log;
-  EXPECT_EQ(std::string::npos, log.find("TDefaultAdapter")) << log;
+  const std::string log = simulator_.Log();
+  EXPECT_EQ(std::string::npos, log.find("call ")) << log;
 }
 
 }  // namespace
