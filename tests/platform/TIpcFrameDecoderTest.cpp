@@ -91,6 +91,18 @@ TEST(TIpcFrameDecoderTest, ListCountBeyondPayloadIsRefusedWithoutAllocating) {
   EXPECT_EQ(list.capacity(), 0u);
 }
 
+TEST(TIpcFrameDecoderTest, ListsBeyondElementLimitAreNeitherSentNorAccepted) {
+  TIpcWriter writer;
+  EXPECT_THROW(writer.Put(TStringList(TIpcFrame::kMaxListElements + 1)), TException);
+  TIpcWriter encoded;
+  encoded.Put(static_cast<int32_t>(TIpcFrame::kMaxListElements + 1));  // a count, by hand
+  for (uint32_t i = 0; i <= TIpcFrame::kMaxListElements; ++i) encoded.Put(static_cast<int32_t>(i));
+  const std::string& frame = encoded.Finish(TIpcFrameKind::eReply, 0, 1, 0);
+  TIpcReader reader(frame.data() + 16, frame.size() - 16);
+  std::vector<int32_t> list;
+  EXPECT_THROW(reader.Get(list), TIpcProtocolError);
+}
+
 // The libFuzzer target's input path on random and mutated frames, bounded in count; run with
 // clang's libFuzzer (ipc_frame_fuzzer) for an open-ended search.
 TEST(TIpcFrameDecoderTest, RandomAndMutatedFramesAreRefusedOrServedNeverCrash) {
