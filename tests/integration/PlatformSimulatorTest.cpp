@@ -40,7 +40,7 @@ class TSimulatorProcess final {
       dup2(output[1], 1);
       close(input[1]);
       close(output[0]);
-      const std::string program = std::string(INFOSERVICE_BINARY_DIR) + "/tools/platform-simulator";
+      const std::string program = INFOSERVICE_PLATFORM_SIMULATOR_PATH;
       execl(program.c_str(), "platform-simulator", "-a", addressFile.c_str(), nullptr);
       _exit(127);
     }
