@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "service/TException.h"
+#include "service/TTracker.h"
 
 namespace {
 
@@ -168,7 +169,13 @@ int TEpollEventLoop::RunOnce(int maxWaitMs) {
     if ((got & EPOLLOUT) || broken) mask |= kWritable;
     mask &= found->second.mask;
     if (!mask) continue;
-    found->second.handler->HandleEvent(descriptor, mask);
+    try {
+      found->second.handler->HandleEvent(descriptor, mask);
+    } catch (const std::exception& error) {
+      // A handler that lets a failure escape loses this event, not the loop.
+      TTracker::GetProcessTracker()->Error("TEpollEventLoop: handler of descriptor %d: %s",
+                                           descriptor, error.what());
+    }
     ++called;
   }
   return called + FireDueTimeouts();
@@ -190,7 +197,12 @@ int TEpollEventLoop::FireDueTimeouts() {
     deadlines_.erase({timeout.dueMs, id});
     timeout.dueMs = now + timeout.periodMs;
     deadlines_.emplace(timeout.dueMs, id);
-    timeout.handler->HandleTimeout(id);
+    try {
+      timeout.handler->HandleTimeout(id);
+    } catch (const std::exception& error) {
+      TTracker::GetProcessTracker()->Error("TEpollEventLoop: handler of timeout %d: %s", id,
+                                           error.what());
+    }
     ++called;
   }
   return called;
