@@ -122,11 +122,11 @@ TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
   const std::string log = simulator_.Log();
   const size_t registered = log.find("call RegisterObject InformationService " + daemon_.Address());
   const size_t component = log.find("call RegisterComponent 42 ipc:");
-  const size_t service = log.find("call RegisterService ipc:");
+  const size_t observer = log.find("call RegisterService ipc:");
   ASSERT_NE(std::string::npos, registered) << log;
   ASSERT_NE(std::string::npos, component) << log;
   EXPECT_LT(registered, component);
-  EXPECT_LT(component, service);
+  EXPECT_LT(component, observer);
 
   // infoctl finds the daemon through the name service.
   TEnvironment environment = daemon_.Environment();
