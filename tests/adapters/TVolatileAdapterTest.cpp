@@ -1,10 +1,9 @@
-#include "adapters/TVolatileAdapter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "adapters/TVolatileAdapter.h"
 #include "tests/adapters/TRecordingCallback.h"
 
 namespace {
@@ -38,8 +37,7 @@ TEST_F(TVolatileAdapterTest, OnlyARealChangeIsReported) {
   adapter_.SetObject("var.b", "");
   adapter_.SetObject("var.b", "");
 
-  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}),
-            callback_.reports);
+  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}), callback_.reports);
   EXPECT_EQ("2", Get("var.a"));
   EXPECT_TRUE(adapter_.HasObject("var.b"));
   EXPECT_EQ("", Get("var.b"));

@@ -1,5 +1,3 @@
-#include "service/TInformationService.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -13,6 +11,7 @@
 
 #include "platform/TIpcClient.h"
 #include "service/TException.h"
+#include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
 
@@ -115,8 +114,8 @@ class TInformationServiceTest : public ::testing::Test {
     if (!aliases.empty()) {
       std::string xml = "<Objects>";
       for (const auto& entry : aliases) {
-        xml += "<Object><Name>" + entry.first + "</Name><Alias>" + entry.second +
-               "</Alias></Object>";
+        xml +=
+            "<Object><Name>" + entry.first + "</Name><Alias>" + entry.second + "</Alias></Object>";
       }
       test::WriteFile(aliasFile = root_.File("aliases.xml"), xml + "</Objects>");
     }
@@ -217,16 +216,16 @@ TEST_F(TInformationServiceTest, UiLocaleFirstSetsTheConvertedUiLanguage) {
 
   EXPECT_EQ((TLog{"set flash config.uilanguage=swe", "monitor config.uilanguage",
                   "set flash cfg.locale.ui=sv-SE", "monitor cfg.locale.ui",
-                  "set volatile config.uilanguage=xx-YY", "monitor config.uilanguage",
-                  "set volatile cfg.locale.ui=xx-YY", "monitor cfg.locale.ui",
+                  // the flash adapter's values hide the volatile ones
+                  "set volatile config.uilanguage=xx-YY", "set volatile cfg.locale.ui=xx-YY",
                   "set flash cfg.locale.uix=da-DK", "monitor cfg.locale.uix"}),
             log_);
 }
 
 TEST_F(TInformationServiceTest, ConvertMapsTheKnownLanguageTagsOnly) {
   const std::pair<const char*, const char*> table[] = {
-      {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"}, {"no-NO", "nor"},
-      {"fi-FI", "fin"}, {"da-DK", "dan"}, {"sv-se", "sv-se"}, {"", ""}, {"eng", "eng"}};
+      {"en-US", "eng"}, {"es-ES", "spa"},   {"sv-SE", "swe"}, {"no-NO", "nor"}, {"fi-FI", "fin"},
+      {"da-DK", "dan"}, {"sv-se", "sv-se"}, {"", ""},         {"eng", "eng"}};
   for (const auto& entry : table) {
     EXPECT_EQ(entry.second, TInformationService::Convert(entry.first)) << entry.first;
   }
@@ -245,11 +244,11 @@ TEST_F(TInformationServiceTest, AliasesRouteRequestsAndNameTheClientsInNotificat
   service_->GetObjectToFile("client.a", "/f");
   service_->SetObject("client.a", "v", kVolatile);
 
-  EXPECT_EQ((TLog{"tofile volatile srv.one /f", "tofile volatile srv.two /f",
-                  "set volatile srv.one=v", "monitor srv.one", "changed s srv.one",
-                  "changed s client.a", "set volatile srv.two=v", "monitor srv.two",
-                  "changed s srv.two", "changed s client.a", "changed s client.b"}),
-            log_);
+  EXPECT_EQ(
+      (TLog{"tofile volatile srv.one /f", "tofile volatile srv.two /f", "set volatile srv.one=v",
+            "monitor srv.one", "changed s srv.one", "changed s client.a", "set volatile srv.two=v",
+            "monitor srv.two", "changed s srv.two", "changed s client.a", "changed s client.b"}),
+      log_);
   EXPECT_TRUE(service_->HasAlias("client.a"));
   EXPECT_FALSE(service_->HasAlias("srv.one"));
   tracker_.Tracker().messages.clear();
@@ -333,9 +332,7 @@ TEST_F(TInformationServiceTest, WritesWithoutAStorageAreRefusedBeforeAnythingCha
   EXPECT_EQ("No storage for object",
             Refused([&] { service_->SetObject("cfg.locale.ui", "sv-SE", kPermanent); }));
   // Multi-name requests are checked whole: the first name would have had a storage.
-  Refused([&] {
-    service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent, kPermanent});
-  });
+  Refused([&] { service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent, kPermanent}); });
   Refused([&] { service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent, kBadType}); });
   Refused([&] { service_->UnsetObjects({"store.a", "b"}, {kPermanent, kPermanent}); });
   // Lists shorter than the name list.
@@ -425,6 +422,62 @@ TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   service_.reset();
   EXPECT_EQ((TLog{"delete a", "delete c"}), log_);
   delete removed;
+}
+
+TEST_F(TInformationServiceTest, RunInitialisesEachAdapterAfterItsCallbackAndWritesTheAddress) {
+  const std::string addressFile = root_.File("address");
+  test::WriteFile(addressFile, "old content that is longer than an address");
+  Create(true, {}, addressFile);
+  auto* first = new TFakeAdapter("first", &log_);
+  auto* second = new TFakeAdapter("second", &log_);
+  service_->AddAdapter(first);
+  service_->AddAdapter(second);
+  // Serving would never end here; the last adapter asks for the stop before it starts.
+  second->onInitialize = [this] { service_->Stop(); };
+
+  service_->Run();
+
+  EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
+  const std::string address = test::ReadFile(addressFile);
+  EXPECT_TRUE(TCIpcClient_ValidateAddress(address)) << address;
+  EXPECT_EQ(std::string::npos, address.find('\n'));
+}
+
+TEST_F(TInformationServiceTest, UnwritableAddressFileIsReportedAndServingGoesOn) {
+  const std::string addressFile = root_.File("missing/address");
+  Create(true, {}, addressFile);
+  auto* adapter = new TFakeAdapter("only", &log_);
+  service_->AddAdapter(adapter);
+  adapter->onInitialize = [this] { service_->Stop(); };
+
+  service_->Run();
+
+  EXPECT_EQ((TLog{"init only with callback"}), log_);
+  bool reported = false;
+  for (const auto& message : tracker_.Tracker().messages) {
+    reported |= message.second == "Could not write IS address to '" + addressFile + "'";
+  }
+  EXPECT_TRUE(reported);
+}
+
+using TInformationServiceDeathTest = TInformationServiceTest;
+
+TEST_F(TInformationServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAdapters) {
+  // The child traces through the standard-error fallback so that the message can be seen.
+  auto run = [this] {
+    TTracker::SetProcessTracker(nullptr);
+    TInformationService service(false, "", "", &subscriptions_, &client_);
+    auto* adapter = new TFakeAdapter("only", &log_);
+    adapter->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
+    service.AddAdapter(adapter);
+    service.Run();
+  };
+  unsetenv("SERVICE_ID");
+  unsetenv("NAMESERVICE_ADDRESS");
+  EXPECT_DEATH(run(), "SERVICE_ID is not set\n$");
+  setenv("SERVICE_ID", "12", 1);
+  EXPECT_DEATH(run(), "NAMESERVICE_ADDRESS is not set\n$");
+  unsetenv("SERVICE_ID");
 }
 
 }  // namespace
