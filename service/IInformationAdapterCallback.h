@@ -11,12 +11,14 @@ class IInformationAdapterCallback {
   // The adapter's object was created or changed.
   virtual void OnSetObject(const IInformationAdapter* adapter, const std::string& name) const = 0;
   // The adapter no longer holds the object.
-  virtual void OnUnsetObject(const IInformationAdapter* adapter, const std::string& name) const = 0;
+  virtual void OnUnsetObject(const IInformationAdapter* adapter,
+                             const std::string& name) const = 0;
   // One answer to EnumerateObjects.
   virtual void OnEnumerateObject(const IInformationAdapter* adapter,
                                  const std::string& name) const = 0;
   // Whether anybody subscribed to exactly this name, so that the adapter fetches it.
-  virtual bool OnFetchObject(const IInformationAdapter* adapter, const std::string& name) const = 0;
+  virtual bool OnFetchObject(const IInformationAdapter* adapter,
+                             const std::string& name) const = 0;
 
  protected:
   IInformationAdapterCallback() = default;
