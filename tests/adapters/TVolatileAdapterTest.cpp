@@ -61,12 +61,4 @@ TEST_F(TVolatileAdapterTest, LongAndBinaryValuesAreKeptWhole) {
   EXPECT_EQ(value, Get("var.big"));
 }
 
-TEST_F(TVolatileAdapterTest, StartsEmpty) {
-  TVolatileAdapter fresh;
-  fresh.SetCallback(&callback_);
-  fresh.InitializeObjects();
-  fresh.EnumerateObjects();
-  EXPECT_TRUE(callback_.reports.empty());
-}
-
 }  // namespace

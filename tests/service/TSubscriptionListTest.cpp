@@ -77,15 +77,6 @@ TEST_F(TSubscriptionListTest, RemoveAllByAddressAndById) {
   EXPECT_EQ((std::vector<std::string>{"changed d cfg.x"}), calls_);
 }
 
-TEST_F(TSubscriptionListTest, ExactMatchIgnoresWildcards) {
-  list_.Add("cfg.*", 1, "a");
-  EXPECT_TRUE(list_.Match("cfg.x", false));
-  EXPECT_FALSE(list_.Match("cfg.x", true));
-  list_.Add("cfg.x", 1, "a");
-  EXPECT_TRUE(list_.Match("cfg.x", true));
-  EXPECT_FALSE(list_.Match("var.x", false));
-}
-
 TEST_F(TSubscriptionListTest, EnumerationGoesOnlyToTheMostRecentlyAddedItem) {
   list_.EnumerateObject("cfg.x");  // nothing added yet
   list_.Add("cfg.*", 1, "a");
