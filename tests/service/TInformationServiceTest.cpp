@@ -240,15 +240,6 @@ TEST_F(TInformationServiceTest, UiLocaleReachedThroughAnAliasAlsoSetsTheUiLangua
             log_);
 }
 
-TEST_F(TInformationServiceTest, ConvertMapsTheKnownLanguageTagsOnly) {
-  const std::pair<const char*, const char*> table[] = {
-      {"en-US", "eng"}, {"es-ES", "spa"},   {"sv-SE", "swe"}, {"no-NO", "nor"}, {"fi-FI", "fin"},
-      {"da-DK", "dan"}, {"sv-se", "sv-se"}, {"", ""},         {"eng", "eng"}};
-  for (const auto& entry : table) {
-    EXPECT_EQ(entry.second, TInformationService::Convert(entry.first)) << entry.first;
-  }
-}
-
 TEST_F(TInformationServiceTest, AliasesRouteRequestsAndNameTheClientsInNotifications) {
   Create(true, {{"client.a", "srv.one"}, {"client.a", "srv.two"}, {"client.b", "srv.two"}});
   TFakeAdapter* storage = Add("volatile", {kVolatile});
