@@ -1,10 +1,39 @@
 #!/usr/bin/env bash
-# Builds the project and runs it with the sample data in examples/. Until the daemon exists,
-# this builds the libraries and runs their tests instead.
+# Builds the daemon and infoctl, then runs infoservice in standalone host mode (-s -t) on a
+# temporary box root with the sample data of examples/. The daemon writes its address to
+# $RUN_DIR/address (default /tmp/infoservice-run/address), which infoctl -i reads; see the
+# README for the commands to try. Ctrl-C (or SIGTERM) sends the daemon the hang-up signal,
+# its normal stop; the script exits with the daemon's exit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build
-cmake --build build -j2
-ctest --test-dir build --output-on-failure -j2
+cmake --build build -j2 --target infoservice infoctl
+
+run_dir=${RUN_DIR:-/tmp/infoservice-run}
+root=$run_dir/root
+# A fresh root each run: the box tree holds the dictionary, the object directories, the
+# settings file and the IPC sockets, all of which belong to this run only.
+rm -rf "$root"
+mkdir -p "$root/etc" "$root/flash2/information" "$root/tmp2/information"
+cp examples/ial_token_value_dictionary.xml "$root/etc/"
+rm -f "$run_dir/address"
+export INFOSERVICE_ROOT=$root
+
+build/infoservice -s -t -i "$run_dir/address" \
+  -d examples/defaults.xml -a examples/aliases.xml \
+  -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" &
+daemon=$!
+trap 'kill -HUP "$daemon" 2>/dev/null || true' INT TERM
+
+echo "infoservice runs (pid $daemon); address in $run_dir/address. Try:" >&2
+echo "  build/tools/infoctl -i $run_dir/address dump" >&2
+echo "Ctrl-C stops it." >&2
+
+# wait returns early when a trapped signal arrives; wait again for the daemon's own end.
+status=0
+while kill -0 "$daemon" 2>/dev/null; do
+  wait "$daemon" && status=0 || status=$?
+done
+exit "$status"
