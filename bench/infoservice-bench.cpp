@@ -101,8 +101,7 @@ class TEchoNameService final : public IToiNameService {
   void RegisterObject(const std::string&, const std::string&) override {}
   void LookupObject(const std::string& name, std::string& address) override { address = name; }
 };
-using TEchoServer =
-    TServerThread<TIpcProtocolDispatcher<TNameServiceProtocol>, TEchoNameService>;
+using TEchoServer = TServerThread<TIpcProtocolDispatcher<TNameServiceProtocol>, TEchoNameService>;
 
 class TCountingObserver final : public IToiInformationObserver {
  public:
@@ -115,8 +114,7 @@ class TCountingObserver final : public IToiInformationObserver {
 };
 using TObserverServer = TServerThread<TToiInformationObserverDispatcher, TCountingObserver>;
 
-bool WaitForCount(const TCountingObserver& observer, size_t count,
-                  std::chrono::seconds limit) {
+bool WaitForCount(const TCountingObserver& observer, size_t count, std::chrono::seconds limit) {
   const TClock::time_point end = TClock::now() + limit;
   while (observer.GetCount() < count && TClock::now() < end) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));

@@ -150,7 +150,8 @@ std::string Trimmed(const std::string& text) {
 
 std::string ReadAddressFile(const std::string& fileName) {
   std::ifstream file(fileName, std::ios::binary);
-  if (!file) throw TAddressError(ErrnoMessage("cannot read address file '" + fileName + "'", errno));
+  if (!file)
+    throw TAddressError(ErrnoMessage("cannot read address file '" + fileName + "'", errno));
   const std::string address =
       Trimmed(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
   if (address.empty()) throw TAddressError("address file '" + fileName + "' is empty");
@@ -331,8 +332,8 @@ class TObserverSession final : private IIOTimeoutHandler {
     if (!done_) return;
     const TClock::time_point now = TClock::now();
     if (doneSeen_ == TClock::time_point()) doneSeen_ = now;
-    const TClock::time_point last = std::max(
-        {doneSeen_, observer_.GetLastNotification(), marker_.GetLastNotification()});
+    const TClock::time_point last =
+        std::max({doneSeen_, observer_.GetLastNotification(), marker_.GetLastNotification()});
     if (now - last >= kFallbackQuiet) server_.Stop();
   }
 
@@ -532,9 +533,8 @@ TAction GetToFile(std::vector<std::string> arguments) {
   TakeFlag(arguments, "--");
   ExpectCount(arguments, 2, 2);
   const std::string fileName = Absolute(arguments[1]);
-  return OnService([=](IToiInformationService& service) {
-    service.GetObjectToFile(arguments[0], fileName);
-  });
+  return OnService(
+      [=](IToiInformationService& service) { service.GetObjectToFile(arguments[0], fileName); });
 }
 
 TAction SetFromFile(std::vector<std::string> arguments) {
@@ -549,10 +549,13 @@ TAction SetFromFile(std::vector<std::string> arguments) {
 // Checks the command and its arguments completely before anything is sent.
 TAction ParseCommand(const TCommandLine& line) {
   using TParser = TAction (*)(std::vector<std::string>);
-  static const std::map<std::string, TParser> kCommands = {
-      {"get", Get},     {"set", Set},   {"unset", Unset},
-      {"get-to-file", GetToFile},       {"set-from-file", SetFromFile},
-      {"watch", Watch}, {"dump", Dump}};
+  static const std::map<std::string, TParser> kCommands = {{"get", Get},
+                                                           {"set", Set},
+                                                           {"unset", Unset},
+                                                           {"get-to-file", GetToFile},
+                                                           {"set-from-file", SetFromFile},
+                                                           {"watch", Watch},
+                                                           {"dump", Dump}};
   const auto command = kCommands.find(line.command);
   if (command == kCommands.end()) throw TUsageError("unknown command '" + line.command + "'");
   return command->second(line.arguments);
@@ -594,8 +597,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "infoctl: error %u: %s\n", static_cast<unsigned>(e.GetCode()), e.GetText());
     status = kExitRefused;
   } catch (const TException& e) {
-    fprintf(stderr, "infoctl: cannot reach the information service at '%s': %s\n",
-            daemon.c_str(), e.GetText());
+    fprintf(stderr, "infoctl: cannot reach the information service at '%s': %s\n", daemon.c_str(),
+            e.GetText());
     status = kExitUsage;
   }
   fflush(stdout);

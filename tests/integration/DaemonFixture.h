@@ -177,7 +177,8 @@ class TProcess final {
   // Writes a line to the child's standard input (a process started `withInput`).
   void Send(const std::string& line) const {
     const std::string text = line + "\n";
-    if (input_ < 0 || write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    if (input_ < 0 ||
+        write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       throw std::runtime_error("cannot write to the child");
     }
   }
@@ -321,7 +322,9 @@ class TWatch final {
 class TPlatformSimulator final {
  public:
   explicit TPlatformSimulator(const TTempRoot& root)
-      : root_(root), addressFile_(root.File("nameservice.address")), log_(root.File("simulator.log")) {}
+      : root_(root),
+        addressFile_(root.File("nameservice.address")),
+        log_(root.File("simulator.log")) {}
 
   bool Start() {
     process_ = std::make_unique<TProcess>(

@@ -218,6 +218,27 @@ TEST_F(InfoctlTest, DumpListsVisibleObjectsSortedAndEscaped) {
   EXPECT_NE(std::string::npos, all.out.find("\nwatch.a=1\nwatch.b=2\n"));
 }
 
+// The enumeration is delivered one-way; a dump must wait for its end, not for silence.
+TEST_F(InfoctlTest, DumpOfManyObjectsMissesNoneAndOfNoMatchIsEmpty) {
+  constexpr int kObjects = 3000;
+  std::vector<std::string> set = {"set", "-v"};
+  std::string expected;
+  std::vector<std::string> names;
+  for (int i = 0; i < kObjects; ++i) names.push_back("big." + std::to_string(100000 + i));
+  for (const std::string& name : names) {
+    set.insert(set.end(), {name, "v" + name});
+    expected += name + "=v" + name + "\n";
+  }
+  ASSERT_EQ(0, Run(set).status);
+  const TResult dump = Run({"dump", "big.*"});
+  EXPECT_EQ(0, dump.status) << dump.err;
+  EXPECT_EQ(expected, dump.out);
+
+  const TResult none = Run({"dump", "no.such.*"});
+  EXPECT_EQ(0, none.status) << none.err;
+  EXPECT_EQ("", none.out);
+}
+
 TEST_F(InfoctlTest, UsageAndUnreachableDaemonExitWith2) {
   const TResult help = Run({"-h"});
   EXPECT_EQ(0, help.status);
@@ -238,9 +259,8 @@ TEST_F(InfoctlTest, UsageAndUnreachableDaemonExitWith2) {
     EXPECT_EQ(0u, result.err.find("infoctl: ")) << result.err;
   }
 
-  const TResult unreachable =
-      RunProgram(root_, {BinaryPath("infoctl"), "-A", "no-such-address", "get", "a"},
-                 daemon_.Environment());
+  const TResult unreachable = RunProgram(
+      root_, {BinaryPath("infoctl"), "-A", "no-such-address", "get", "a"}, daemon_.Environment());
   EXPECT_EQ(2, unreachable.status);
   EXPECT_NE(std::string::npos, unreachable.err.find("cannot reach")) << unreachable.err;
 
@@ -256,10 +276,10 @@ TEST_F(InfoctlTest, AddressComesFromOptionThenFileThenEnvironment) {
   const std::string infoctl = BinaryPath("infoctl");
   EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "-A", address, "get", "watch.a"}, environment).out);
   // -A wins over a bad -i file.
-  EXPECT_EQ(0, RunProgram(root_, {infoctl, "-A", address, "-i", root_.File("none"), "get",
-                                  "watch.a"},
-                          environment)
-                   .status);
+  EXPECT_EQ(0,
+            RunProgram(root_, {infoctl, "-A", address, "-i", root_.File("none"), "get", "watch.a"},
+                       environment)
+                .status);
   environment["INFOSERVICE_ADDRESS"] = address;
   EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "get", "watch.a"}, environment).out);
   const TResult badFile =
