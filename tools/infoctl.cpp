@@ -32,14 +32,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
 #include <mutex>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,7 +63,7 @@ constexpr const char* kUsage =
     "  get NAME...                          print each value on a line of its own\n"
     "  set [-v] NAME VALUE [NAME VALUE]...  set objects (permanent; -v: volatile)\n"
     "  unset [-v] NAME...                   remove objects (permanent; -v: volatile)\n"
-    "  get-to-file NAME FILE                write a value into FILE\n"
+    "  get-to-file NAME FILE                write a value into FILE, which must exist\n"
     "  set-from-file [-v] NAME FILE         set an object from the contents of FILE\n"
     "  watch [-n] EXPR...                   print 'changed NAME' or 'removed NAME' per\n"
     "                                       notification until SIGINT or SIGTERM;\n"
@@ -124,16 +122,16 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   return line;
 }
 
-// Takes the one-letter flag `flag` off the front of the arguments (at most once, and "--"
-// ends the flags), so that a value that starts with '-' can still be passed after "--".
-bool TakeFlag(std::vector<std::string>& arguments, const char* flag) {
+// Takes the one-letter flag `flag` (none when empty) off the front of the arguments, at most
+// once; "--" ends the flags, so that a name or value that starts with '-' can follow it.
+bool TakeFlag(std::vector<std::string>& arguments, const std::string& flag) {
   bool found = false;
   while (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-') {
     if (arguments.front() == "--") {
       arguments.erase(arguments.begin());
       break;
     }
-    if (arguments.front() != flag || found) {
+    if (flag.empty() || arguments.front() != flag || found) {
       throw TUsageError("unknown option '" + arguments.front() + "'");
     }
     found = true;
@@ -150,8 +148,9 @@ std::string Trimmed(const std::string& text) {
 
 std::string ReadAddressFile(const std::string& fileName) {
   std::ifstream file(fileName, std::ios::binary);
-  if (!file)
+  if (!file) {
     throw TAddressError(ErrnoMessage("cannot read address file '" + fileName + "'", errno));
+  }
   const std::string address =
       Trimmed(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
   if (address.empty()) throw TAddressError("address file '" + fileName + "' is empty");
@@ -228,19 +227,22 @@ using TClock = std::chrono::steady_clock;
 // also read by the subscribing thread.
 class TObserver final : public IToiInformationObserver {
  public:
-  TObserver(bool print, std::function<void()> onNotification)
-      : print_(print), onNotification_(std::move(onNotification)) {}
+  // onNotification: called after every notification; onOutputClosed: when printing failed.
+  TObserver(bool print, std::function<void()> onNotification, std::function<void()> onOutputClosed)
+      : print_(print),
+        onNotification_(std::move(onNotification)),
+        onOutputClosed_(std::move(onOutputClosed)) {}
 
   // IToiInformationObserver
   void OnObjectsChanged(const TStringList& names) override {
     for (const std::string& name : names) {
-      Print("changed ", name);
+      Note("changed ", name);
       names_.insert(name);
     }
   }
   void OnObjectsRemoved(const TStringList& names) override {
     for (const std::string& name : names) {
-      Print("removed ", name);
+      Note("removed ", name);
       names_.erase(name);
     }
   }
@@ -253,21 +255,23 @@ class TObserver final : public IToiInformationObserver {
   }
 
  private:
-  void Print(const char* what, const std::string& name) {
+  void Note(const char* what, const std::string& name) {
     last_ = TClock::now();
     {
       std::lock_guard<std::mutex> lock(firstMutex_);
       if (first_.empty()) first_ = name;
     }
+    // A reader that went away (watch | head -1) ends the watch like a signal would.
     if (print_) {
       WriteLine(what + name);
-      fflush(stdout);
+      if (fflush(stdout) != 0 && onOutputClosed_) onOutputClosed_();
     }
     if (onNotification_) onNotification_();
   }
 
   bool print_;
   std::function<void()> onNotification_;
+  std::function<void()> onOutputClosed_;
   std::set<std::string> names_;
   TClock::time_point last_ = TClock::now();
   mutable std::mutex firstMutex_;
@@ -287,7 +291,7 @@ extern "C" void StopOnSignal(int) {
 // call is still pending.
 class TObserverSession final : private IIOTimeoutHandler {
  public:
-  explicit TObserverSession(bool print) : observer_(print, nullptr) {}
+  explicit TObserverSession(bool print) : observer_(print, nullptr, [this] { server_.Stop(); }) {}
   ~TObserverSession() override {
     if (gServer == &server_) gServer = nullptr;
   }
@@ -351,9 +355,11 @@ class TObserverSession final : private IIOTimeoutHandler {
   std::string address_ = server_.CreateObject();
   std::string markerAddress_ = server_.CreateObject();
   TObserver observer_;
-  TObserver marker_{false, [this] {
+  TObserver marker_{false,
+                    [this] {
                       if (untilMarker_) server_.Stop();
-                    }};
+                    },
+                    nullptr};
   TToiInformationObserverDispatcher dispatcher_{server_, address_, observer_};
   TToiInformationObserverDispatcher markerDispatcher_{server_, markerAddress_, marker_};
   std::function<void()> work_;
@@ -458,7 +464,7 @@ std::map<std::string, std::string> ReadObjects(IToiInformationService& service,
 }
 
 TAction Dump(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "--");
+  TakeFlag(arguments, "");
   ExpectCount(arguments, 0, 1);
   const std::string expression = arguments.empty() ? "*" : arguments[0];
   return [=](TIpcClient& client, const std::string& daemon) {
@@ -484,7 +490,7 @@ TAction OnService(TCall call) {
 }
 
 TAction Get(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "--");
+  TakeFlag(arguments, "");
   ExpectCount(arguments, 1, SIZE_MAX);
   return OnService([arguments](IToiInformationService& service) {
     TStringList values;
@@ -530,7 +536,7 @@ TAction Unset(std::vector<std::string> arguments) {
 }
 
 TAction GetToFile(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "--");
+  TakeFlag(arguments, "");
   ExpectCount(arguments, 2, 2);
   const std::string fileName = Absolute(arguments[1]);
   return OnService(
