@@ -146,27 +146,32 @@ class TInformationService final : public IInformationService,
   bool OnFetchObject(const IInformationAdapter* adapter, const std::string& name) const override;
 
  private:
-  // One planned write: the adapter chosen for a name, found before anything is changed.
+  // One write of a client request, checked to have a storage before any write is made.
   struct TWrite {
-    IInformationAdapter* storage;
     std::string name;
+    TStorageType storageType;
+    bool convert;  // the value goes through Convert (the config.uilanguage companion)
   };
 
   // Throws 201 unless the type is one that some adapter can be the storage for.
   static void CheckStorageType(TStorageType storageType);
   // FindStorage, throwing 201 when no adapter qualifies.
   IInformationAdapter* RequireStorage(const std::string& name, TStorageType storageType) const;
-  // Plans a client set: the config.uilanguage companion of cfg.locale.ui first, then every
-  // alias of the name. Throws 201 before anything is changed when a write has no storage.
-  std::vector<TWrite> PlanSet(const std::string& name, TStorageType storageType) const;
+  // The writes of a client set or unset of one name, in order; throws 201 when one of them
+  // has no storage.
   std::vector<TWrite> PlanWrite(const std::string& name, TStorageType storageType) const;
+  std::vector<TWrite> PlanSet(const std::string& name, TStorageType storageType) const;
   void ApplySet(const std::vector<TWrite>& plan, const std::string& value) const;
+  void ApplyUnset(const std::vector<TWrite>& plan) const;
+
   void CheckSubscription(const std::string& expression, const std::string& address) const;
-  // The client names of an adapter name that are reached only through the alias list.
-  bool ForEachClientName(const std::string& name,
-                         bool (*visit)(const ISubscriptionList&, const std::string&)) const;
+  // Dispatch under the adapter's name and under every client name mapped onto it.
+  void DispatchChanged(const std::string& name) const;
+  void DispatchRemoved(const std::string& name) const;
+
   void WriteAddressFile(const std::string& address) const;
-  void RegisterWithPlatform(const std::string& componentAddress,
+  void RegisterWithPlatform(const std::string& serviceAddress,
+                            const std::string& componentAddress,
                             const std::string& observerAddress);
   void InitializeAdapters();
 

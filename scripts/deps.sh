@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages the build and the tests need are installed. As root, installs
+# the missing ones (running `apt-get update` once, only when something is missing); otherwise
+# prints what to install and fails. clang is only needed for the optional fuzz target: its
+# absence is reported but does not fail a non-root run.
+set -euo pipefail
+
+required=(cmake g++ make pkg-config libexpat1-dev googletest libgtest-dev iproute2)
+optional=(clang)
+
+installed() {
+  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+}
+
+missing_required=()
+missing_optional=()
+for package in "${required[@]}"; do
+  installed "$package" || missing_required+=("$package")
+done
+for package in "${optional[@]}"; do
+  installed "$package" || missing_optional+=("$package")
+done
+
+missing=("${missing_required[@]}" "${missing_optional[@]}")
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  exit 0
+fi
+
+if [ ${#missing_required[@]} -gt 0 ]; then
+  echo "Missing Debian packages: ${missing_required[*]}" >&2
+  echo "Install them as root with: apt-get install ${missing[*]}" >&2
+  exit 1
+fi
+echo "Optional package not installed (only the fuzz target needs it): ${missing_optional[*]}" >&2

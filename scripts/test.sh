@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds the project twice, normally in build/ and with AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-asan/, and runs every test in both. Exits non-zero when
+# anything fails to build or any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+jobs=2
+# Leaks are errors; a sanitizer report stops the test that caused it.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+
+build() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" "$@"
+  cmake --build "$dir" -j"$jobs"
+}
+
+build build
+build build-asan -DINFOSERVICE_SANITIZE=ON -DINFOSERVICE_BENCH=OFF
+
+status=0
+for dir in build build-asan; do
+  echo "== ctest in $dir"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
+done
+exit $status

@@ -1,0 +1,90 @@
+// Helpers shared by the unit tests: a temporary directory removed with its content, whole-file
+// reads and writes, and a tracker that records what was traced.
+#pragma once
+
+#include <ftw.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "service/TTracker.h"
+
+namespace test {
+
+class TTempDir final {
+ public:
+  TTempDir() {
+    std::string pattern = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    pattern += "/infoservice-test-XXXXXX";
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TTempDir() {
+    nftw(
+        path_.c_str(),
+        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+inline bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// Records every message that passes the level, formatted, with its severity.
+class TRecordingTracker final : public TTracker {
+ public:
+  explicit TRecordingTracker(TLevel level = 6) : TTracker(level) {}
+
+  std::vector<std::pair<int, std::string>> messages;
+
+ protected:
+  void Output(int severity, const char* format, va_list args) override {
+    char buffer[1024];
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    messages.emplace_back(severity, buffer);
+  }
+};
+
+// Makes a recording tracker the process tracker for the scope of a test.
+class TScopedProcessTracker final {
+ public:
+  TScopedProcessTracker() { TTracker::SetProcessTracker(&tracker_); }
+  ~TScopedProcessTracker() { TTracker::SetProcessTracker(nullptr); }
+  TScopedProcessTracker(const TScopedProcessTracker&) = delete;
+  TScopedProcessTracker& operator=(const TScopedProcessTracker&) = delete;
+
+  TRecordingTracker& Tracker() { return tracker_; }
+
+ private:
+  TRecordingTracker tracker_;
+};
+
+}  // namespace test

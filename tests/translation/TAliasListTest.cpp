@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/TestSupport.h"
+#include "translation/TAliasList.h"
+
+namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+std::string AliasFile(const Pairs& entries) {
+  std::string text = "<?xml version=\"1.0\"?>\n<Objects>\n";
+  for (const auto& entry : entries) {
+    text +=
+        "  <Object><Name>" + entry.first + "</Name><Alias>" + entry.second + "</Alias></Object>\n";
+  }
+  return text + "</Objects>\n";
+}
+
+class TAliasListTest : public ::testing::Test {
+ protected:
+  TAliasList Load(const std::string& content) {
+    test::WriteFile(dir_.File("aliases.xml"), content);
+    return TAliasList(dir_.File("aliases.xml"));
+  }
+
+  test::TScopedProcessTracker tracker_;
+  test::TTempDir dir_;
+};
+
+TEST_F(TAliasListTest, NoFileMeansIdentityAndOneWarning) {
+  TAliasList aliases("");
+  ASSERT_EQ(1u, tracker_.Tracker().messages.size());
+  EXPECT_EQ(TTracker::kWarning, tracker_.Tracker().messages[0].first);
+  EXPECT_EQ("TAliasList::Initialize() no alias available.", tracker_.Tracker().messages[0].second);
+  EXPECT_EQ(TStringList{"cfg.a"}, aliases.Translate("cfg.a"));
+  EXPECT_EQ(TStringList{"cfg.a"}, aliases.Retranslate("cfg.a"));
+  EXPECT_FALSE(aliases.HasAlias("cfg.a"));
+  EXPECT_FALSE(aliases.IsAlias("cfg.a"));
+}
+
+TEST_F(TAliasListTest, MultipleAliasesKeepFileOrder) {
+  TAliasList aliases = Load(AliasFile({{"A", "Y"}, {"B", "Z"}, {"A", "X"}, {"A", "W"}}));
+  EXPECT_EQ((TStringList{"Y", "X", "W"}), aliases.Translate("A"));
+  EXPECT_TRUE(aliases.HasAlias("A"));
+  EXPECT_TRUE(aliases.HasMultipleAliases("A"));
+  EXPECT_FALSE(aliases.HasMultipleAliases("B"));
+  EXPECT_EQ(TStringList{"Z"}, aliases.Translate("B"));
+}
+
+TEST_F(TAliasListTest, RetranslateGivesNamesInNameOrder) {
+  TAliasList aliases = Load(AliasFile({{"C", "X"}, {"B", "X"}, {"A", "X"}, {"D", "Y"}}));
+  EXPECT_TRUE(aliases.IsAlias("X"));
+  EXPECT_TRUE(aliases.IsMultipleAlias("X"));
+  EXPECT_FALSE(aliases.IsMultipleAlias("Y"));
+  EXPECT_EQ((TStringList{"A", "B", "C"}), aliases.Retranslate("X"));
+  EXPECT_EQ(TStringList{"D"}, aliases.Retranslate("Y"));
+}
+
+TEST_F(TAliasListTest, DuplicatePairsAreKeptTwice) {
+  TAliasList aliases = Load(AliasFile({{"A", "X"}, {"A", "X"}}));
+  EXPECT_EQ((TStringList{"X", "X"}), aliases.Translate("A"));
+  EXPECT_EQ((TStringList{"A", "A"}), aliases.Retranslate("X"));
+  EXPECT_TRUE(aliases.IsMultipleAlias("X"));
+}
+
+TEST_F(TAliasListTest, UnknownNamesAndNonAliasesTranslateToThemselves) {
+  TAliasList aliases = Load(AliasFile({{"cfg.name", "cfg.alias"}}));
+  EXPECT_EQ(TStringList{"cfg.other"}, aliases.Translate("cfg.other"));
+  // A name is not an alias: retranslating it gives it back unchanged.
+  EXPECT_EQ(TStringList{"cfg.name"}, aliases.Retranslate("cfg.name"));
+  EXPECT_FALSE(aliases.IsAlias("cfg.name"));
+  EXPECT_FALSE(aliases.HasAlias("cfg.alias"));
+  // Exact matching only: no case folding, no prefixes.
+  EXPECT_EQ(TStringList{"CFG.NAME"}, aliases.Translate("CFG.NAME"));
+  EXPECT_EQ(TStringList{"cfg"}, aliases.Translate("cfg"));
+}
+
+TEST_F(TAliasListTest, TextsAreTakenUnchangedAndExtraChildrenIgnored) {
+  TAliasList aliases = Load(
+      "<Objects><Object><Comment>why</Comment><Name> a &amp; b </Name>"
+      "<Alias>x\xC3\xA9</Alias></Object><Object><Name/><Alias>empty</Alias></Object></Objects>");
+  EXPECT_EQ(TStringList{"x\xC3\xA9"}, aliases.Translate(" a & b "));
+  EXPECT_EQ(TStringList{"empty"}, aliases.Translate(""));
+}
+
+TEST_F(TAliasListTest, FileWithoutObjectsIsAnEmptyList) {
+  TAliasList aliases = Load("<Objects/>");
+  EXPECT_TRUE(tracker_.Tracker().messages.empty());
+  EXPECT_FALSE(aliases.HasAlias("A"));
+}
+
+// Each faulty file stops the process after a fatal trace.
+struct TFatalCase {
+  const char* label;
+  const char* content;  // nullptr: the file is not created
+  const char* message;  // the trace must match this (a regular expression)
+};
+
+void PrintTo(const TFatalCase& fatalCase, std::ostream* out) { *out << fatalCase.label; }
+
+// A death test runs again in a child process, in a temporary directory of its own.
+const char kOpenError[] = "TAliasList: Could not open file \".*/aliases\\.xml\"\\.";
+
+class TAliasListDeathTest : public ::testing::TestWithParam<TFatalCase> {};
+
+TEST_P(TAliasListDeathTest, TracesFatalAndAborts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::TTempDir dir;
+  std::string path = dir.File("aliases.xml");
+  if (GetParam().content) test::WriteFile(path, GetParam().content);
+  EXPECT_DEATH({ TAliasList aliases(path); }, GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TAliasListDeathTest,
+    ::testing::Values(TFatalCase{"Missing", nullptr, kOpenError},
+                      TFatalCase{"Empty", "", kOpenError},
+                      TFatalCase{"WrongRoot", "<Aliases/>",
+                                 "TAliasList: Unknown root element in default adapter file\\."},
+                      TFatalCase{"WrongChild", "<Objects><Entry/></Objects>",
+                                 "TAliasList: Unknown element in default adapter file\\."},
+                      TFatalCase{"NoAlias", "<Objects><Object><Name>A</Name></Object></Objects>",
+                                 "TAliasList: Unknown element in default adapter file\\."},
+                      TFatalCase{"NoName", "<Objects><Object><Alias>A</Alias></Object></Objects>",
+                                 "TAliasList: Unknown element in default adapter file\\."},
+                      TFatalCase{"Malformed", "<Objects><Object>",
+                                 "TAliasList: XML parse error at line 1"}),
+    [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
+
+}  // namespace
