@@ -13,6 +13,12 @@ class TIpcClient final {
   TIpcClient(const TIpcClient&) = delete;
   TIpcClient& operator=(const TIpcClient&) = delete;
 
+  // How long a call waits for its peer (default kDefaultCallTimeoutMs). A call that gets no
+  // reply in time throws TException and drops the connection; a peer trickling bytes can
+  // stretch a call to at most twice the timeout.
+  static constexpr int kDefaultCallTimeoutMs = 5000;
+  void SetCallTimeoutMs(int milliseconds);
+
   struct TImpl;
   TImpl& GetImpl() { return *impl_; }
 

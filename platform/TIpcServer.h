@@ -6,11 +6,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/IClock.h"
 #include "platform/IIOEventLoop.h"
 
 class TIpcServer final {
  public:
+  // Creates the listening socket in the runtime directory RootPath("/tmp/infoservice-ipc")
+  // (made with mode 0770 when missing). Throws TException when the socket cannot be set up.
   TIpcServer();
+  // The same, with the loop's timeouts on the given clock (tests).
+  explicit TIpcServer(IClock& clock);
   ~TIpcServer();
   TIpcServer(const TIpcServer&) = delete;
   TIpcServer& operator=(const TIpcServer&) = delete;
@@ -18,9 +23,14 @@ class TIpcServer final {
   // The address of a new served object on this server; a dispatcher built with it routes
   // calls for it while it exists.
   std::string CreateObject();
+  // Serves on the calling thread until Stop(); a Stop() that came first makes it return at
+  // once.
   void Run();
+  // Async-signal-safe and callable from any thread.
   void Stop();
   IIOEventLoop& GetEventLoop();
+  // The path of the listening socket.
+  const std::string& GetSocketPath() const;
 
   struct TImpl;
   TImpl& GetImpl() { return *impl_; }

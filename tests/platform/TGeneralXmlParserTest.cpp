@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/TFileMapper.h"
 #include "platform/TGeneralXmlParser.h"
 #include "service/TException.h"
 
@@ -127,6 +128,23 @@ TEST(TGeneralXmlParserTest, InvalidBufferIsRefused) {
   EXPECT_THROW(parser.Parse("<a/>", -1), TException);
   EXPECT_THROW(parser.Parse(nullptr, 4), TException);
   EXPECT_THROW(parser.Parse(static_cast<const char*>(nullptr)), TException);
+}
+
+TEST(TGeneralXmlParserTest, ExampleDefaultsFileHasTheDefaultsLayout) {
+  TFileMapper mapper(INFOSERVICE_SOURCE_DIR "/examples/defaults.xml");
+  TGeneralXmlParser parser;
+  parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
+  EXPECT_EQ("Objects", parser.GetRootElement().GetName());
+  std::map<std::string, std::string> defaults;
+  for (const TXmlElement& object : parser.GetRootElement().GetChildren()) {
+    std::string name;
+    std::string value;
+    ASSERT_EQ("Object", object.GetName());
+    ASSERT_TRUE(object.GetStringValue("Name", name) && object.GetStringValue("Value", value));
+    defaults[name] = value;
+  }
+  EXPECT_EQ("sv-SE", defaults.at("cfg.locale.ui"));
+  EXPECT_EQ("News & Weather <beta>", defaults.at("cfg.portal.title"));
 }
 
 }  // namespace

@@ -133,3 +133,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
 
 }  // namespace
+
+namespace {
+
+TEST_F(TAliasListTest, ExampleFileLoads) {
+  TAliasList aliases(INFOSERVICE_SOURCE_DIR "/examples/aliases.xml");
+  EXPECT_EQ(TStringList{"cfg.locale.ui"}, aliases.Translate("cfg.ui.language"));
+  EXPECT_EQ(TStringList{"cfg.ui.language"}, aliases.Retranslate("cfg.locale.ui"));
+}
+
+}  // namespace

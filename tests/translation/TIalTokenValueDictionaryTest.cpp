@@ -139,3 +139,15 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
 
 }  // namespace
+
+namespace {
+
+TEST_F(TIalTokenValueDictionaryTest, ExampleFileLoads) {
+  TIalTokenValueDictionary dictionary(INFOSERVICE_SOURCE_DIR
+                                      "/examples/ial_token_value_dictionary.xml");
+  EXPECT_TRUE(dictionary.ShouldTranslate("cfg.video.aspectratio"));
+  EXPECT_EQ("16:9", dictionary.Translate("WIDE"));
+  EXPECT_EQ("NORMAL", dictionary.Retranslate("4:3"));
+}
+
+}  // namespace

@@ -1,0 +1,6 @@
+#include "platform/TPlatformServiceDispatcher.h"
+
+TPlatformServiceDispatcher::TPlatformServiceDispatcher(TIpcServer& server,
+                                                       const std::string& address,
+                                                       IToiPlatformService& impl)
+    : TIpcProtocolDispatcher<TPlatformServiceProtocol>(server, address, impl) {}

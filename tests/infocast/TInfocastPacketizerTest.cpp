@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "infocast/InfocastChecksums.h"
+#include "infocast/TInfocastHeader.h"
+#include "infocast/TInfocastPacketizer.h"
+#include "service/TException.h"
+#include "tests/infocast/InfocastTestDecoder.h"
+
+namespace {
+
+std::string Pattern(size_t size) {
+  std::string data(size, '\0');
+  for (size_t i = 0; i < size; ++i) {
+    data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  }
+  return data;
+}
+
+TInfocastHeader HeaderOf(const std::string& datagram) {
+  TInfocastHeader header;
+  EXPECT_TRUE(header.Decode(datagram.data(), datagram.size()));
+  return header;
+}
+
+const uint16_t kPrecodings[] = {0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x4000};
+
+}  // namespace
+
+TEST(TInfocastPacketizerTest, EmptyObjectIsOneBareHeader) {
+  const TInfocastPacketizer packetizer(0x0001, 0x0000, "cfg.empty", 1400);
+  const std::vector<std::string> datagrams = packetizer.Packetize("");
+  ASSERT_EQ(datagrams.size(), 1u);
+  ASSERT_EQ(datagrams[0].size(), 44u);
+  const TInfocastHeader header = HeaderOf(datagrams[0]);
+  EXPECT_EQ(header.type, 0x0001);
+  EXPECT_EQ(header.precoding, 0x0000);
+  EXPECT_EQ(header.packetNumber, 1u);
+  EXPECT_EQ(header.packetCount, 1u);
+  EXPECT_EQ(header.GetName(), "cfg.empty");
+  EXPECT_EQ(header.flags, 0);
+}
+
+// For each precoding, the largest object that fits N datagrams fills every one of them to
+// the maximum size, and one byte more needs another datagram.
+TEST(TInfocastPacketizerTest, ObjectFillingExactlyNDatagrams) {
+  const size_t kMax = 200;
+  for (uint16_t precoding : kPrecodings) {
+    for (bool filters : {false, true}) {
+      TInfocastPacketizer packetizer(0x0001, precoding, "fill", kMax);
+      if (filters) {
+        packetizer.SetTimeFilter(0, 0xFFFFFFFF);
+        packetizer.SetTargetFilter("Z=CET");
+      }
+      const size_t fixed = 44 + packetizer.GetDynamicHeaderLength();
+      const size_t other = kMax - fixed - TInfocastHeader::SignatureLength(precoding, false);
+      const size_t last = kMax - fixed - TInfocastHeader::SignatureLength(precoding, true);
+      for (size_t n : {1u, 2u, 5u}) {
+        const std::string data = Pattern((n - 1) * other + last);
+        const std::vector<std::string> datagrams = packetizer.Packetize(data);
+        ASSERT_EQ(datagrams.size(), n) << precoding;
+        for (const std::string& datagram : datagrams) {
+          EXPECT_EQ(datagram.size(), kMax) << precoding << " n=" << n;
+        }
+        EXPECT_EQ(packetizer.Packetize(data + "+").size(), n + 1) << precoding;
+        EXPECT_EQ(packetizer.GetPacketCount(data.size()), n);
+      }
+    }
+  }
+}
+
+// Where the object signature goes, and what it holds, for every precoding: a three-packet
+// object must show it in exactly the packets the precoding names.
+TEST(TInfocastPacketizerTest, SignaturePlacementPerPrecoding) {
+  const std::string data = Pattern(250);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+  const uint32_t crc16 = DoCRC16Run(bytes, bytes + data.size(), 0);
+  const uint32_t crc32 = DoCRC32Ethernet(bytes, bytes + data.size());
+  struct TCase {
+    uint16_t precoding;
+    size_t lastLength;
+    size_t otherLength;
+    uint32_t signature;
+  };
+  const TCase cases[] = {{0x0000, 0, 0, 0}, {0x0001, 0, 0, 0},     {0x0002, 2, 0, crc16},
+                         {0x0003, 0, 0, 0}, {0x0004, 4, 0, crc32}, {0x4000, 4, 4, crc32},
+                         {0x1234, 0, 0, 0}};
+  for (const TCase& c : cases) {
+    const TInfocastPacketizer packetizer(0x0001, c.precoding, "sig", 144);
+    const std::vector<std::string> datagrams = packetizer.Packetize(data);
+    ASSERT_EQ(datagrams.size(), 3u) << c.precoding;
+    std::string slices;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+      const std::string& datagram = datagrams[i];
+      const size_t length = i + 1 == datagrams.size() ? c.lastLength : c.otherLength;
+      ASSERT_GE(datagram.size(), 44 + length);
+      if (length > 0) {
+        EXPECT_EQ(ReadBigEndian(datagram, datagram.size() - length, length), c.signature)
+            << "precoding " << c.precoding << " packet " << i + 1;
+      }
+      slices += datagram.substr(44, datagram.size() - 44 - length);
+    }
+    EXPECT_EQ(slices, data) << "precoding " << c.precoding;
+  }
+}
+
+TEST(TInfocastPacketizerTest, DynamicHeaderLengthsAndFlags) {
+  struct TCase {
+    bool time;
+    bool target;
+    size_t length;
+    uint16_t flags;
+  };
+  const TCase cases[] = {{false, false, 0, 0x0000},
+                         {true, false, 16, 0x2001},
+                         {false, true, 32, 0x4002},
+                         {true, true, 48, 0x6003}};
+  for (const TCase& c : cases) {
+    TInfocastPacketizer packetizer(0x0001, 0x0004, "cfg.dyn", 1400);
+    if (c.time) packetizer.SetTimeFilter(0x5F5E1000, 0xFFFFFFFE);
+    if (c.target) packetizer.SetTargetFilter("H=velmora-nm");
+    EXPECT_EQ(packetizer.GetDynamicHeaderLength(), c.length);
+    EXPECT_EQ(packetizer.GetFlags(), c.flags);
+    const std::vector<std::string> datagrams = packetizer.Packetize("v");
+    ASSERT_EQ(datagrams.size(), 1u);
+    const std::string& datagram = datagrams[0];
+    EXPECT_EQ(HeaderOf(datagram).flags, c.flags);
+    EXPECT_EQ(datagram.size(), 44 + c.length + 1 + 4);
+    size_t at = 44;
+    if (c.time) {
+      EXPECT_EQ(datagram.substr(at, 16), "5F5E1000FFFFFFFE");
+      at += 16;
+    }
+    if (c.target) {
+      EXPECT_EQ(datagram.substr(at, 32), "H=velmora-nm" + std::string(20, '\0'));
+    }
+    EXPECT_EQ(datagram[44 + c.length], 'v');
+  }
+}
+
+// Round trip through the test decoder, which reads the datagrams as a box does, over a grid
+// of sizes around packet boundaries, precodings, filters and datagram sizes.
+TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
+  for (uint16_t precoding : kPrecodings) {
+    for (size_t maxSize : {53u, 97u, 1400u}) {
+      for (int filters = 0; filters < 4; ++filters) {
+        TInfocastPacketizer packetizer(0x0001, precoding, "store.roundtrip", maxSize + 48);
+        if (filters & 1) packetizer.SetTimeFilter(100, 200);
+        if (filters & 2) packetizer.SetTargetFilter("U!nobody");
+        for (size_t size : {0u, 1u, 2u, 3u, 4u, 5u, 52u, 53u, 54u, 1399u, 4096u, 20000u}) {
+          const std::string data = Pattern(size);
+          const std::vector<std::string> datagrams = packetizer.Packetize(data);
+          for (const std::string& datagram : datagrams) {
+            ASSERT_LE(datagram.size(), maxSize + 48);
+          }
+          const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
+          ASSERT_EQ(object.error, "") << precoding << "/" << maxSize << "/" << size;
+          EXPECT_EQ(object.data, data);
+          EXPECT_EQ(object.name, "store.roundtrip");
+          EXPECT_EQ(object.type, 0x0001);
+          EXPECT_EQ(object.precoding, precoding);
+          EXPECT_EQ(object.timeFilter.empty(), !(filters & 1));
+          EXPECT_EQ(object.targetFilter.empty(), !(filters & 2));
+          for (uint32_t early : object.earlySignatures) {
+            EXPECT_EQ(early, object.signature) << "0x4000 repeats the object's CRC-32";
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(TInfocastPacketizerTest, RefusesWhatABoxWouldMisread) {
+  EXPECT_NO_THROW(TInfocastPacketizer(1, 4, std::string(29, 'n'), 1400));
+  EXPECT_THROW(TInfocastPacketizer(1, 4, std::string(30, 'n'), 1400), TException);
+  EXPECT_THROW(TInfocastPacketizer(1, 4, std::string("a\0b", 3), 1400), TException);
+
+  TInfocastPacketizer packetizer(1, 4, "n", 1400);
+  EXPECT_NO_THROW(packetizer.SetTargetFilter("Z=" + std::string(29, 'z')));
+  EXPECT_THROW(packetizer.SetTargetFilter("Z=" + std::string(30, 'z')), TException)
+      << "32 bytes leave no room for the terminator";
+  EXPECT_THROW(packetizer.SetTargetFilter("Z"), TException);
+  EXPECT_THROW(packetizer.SetTargetFilter(""), TException);
+  EXPECT_NO_THROW(packetizer.SetTargetFilter(std::string("H=a\0:", 5)))
+      << "bytes after the terminator are the sender's to choose";
+  EXPECT_THROW(packetizer.SetTargetFilter(std::string("H=a\0") + std::string(29, ':')), TException);
+}
+
+TEST(TInfocastPacketizerTest, DatagramTooSmallForAnyDataIsRefused) {
+  // 44 header + 4 signature: 48 bytes leave no data byte for a CRC-32 object.
+  const TInfocastPacketizer tight(1, 0x0004, "n", 48);
+  EXPECT_THROW(tight.GetPacketCount(0), TException);
+  EXPECT_THROW(tight.Packetize("x"), TException);
+  const TInfocastPacketizer smallest(1, 0x0004, "n", 49);
+  // Packet 1 has room for 5 data bytes and takes all three; the last packet carries only the
+  // CRC-32, which is a valid packet with an empty slice.
+  const std::vector<std::string> datagrams = smallest.Packetize("xyz");
+  ASSERT_EQ(datagrams.size(), 2u);
+  EXPECT_EQ(datagrams[0].size(), 47u);
+  EXPECT_EQ(datagrams[1].size(), 48u);
+  EXPECT_EQ(DecodeInfocastObject(datagrams).data, "xyz");
+
+  TInfocastPacketizer filtered(1, 0x0000, "n", 44 + 48);
+  filtered.SetTimeFilter(0, 1);
+  filtered.SetTargetFilter("A=1");
+  EXPECT_THROW(filtered.GetPacketCount(1), TException);
+  EXPECT_THROW(TInfocastPacketizer(1, 0, "n", 0).GetPacketCount(0), TException);
+}
+
+TEST(TInfocastPacketizerTest, HugeMaximumSizeGivesOneDatagramOfTheObjectsOwnSize) {
+  const TInfocastPacketizer packetizer(1, 0x4000, "n", SIZE_MAX);
+  const std::vector<std::string> datagrams = packetizer.Packetize("abc");
+  ASSERT_EQ(datagrams.size(), 1u);
+  EXPECT_EQ(datagrams[0].size(), 44u + 3 + 4);
+}

@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <functional>
+#include <vector>
+
+#include "platform/TEpollEventLoop.h"
+#include "platform/TManualClock.h"
+#include "platform/TUniqueFd.h"
+#include "service/TException.h"
+
+namespace {
+
+class TRecordingTimeout final : public IIOTimeoutHandler {
+ public:
+  std::function<void(int)> onFire;
+  std::vector<int> fired;
+  void HandleTimeout(int identifier) override {
+    fired.push_back(identifier);
+    if (onFire) onFire(identifier);
+  }
+};
+
+class TRecordingHandler final : public IIOEventHandler {
+ public:
+  std::function<void(int)> onEvent;
+  std::vector<int> events;
+  void HandleEvent(int descriptor, unsigned int mask) override {
+    events.push_back(descriptor);
+    EXPECT_EQ(mask, IIOEventLoop::kReadable);
+    uint64_t value = 0;
+    ssize_t got = read(descriptor, &value, sizeof value);
+    (void)got;
+    if (onEvent) onEvent(descriptor);
+  }
+};
+
+TUniqueFd SignalledEventFd() {
+  TUniqueFd fd(eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC));
+  return fd;
+}
+
+class TEpollEventLoopTest : public ::testing::Test {
+ protected:
+  TManualClock clock_;
+  TEpollEventLoop loop_{clock_};
+};
+
+TEST_F(TEpollEventLoopTest, PeriodicTimeoutFiresAtEachPeriodUntilRemoved) {
+  TRecordingTimeout handler;
+  const int id = loop_.AddTimeout(100, &handler);
+  EXPECT_GE(id, 0);
+  EXPECT_EQ(loop_.RunOnce(0), 0);
+  clock_.Advance(99);
+  EXPECT_EQ(loop_.RunOnce(0), 0);
+  for (int period = 0; period < 3; ++period) {
+    clock_.Advance(period == 0 ? 1 : 100);
+    EXPECT_EQ(loop_.RunOnce(0), 1);
+  }
+  EXPECT_EQ(handler.fired, (std::vector<int>{id, id, id}));
+  loop_.RemoveTimeout(id);
+  clock_.Advance(1000);
+  EXPECT_EQ(loop_.RunOnce(0), 0);
+  EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
+}
+
+TEST_F(TEpollEventLoopTest, LateLoopFiresTimeoutOnceNotInBurst) {
+  TRecordingTimeout handler;
+  loop_.AddTimeout(10, &handler);
+  clock_.Advance(1000);
+  loop_.RunOnce(0);
+  loop_.RunOnce(0);
+  EXPECT_EQ(handler.fired.size(), 1u);
+}
+
+TEST_F(TEpollEventLoopTest, TimeoutRemovingItselfNeverFiresAgain) {
+  TRecordingTimeout handler;
+  handler.onFire = [&](int id) { loop_.RemoveTimeout(id); };
+  loop_.AddTimeout(5, &handler);
+  for (int i = 0; i < 3; ++i) {
+    clock_.Advance(5);
+    loop_.RunOnce(0);
+  }
+  EXPECT_EQ(handler.fired.size(), 1u);
+}
+
+TEST_F(TEpollEventLoopTest, TimeoutRemovedByEarlierHandlerOfSamePassIsSkipped) {
+  TRecordingTimeout first;
+  TRecordingTimeout second;
+  const int firstId = loop_.AddTimeout(10, &first);
+  const int secondId = loop_.AddTimeout(10, &second);
+  // Whichever fires first removes the other.
+  first.onFire = [&](int) { loop_.RemoveTimeout(secondId); };
+  second.onFire = [&](int) { loop_.RemoveTimeout(firstId); };
+  clock_.Advance(10);
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_EQ(first.fired.size() + second.fired.size(), 1u);
+}
+
+TEST_F(TEpollEventLoopTest, TimeoutAddedInHandlerWaitsForItsOwnTime) {
+  TRecordingTimeout replacement;
+  TRecordingTimeout original;
+  int replacementId = -1;
+  original.onFire = [&](int id) {
+    loop_.RemoveTimeout(id);
+    replacementId = loop_.AddTimeout(0, &replacement);
+  };
+  loop_.AddTimeout(1, &original);
+  clock_.Advance(1);
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_TRUE(replacement.fired.empty());
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_EQ(replacement.fired, std::vector<int>{replacementId});
+}
+
+TEST_F(TEpollEventLoopTest, IdentifiersAreDistinctAndUnknownRemovalIsHarmless) {
+  TRecordingTimeout handler;
+  const int a = loop_.AddTimeout(1, &handler);
+  loop_.RemoveTimeout(a);
+  const int b = loop_.AddTimeout(1, &handler);
+  EXPECT_NE(a, b);
+  loop_.RemoveTimeout(-1);
+  loop_.RemoveTimeout(a);
+  clock_.Advance(1);
+  loop_.RunOnce(0);
+  EXPECT_EQ(handler.fired, std::vector<int>{b});
+}
+
+TEST_F(TEpollEventLoopTest, ReadableDescriptorCallsHandlerUntilUnregistered) {
+  TUniqueFd fd = SignalledEventFd();
+  TRecordingHandler handler;
+  loop_.RegisterFileDescriptor(fd.Get(), IIOEventLoop::kReadable, 0, &handler);
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_EQ(loop_.RunOnce(0), 0);  // drained by the handler
+  uint64_t one = 1;
+  ASSERT_EQ(write(fd.Get(), &one, sizeof one), 8);
+  loop_.UnregisterFileDescriptor(fd.Get());
+  EXPECT_EQ(loop_.RunOnce(0), 0);
+  EXPECT_EQ(handler.events.size(), 1u);
+  loop_.UnregisterFileDescriptor(fd.Get());  // twice is harmless
+}
+
+TEST_F(TEpollEventLoopTest, HandlerUnregisteringAnotherReadyDescriptorSuppressesIt) {
+  TUniqueFd a = SignalledEventFd();
+  TUniqueFd b = SignalledEventFd();
+  TRecordingHandler handler;
+  handler.onEvent = [&](int descriptor) {
+    loop_.UnregisterFileDescriptor(descriptor == a.Get() ? b.Get() : a.Get());
+    loop_.UnregisterFileDescriptor(descriptor);
+  };
+  loop_.RegisterFileDescriptor(a.Get(), IIOEventLoop::kReadable, 0, &handler);
+  loop_.RegisterFileDescriptor(b.Get(), IIOEventLoop::kReadable, 0, &handler);
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_EQ(handler.events.size(), 1u);
+  EXPECT_EQ(loop_.GetDescriptorCount(), 0u);
+}
+
+TEST_F(TEpollEventLoopTest, EventCollectedBeforeReRegistrationDoesNotReachNewHandler) {
+  TUniqueFd a = SignalledEventFd();
+  TUniqueFd b = SignalledEventFd();
+  TRecordingHandler first;
+  TRecordingHandler second;
+  TRecordingHandler replacement;
+  // Whichever descriptor is served first moves the other to a new handler; the event already
+  // collected for it belongs to the old registration and is dropped.
+  auto move = [&](int descriptor) {
+    const int other = descriptor == a.Get() ? b.Get() : a.Get();
+    loop_.UnregisterFileDescriptor(other);
+    loop_.RegisterFileDescriptor(other, IIOEventLoop::kReadable, 0, &replacement);
+  };
+  first.onEvent = move;
+  second.onEvent = move;
+  loop_.RegisterFileDescriptor(a.Get(), IIOEventLoop::kReadable, 0, &first);
+  loop_.RegisterFileDescriptor(b.Get(), IIOEventLoop::kReadable, 0, &second);
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_TRUE(replacement.events.empty());
+  EXPECT_EQ(loop_.RunOnce(0), 1);
+  EXPECT_EQ(replacement.events.size(), 1u);
+}
+
+TEST_F(TEpollEventLoopTest, HandlerRegisteringNewDescriptorIsServedNextPass) {
+  TUniqueFd a = SignalledEventFd();
+  TUniqueFd b = SignalledEventFd();
+  TRecordingHandler later;
+  TRecordingHandler first;
+  first.onEvent = [&](int) {
+    loop_.UnregisterFileDescriptor(a.Get());
+    loop_.RegisterFileDescriptor(b.Get(), IIOEventLoop::kReadable, 0, &later);
+  };
+  loop_.RegisterFileDescriptor(a.Get(), IIOEventLoop::kReadable, 0, &first);
+  loop_.RunOnce(0);
+  loop_.RunOnce(0);
+  EXPECT_EQ(later.events, std::vector<int>{b.Get()});
+}
+
+TEST_F(TEpollEventLoopTest, RegisteringUnpollableDescriptorThrows) {
+  TRecordingHandler handler;
+  EXPECT_THROW(loop_.RegisterFileDescriptor(-1, IIOEventLoop::kReadable, 0, &handler), TException);
+  EXPECT_THROW(loop_.RegisterFileDescriptor(12345, IIOEventLoop::kReadable, 0, &handler),
+               TException);
+  EXPECT_EQ(loop_.GetDescriptorCount(), 0u);
+}
+
+TEST_F(TEpollEventLoopTest, StopBeforeRunMakesRunReturnOnceAndIsConsumed) {
+  loop_.Stop();
+  loop_.Run();  // returns at once
+  TRecordingTimeout handler;
+  handler.onFire = [&](int) { loop_.Stop(); };
+  loop_.AddTimeout(0, &handler);
+  loop_.Run();  // the timeout is due now on the manual clock
+  EXPECT_EQ(handler.fired.size(), 1u);
+}
+
+TEpollEventLoop* gSignalledLoop = nullptr;
+extern "C" void StopOnSignal(int) { gSignalledLoop->Stop(); }
+
+TEST(TEpollEventLoopSignalTest, StopFromSignalHandlerEndsRun) {
+  TEpollEventLoop loop;  // the system clock: Run() really blocks in epoll_wait
+  gSignalledLoop = &loop;
+  struct sigaction action {};
+  struct sigaction previous {};
+  action.sa_handler = StopOnSignal;
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  // The signal arrives from inside the loop, while Run() is on its way to epoll_wait.
+  class TRaise final : public IIOTimeoutHandler {
+   public:
+    void HandleTimeout(int) override { raise(SIGUSR1); }
+  } raiser;
+  loop.AddTimeout(0, &raiser);
+  loop.Run();
+  sigaction(SIGUSR1, &previous, nullptr);
+  gSignalledLoop = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "platform/TEpollEventLoop.h"
+#include "platform/TInformationServiceCaller.h"
+#include "platform/TIpcAddress.h"
+#include "platform/TIpcClient.h"
+#include "platform/TIpcClientImpl.h"
+#include "platform/TToiInformationObserverCaller.h"
+#include "platform/TToiInformationObserverDispatcher.h"
+#include "platform/TUniqueFd.h"
+#include "tests/platform/TIpcTestSupport.h"
+
+namespace {
+
+using TStorage = IToiInformationService::TStorageType;
+
+// A listening socket at a valid address that the test drives by hand.
+class TRawPeer final {
+ public:
+  explicit TRawPeer(const std::string& directory, int backlog = 8)
+      : path_(directory + "/raw.sock"), listener_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path_.data(), path_.size());
+    EXPECT_EQ(bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(listen(listener_.Get(), backlog), 0);
+  }
+  std::string Address() const { return TIpcAddress::Format(path_, 1); }
+  TUniqueFd Accept() { return TUniqueFd(accept(listener_.Get(), nullptr, nullptr)); }
+  void Close() { listener_.Reset(); }
+
+ private:
+  std::string path_;
+  TUniqueFd listener_;
+};
+
+class TIpcClientTest : public ::testing::Test {
+ protected:
+  TTemporaryRoot root_;
+  TIpcClient client_;
+};
+
+TEST_F(TIpcClientTest, PeerDyingMidCallGivesException) {
+  TRawPeer peer(root_.Path());
+  std::thread dying([&] {
+    TUniqueFd connection = peer.Accept();
+    char buffer[64];
+    ssize_t got = recv(connection.Get(), buffer, sizeof buffer, 0);  // part of the request
+    (void)got;
+  });  // the connection closes without an answer
+  TInformationServiceCaller caller(&client_, peer.Address());
+  std::string value;
+  EXPECT_THROW(caller.GetObject("n", value), TException);
+  dying.join();
+}
+
+TEST_F(TIpcClientTest, PeerThatNeverAnswersTimesOut) {
+  TRawPeer peer(root_.Path());
+  client_.SetCallTimeoutMs(50);
+  TUniqueFd held;
+  std::thread silent([&] { held = peer.Accept(); });
+  TInformationServiceCaller caller(&client_, peer.Address());
+  std::string value;
+  try {
+    caller.GetObject("n", value);
+    FAIL() << "no exception";
+  } catch (const TDispatchableException&) {
+    FAIL() << "a silent peer is not a served error";
+  } catch (const TException& error) {
+    EXPECT_NE(std::string(error.GetText()).find("timed out"), std::string::npos);
+  }
+  silent.join();
+}
+
+TEST_F(TIpcClientTest, UnreachableAndInvalidAddressesGiveExceptionNamingThem) {
+  TInformationServiceCaller gone(&client_, TIpcAddress::Format(root_.Path() + "/none.sock", 1));
+  std::string value;
+  try {
+    gone.GetObject("n", value);
+    FAIL() << "no exception";
+  } catch (const TException& error) {
+    EXPECT_NE(std::string(error.GetText()).find("none.sock"), std::string::npos);
+  }
+  TToiInformationObserverCaller invalid(&client_, "not an address");
+  EXPECT_THROW(invalid.OnObjectsChanged({"a"}), TException);
+  TToiInformationObserverCaller nowhere(&client_, gone.GetAddress());
+  EXPECT_THROW(nowhere.OnObjectsRemoved({"a"}), TException);
+}
+
+TEST_F(TIpcClientTest, ConnectionIsReusedAcrossCalls) {
+  TServedFake served;
+  TInformationServiceCaller first(&client_, served.Address());
+  TInformationServiceCaller second(&client_, served.Address());
+  std::string value;
+  for (int i = 0; i < 20; ++i) first.GetObject("a", value);
+  second.GetObject("a", value);
+  // One connection besides the server's own.
+  int sockets = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0) ++sockets;
+  }
+  TIpcClient other;
+  TInformationServiceCaller third(&other, served.Address());
+  third.GetObject("a", value);
+  int socketsAfter = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0) ++socketsAfter;
+  }
+  EXPECT_EQ(socketsAfter, sockets + 2);  // the new client's end and the server's end
+  for (int i = 0; i < 20; ++i) first.GetObject("a", value);
+  int socketsLater = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+    int type = 0;
+    socklen_t size = sizeof type;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0) ++socketsLater;
+  }
+  EXPECT_EQ(socketsLater, socketsAfter);
+}
+
+TEST_F(TIpcClientTest, ValidateAddressAcceptsExactlyWhatServersProduce) {
+  TIpcServer server;
+  const std::string made = server.CreateObject();
+  EXPECT_TRUE(TCIpcClient_ValidateAddress(made));
+  EXPECT_TRUE(TCIpcClient_ValidateAddress("ipc:/tmp/infoservice-ipc/s1-1.sock#4294967295"));
+  for (const char* bad : {"", "ipc:", "ipc:/tmp/x.sock#0", "ipc:/tmp/x.sock#03", "ipc:/tmp/x.sock#",
+                          "ipc:/tmp/x.sock#4294967296", "ipc:/tmp/x.sock#1a", "ipc:tmp/x.sock#1",
+                          "ipc:/tmp/x#1", "unix:/tmp/x.sock#1", "ipc:/tmp/a#b.sock#1",
+                          "IPC:/tmp/x.sock#1", "ipc:/tmp/x.sock", "ipc:/tmp/\x01.sock#1"}) {
+    EXPECT_FALSE(TCIpcClient_ValidateAddress(bad)) << bad;
+  }
+  EXPECT_FALSE(TCIpcClient_ValidateAddress(std::string("ipc:/tmp/x.sock#1\0", 18)));
+  EXPECT_FALSE(TCIpcClient_ValidateAddress("ipc:/" + std::string(110, 'a') + ".sock#1"));
+}
+
+// The observer of a well-behaved subscriber, served on its own thread.
+class TCountingObserver final : public IToiInformationObserver {
+ public:
+  void OnObjectsChanged(const TStringList&) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++changed_;
+    condition_.notify_all();
+  }
+  void OnObjectsRemoved(const TStringList&) override {}
+  // A bounded wait for notifications that are on their way from another thread.
+  int WaitFor(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    condition_.wait_for(lock, std::chrono::seconds(20), [&] { return changed_ >= count; });
+    return changed_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable condition_;
+  int changed_ = 0;
+};
+
+// One subscriber accepts its connection but never reads, another has gone; 1000 sets all
+// complete and a healthy subscriber gets every notification.
+TEST_F(TIpcClientTest, StalledAndDeadSubscribersDoNotHoldUpSets) {
+  TServedFake served;
+  TInformationServiceCaller service(&client_, served.Address());
+
+  TRawPeer notReading(root_.Path());
+  TUniqueFd held;
+  std::thread acceptor([&] { held = notReading.Accept(); });
+  const std::string deadAddress = TIpcAddress::Format(root_.Path() + "/dead.sock", 1);
+
+  TCountingObserver healthy;
+  TIpcServer healthyServer;
+  const std::string healthyAddress = healthyServer.CreateObject();
+  TToiInformationObserverDispatcher dispatcher(healthyServer, healthyAddress, healthy);
+  std::thread healthyThread([&] { healthyServer.Run(); });
+
+  service.SubscribeObject("*", 1, notReading.Address());
+  service.SubscribeObject("*", 2, deadAddress);
+  service.SubscribeObject("*", 3, healthyAddress);
+  for (int i = 0; i < 1000; ++i) {
+    service.SetObject("n." + std::to_string(i), "v", TStorage::eVolatile);
+  }
+  acceptor.join();
+  EXPECT_GE(served.Fake().FailedDeliveries(), 1000);  // every one to the dead subscriber
+  EXPECT_EQ(healthy.WaitFor(1000), 1000);
+  healthyServer.Stop();
+  healthyThread.join();
+}
+
+// A peer that never reads gets what its socket and the bounded queue hold; beyond that a
+// delivery is dropped at once with an exception instead of waiting for the peer.
+TEST_F(TIpcClientTest, DeliveryBeyondQueueOfNonReadingPeerIsDropped) {
+  TRawPeer peer(root_.Path());
+  TUniqueFd held;
+  std::thread acceptor([&] { held = peer.Accept(); });
+  TToiInformationObserverCaller caller(&client_, peer.Address());
+  const TStringList big{std::string(64 * 1024, 'n')};
+  int delivered = 0;
+  bool dropped = false;
+  for (int i = 0; i < 200 && !dropped; ++i) {
+    try {
+      caller.OnObjectsChanged(big);
+      ++delivered;
+    } catch (const TException& error) {
+      dropped = true;
+      EXPECT_NE(std::string(error.GetText()).find("not reading"), std::string::npos);
+    }
+  }
+  acceptor.join();
+  EXPECT_TRUE(dropped);
+  EXPECT_GE(delivered, static_cast<int>(TIpcClient::TImpl::kMaxQueuedBytes / big[0].size()));
+  // Once the peer reads, its connection works again.
+  std::vector<char> sink(1 << 20);
+  while (recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT) > 0) {
+  }
+  client_.GetImpl().FlushQueues(0);
+  while (recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT) > 0) {
+  }
+  client_.GetImpl().FlushQueues(0);
+  EXPECT_NO_THROW(caller.OnObjectsChanged({"small"}));
+}
+
+}  // namespace
