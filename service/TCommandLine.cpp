@@ -34,19 +34,45 @@ TCommandLine::TResult TCommandLine::Parse(int argc, char** argv, FILE* usageStre
       case 'h':
         PrintUsage(usageStream, programName);
         return TResult::eHelp;
-      case 's': standalone = true; break;
-      case 't': hostEnvironment = true; break;
-      case 'i': ipcAddressFile = optarg; break;
-      case 'f': settingsFile = optarg; break;
-      case 'g': backupFile = optarg; break;
-      case 'y': writeDelay = std::atoi(optarg); break;
-      case 'w': writeLimit = std::atoi(optarg); break;
-      case 'm': metaChannelAddress = optarg; break;
-      case 'e': metaChannelFile = optarg; break;
-      case 'n': packetBufferSize = std::atoi(optarg); break;
-      case 'd': defaultsFile = optarg; break;
-      case 'a': aliasFile = optarg; break;
-      case 'o': opchMode = true; break;
+      case 's':
+        standalone = true;
+        break;
+      case 't':
+        hostEnvironment = true;
+        break;
+      case 'i':
+        ipcAddressFile = optarg;
+        break;
+      case 'f':
+        settingsFile = optarg;
+        break;
+      case 'g':
+        backupFile = optarg;
+        break;
+      case 'y':
+        writeDelay = std::atoi(optarg);
+        break;
+      case 'w':
+        writeLimit = std::atoi(optarg);
+        break;
+      case 'm':
+        metaChannelAddress = optarg;
+        break;
+      case 'e':
+        metaChannelFile = optarg;
+        break;
+      case 'n':
+        packetBufferSize = std::atoi(optarg);
+        break;
+      case 'd':
+        defaultsFile = optarg;
+        break;
+      case 'a':
+        aliasFile = optarg;
+        break;
+      case 'o':
+        opchMode = true;
+        break;
       default:
         PrintUsage(usageStream, programName);
         return TResult::eBadOption;

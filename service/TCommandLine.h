@@ -10,9 +10,9 @@
 class TCommandLine final {
  public:
   enum class TResult {
-    eRun,         // options read; start the service
-    eHelp,        // -h: usage printed, exit with 0
-    eBadOption,   // unknown option or missing argument: usage printed, exit with 1
+    eRun,        // options read; start the service
+    eHelp,       // -h: usage printed, exit with 0
+    eBadOption,  // unknown option or missing argument: usage printed, exit with 1
   };
 
   static constexpr const char* kOptions = "htsi:f:g:y:w:m:e:n:d:a:o";
@@ -22,17 +22,17 @@ class TCommandLine final {
   TResult Parse(int argc, char** argv, FILE* usageStream = stderr);
   static void PrintUsage(FILE* stream, const char* programName);
 
-  bool standalone = false;           // -s
-  bool hostEnvironment = false;      // -t
-  std::string ipcAddressFile;        // -i
-  std::string settingsFile;          // -f
-  std::string backupFile;            // -g
-  int writeDelay = 10;               // -y, seconds
-  int writeLimit = 10;               // -w, writes per 24 hours
-  std::string metaChannelAddress;    // -m
-  std::string metaChannelFile;       // -e
-  int packetBufferSize = 1600;       // -n, bytes
-  std::string defaultsFile;          // -d
-  std::string aliasFile;             // -a
-  bool opchMode = false;             // -o
+  bool standalone = false;         // -s
+  bool hostEnvironment = false;    // -t
+  std::string ipcAddressFile;      // -i
+  std::string settingsFile;        // -f
+  std::string backupFile;          // -g
+  int writeDelay = 10;             // -y, seconds
+  int writeLimit = 10;             // -w, writes per 24 hours
+  std::string metaChannelAddress;  // -m
+  std::string metaChannelFile;     // -e
+  int packetBufferSize = 1600;     // -n, bytes
+  std::string defaultsFile;        // -d
+  std::string aliasFile;           // -a
+  bool opchMode = false;           // -o
 };

@@ -20,7 +20,7 @@
 #include "translation/TAliasList.h"
 
 const TInformationService::TLanguageCode TInformationService::LanguageCodes[] = {
-    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"}, {"no-NO", "nor"},
+    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"},  {"no-NO", "nor"},
     {"fi-FI", "fin"}, {"da-DK", "dan"}, {nullptr, nullptr}};
 
 namespace {
@@ -410,8 +410,7 @@ void TInformationService::OnEnumerateObject(const IInformationAdapter* adapter,
 
 // Only subscriptions to exactly the name make an adapter fetch it: a wildcard would make
 // adapters fetch everything they could offer.
-bool TInformationService::OnFetchObject(const IInformationAdapter*,
-                                        const std::string& name) const {
+bool TInformationService::OnFetchObject(const IInformationAdapter*, const std::string& name) const {
   if (subscriptions_->Match(name, true)) return true;
   if (!aliases_->IsAlias(name)) return false;
   for (const std::string& clientName : aliases_->Retranslate(name)) {

@@ -109,8 +109,7 @@ class TInformationService final : public IInformationService,
   void UnsetObject(const std::string& name, TStorageType storageType) override;
   void UnsetObjects(const TStringList& names,
                     const std::vector<TStorageType>& storageTypes) override;
-  void SubscribeObject(const std::string& expression, int id,
-                       const std::string& address) override;
+  void SubscribeObject(const std::string& expression, int id, const std::string& address) override;
   void SubscribeObject2(const std::string& expression, int id, const std::string& address,
                         bool enumerate) override;
   void SubscribeObjects(const TStringList& expressions, int id,
@@ -120,8 +119,7 @@ class TInformationService final : public IInformationService,
   void UnsubscribeObject(const std::string& expression, const std::string& address) override;
   void UnsubscribeObjects(const TStringList& expressions, const std::string& address) override;
   void UnsubscribeAllObjects(const std::string& address) override;
-  void SubscribeObjectInternal(const std::string& expression,
-                               const std::string& address) override;
+  void SubscribeObjectInternal(const std::string& expression, const std::string& address) override;
   void SubscribeObject2Internal(const std::string& expression, const std::string& address,
                                 bool enumerate) override;
   void SubscribeObjectsInternal(const TStringList& expressions,
@@ -170,8 +168,7 @@ class TInformationService final : public IInformationService,
   void DispatchRemoved(const std::string& name) const;
 
   void WriteAddressFile(const std::string& address) const;
-  void RegisterWithPlatform(const std::string& serviceAddress,
-                            const std::string& componentAddress,
+  void RegisterWithPlatform(const std::string& serviceAddress, const std::string& componentAddress,
                             const std::string& observerAddress);
   void InitializeAdapters();
 

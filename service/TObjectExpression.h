@@ -15,9 +15,7 @@ class TObjectExpression final {
   bool Match(const std::string& name, bool exact) const;
 
   bool operator<(const TObjectExpression& other) const { return expression_ < other.expression_; }
-  bool operator==(const TObjectExpression& other) const {
-    return expression_ == other.expression_;
-  }
+  bool operator==(const TObjectExpression& other) const { return expression_ == other.expression_; }
 
  private:
   std::string expression_;

@@ -6,8 +6,7 @@
 #include "platform/TToiInformationObserverCaller.h"
 #include "service/TException.h"
 
-TSubscriptionList::TSubscriptionList(TIpcClient* client)
-    : TSubscriptionList(client, nullptr) {}
+TSubscriptionList::TSubscriptionList(TIpcClient* client) : TSubscriptionList(client, nullptr) {}
 
 TSubscriptionList::TSubscriptionList(TIpcClient* client, TNotifier notifier)
     : tracker_(TTracker::GetProcessTracker()), client_(client), notifier_(std::move(notifier)) {

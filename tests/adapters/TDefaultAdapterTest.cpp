@@ -1,10 +1,9 @@
-#include "adapters/TDefaultAdapter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "adapters/TDefaultAdapter.h"
 #include "tests/TestSupport.h"
 #include "tests/adapters/TRecordingCallback.h"
 

@@ -1,10 +1,9 @@
-#include "adapters/TVolatileAdapter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "adapters/TVolatileAdapter.h"
 #include "tests/adapters/TRecordingCallback.h"
 
 namespace {
@@ -38,8 +37,7 @@ TEST_F(TVolatileAdapterTest, OnlyARealChangeIsReported) {
   adapter_.SetObject("var.b", "");
   adapter_.SetObject("var.b", "");
 
-  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}),
-            callback_.reports);
+  EXPECT_EQ((std::vector<std::string>{"set var.a", "set var.a", "set var.b"}), callback_.reports);
   EXPECT_EQ("2", Get("var.a"));
   EXPECT_TRUE(adapter_.HasObject("var.b"));
   EXPECT_EQ("", Get("var.b"));
@@ -61,14 +59,6 @@ TEST_F(TVolatileAdapterTest, LongAndBinaryValuesAreKeptWhole) {
   value[7] = '\0';
   adapter_.SetObject("var.big", value);
   EXPECT_EQ(value, Get("var.big"));
-}
-
-TEST_F(TVolatileAdapterTest, StartsEmpty) {
-  TVolatileAdapter fresh;
-  fresh.SetCallback(&callback_);
-  fresh.InitializeObjects();
-  fresh.EnumerateObjects();
-  EXPECT_TRUE(callback_.reports.empty());
 }
 
 }  // namespace

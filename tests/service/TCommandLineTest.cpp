@@ -1,10 +1,10 @@
-#include "service/TCommandLine.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "service/TCommandLine.h"
 
 namespace {
 
@@ -60,8 +60,8 @@ TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
   EXPECT_FALSE(options_.hostEnvironment);
   EXPECT_FALSE(options_.opchMode);
   EXPECT_EQ("", options_.ipcAddressFile + options_.settingsFile + options_.backupFile +
-                    options_.metaChannelAddress + options_.metaChannelFile +
-                    options_.defaultsFile + options_.aliasFile);
+                    options_.metaChannelAddress + options_.metaChannelFile + options_.defaultsFile +
+                    options_.aliasFile);
   EXPECT_EQ(10, options_.writeDelay);
   EXPECT_EQ(10, options_.writeLimit);
   EXPECT_EQ(1600, options_.packetBufferSize);
@@ -70,9 +70,10 @@ TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
 
 TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
   ASSERT_EQ(TCommandLine::TResult::eRun,
-            Parse({"-s", "-t", "-i", "addr", "-f", "set.xml", "-g", "bak.xml", "-y", "3", "-w",
-                   "5", "-m", "239.1.1.1:5000", "-e", "meta", "-n", "2048", "-d", "def.xml",
-                   "stray", "-a", "alias.xml", "-o", "-y", "7", "-i", "addr2"}));
+            Parse({"-s",      "-t",        "-i", "addr", "-f", "set.xml", "-g",
+                   "bak.xml", "-y",        "3",  "-w",   "5",  "-m",      "239.1.1.1:5000",
+                   "-e",      "meta",      "-n", "2048", "-d", "def.xml", "stray",
+                   "-a",      "alias.xml", "-o", "-y",   "7",  "-i",      "addr2"}));
   EXPECT_TRUE(options_.standalone);
   EXPECT_TRUE(options_.hostEnvironment);
   EXPECT_TRUE(options_.opchMode);
@@ -101,9 +102,9 @@ TEST_F(TCommandLineTest, HelpPrintsTheUsageText) {
 }
 
 TEST_F(TCommandLineTest, UnknownOptionOrMissingArgumentPrintsUsageAndFails) {
-  for (std::vector<std::string> words : {std::vector<std::string>{"-x"},
-                                         std::vector<std::string>{"-s", "-i"},
-                                         std::vector<std::string>{"-d"}}) {
+  for (std::vector<std::string> words :
+       {std::vector<std::string>{"-x"}, std::vector<std::string>{"-s", "-i"},
+        std::vector<std::string>{"-d"}}) {
     TCommandLine fresh;
     options_ = fresh;
     EXPECT_EQ(TCommandLine::TResult::eBadOption, Parse(words)) << words.back();

@@ -1,6 +1,6 @@
-#include "service/TObjectExpression.h"
-
 #include <gtest/gtest.h>
+
+#include "service/TObjectExpression.h"
 
 namespace {
 
@@ -26,8 +26,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TObjectExpressionTest,
     ::testing::Values(
         // A wildcard spans one or more further bytes, components included.
-        TCase{"cfg.locale.*", "cfg.locale.ui", true, false},
-        TCase{"a.b.*", "a.b.c", true, false}, TCase{"a.b.*", "a.b.c.d", true, false},
+        TCase{"cfg.locale.*", "cfg.locale.ui", true, false}, TCase{"a.b.*", "a.b.c", true, false},
+        TCase{"a.b.*", "a.b.c.d", true, false},
         // The "*" needs at least one byte, and the dot is part of the prefix.
         TCase{"a.b.*", "a.b.", false, false}, TCase{"a.b.*", "a.b", false, false},
         TCase{"a.b.*", "a.bc", false, false}, TCase{"cfg.locale.*", "cfg.locale", false, false},

@@ -1,5 +1,3 @@
-#include "service/TSubscriptionList.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,6 +6,7 @@
 #include <vector>
 
 #include "service/TException.h"
+#include "service/TSubscriptionList.h"
 
 namespace {
 
@@ -17,14 +16,13 @@ class TSubscriptionListTest : public ::testing::Test {
 
   // Records "changed <address> <name>" / "removed <address> <name>" per delivery, then runs
   // the optional hook (which may change the list or throw, as a real delivery could).
-  TSubscriptionList list_{nullptr, [this](const std::string& address, TNotification kind,
-                                          const TStringList& names) {
-                            EXPECT_EQ(1u, names.size());
-                            calls_.push_back(
-                                (kind == TNotification::eChanged ? "changed " : "removed ") +
-                                address + " " + names.front());
-                            if (hook_) hook_(address);
-                          }};
+  TSubscriptionList list_{
+      nullptr, [this](const std::string& address, TNotification kind, const TStringList& names) {
+        EXPECT_EQ(1u, names.size());
+        calls_.push_back((kind == TNotification::eChanged ? "changed " : "removed ") + address +
+                         " " + names.front());
+        if (hook_) hook_(address);
+      }};
   std::vector<std::string> calls_;
   std::function<void(const std::string& address)> hook_;
 };
@@ -77,15 +75,6 @@ TEST_F(TSubscriptionListTest, RemoveAllByAddressAndById) {
   list_.DispatchObjectChanged("cfg.x");
 
   EXPECT_EQ((std::vector<std::string>{"changed d cfg.x"}), calls_);
-}
-
-TEST_F(TSubscriptionListTest, ExactMatchIgnoresWildcards) {
-  list_.Add("cfg.*", 1, "a");
-  EXPECT_TRUE(list_.Match("cfg.x", false));
-  EXPECT_FALSE(list_.Match("cfg.x", true));
-  list_.Add("cfg.x", 1, "a");
-  EXPECT_TRUE(list_.Match("cfg.x", true));
-  EXPECT_FALSE(list_.Match("var.x", false));
 }
 
 TEST_F(TSubscriptionListTest, EnumerationGoesOnlyToTheMostRecentlyAddedItem) {
