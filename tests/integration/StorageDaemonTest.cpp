@@ -151,7 +151,12 @@ class StorageDaemonTest : public ::testing::Test {
     char pattern[] = "/tmp/storage-daemon-XXXXXX";
     root_ = ::mkdtemp(pattern);
     ::mkdir((root_ + "/etc").c_str(), 0755);
-    ::mkdir((root_ + "/flash").c_str(), 0755);
+    // The box's mount points; the daemon makes only the information directories below them.
+    for (const char* directory : {"/flash", "/flash2", "/tmp2"}) {
+      ::mkdir((root_ + directory).c_str(), 0755);
+    }
+    settings_ = root_ + "/flash/settings.xml";
+    backup_ = root_ + "/flash/settings.bak";
     Write(root_ + "/etc/ial_token_value_dictionary.xml", "<Objects/>");
     TCIpcClient_Init(&client_);
   }
@@ -166,8 +171,8 @@ class StorageDaemonTest : public ::testing::Test {
   std::string DaemonLog() const { return Read(root_ + "/daemon.log"); }
 
   std::string root_;
-  std::string settings_ = root_ + "/flash/settings.xml";
-  std::string backup_ = root_ + "/flash/settings.bak";
+  std::string settings_;
+  std::string backup_;
   TIpcClient client_;
 };
 
@@ -266,8 +271,9 @@ TEST_F(StorageDaemonTest, UnsafeNamesAreRefusedAndStorageTypesPickTheDirectory) 
   TDaemon daemon(root_, SettingsOptions("10", "10"));
   ASSERT_FALSE(daemon.Address().empty()) << DaemonLog();
   TInformationServiceCaller caller(&client_, daemon.Address());
-  for (const std::string name :
-       {"store./../../escaped", "store.a/b", "tmp./../escaped", "store." + std::string(300, 'n')}) {
+  for (const std::string& name :
+       std::vector<std::string>{"store./../../escaped", "store.a/b", "tmp./../escaped",
+                                "store." + std::string(300, 'n')}) {
     SCOPED_TRACE(name);
     try {
       caller.SetObject(name, "x", name[0] == 's' ? kPermanent : kVolatile);
