@@ -3,7 +3,10 @@
 #include <memory>
 
 #include "adapters/TFlashFsAdapter.h"
+#include "platform/TIpcClient.h"
 #include "service/TException.h"
+#include "service/TInformationService.h"
+#include "service/TSubscriptionList.h"
 #include "tests/adapters/StorageTestSupport.h"
 
 using namespace storage_test;
@@ -140,6 +143,26 @@ TEST_F(TFlashFsAdapterTest, OperatorTokenIsTranslatedOnLoadAndTheFileRewritten) 
   EXPECT_EQ(Get(*adapter, "cfg.colour"), "platform_red");
   EXPECT_EQ(Get(*adapter, "cfg.other"), "OperatorRed");
   EXPECT_EQ(loop_.added.size(), 1u);
+}
+
+TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndIsRewritten) {
+  // The service's IPC server puts its socket below the root.
+  ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
+  WriteWholeFile(dir_.File("aliases.xml"),
+                 "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
+  TIpcClient client;
+  TSubscriptionList subscriptions(
+      &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
+  TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
+  WriteSettings(Counters(kNow - 100, 1, 1) +
+                "<setting><name>cfg.old</name><value>kept</value></setting>");
+  TFlashFsAdapter adapter(settings_, backup_, 10, 10, &service, &dictionary_, &loop_, clock_);
+  adapter.InitializeObjects();
+  EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
+  EXPECT_FALSE(adapter.HasObject("cfg.old"));
+  loop_.Fire(clock_);
+  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
+  ::unsetenv("INFOSERVICE_ROOT");
 }
 
 // ---- _env. families -----------------------------------------------------------------------
