@@ -169,16 +169,3 @@ TEST_F(TIalFileAdapterTest, ValueLargerThanTheSpaceLeftAnswers207AndKeepsTheOldF
   EXPECT_EQ(ReadWholeFile(directory_ + "tmp.a"), "old");
   EXPECT_EQ(ListDirectory(directory_), std::vector<std::string>{"tmp.a"});
 }
-
-TEST_F(TIalFileAdapterTest, EachInstanceTakesOnlyItsPrefixesAndItsStorageType) {
-  TIalFileAdapter flash(dir_.File("flash/"), {"store."}, IInformationAdapter::TStorageType(0));
-  EXPECT_TRUE(flash.IsStorageType(IInformationAdapter::TStorageType(0)));
-  EXPECT_FALSE(flash.IsStorageType(IInformationAdapter::TStorageType(1)));
-  EXPECT_TRUE(flash.SupportsObject("store.x"));
-  EXPECT_FALSE(flash.SupportsObject("store"));
-  EXPECT_FALSE(flash.SupportsObject("tmp.x"));
-  EXPECT_TRUE(adapter_.IsStorageType(IInformationAdapter::TStorageType(1)));
-  EXPECT_FALSE(adapter_.IsStorageType(IInformationAdapter::TStorageType(0)));
-  EXPECT_TRUE(adapter_.SupportsObject("_tmp.x"));
-  EXPECT_FALSE(adapter_.SupportsObject("store.x"));
-}
