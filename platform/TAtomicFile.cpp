@@ -76,15 +76,12 @@ std::string TAtomicFile::DirectoryOf(const std::string& path) {
 
 void TAtomicFile::Replace(const std::string& path, const char* data, size_t length, mode_t mode) {
   const std::string temporary = TemporaryPathOf(path);
-  // O_TRUNC: a temporary file left by a crash is simply reused. O_NOFOLLOW: never write
-  // through a link planted under the temporary name.
+  // A temporary file left by a crash is removed first; O_EXCL then makes sure the bytes go
+  // into a fresh file with the wanted mode, never through a link planted under that name.
+  ::unlink(temporary.c_str());
   TFileDescriptor file(
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode));
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
   if (!file.IsOpen()) Fail("Cannot open file \"" + temporary + "\" for writing", errno);
-  // A leftover temporary file keeps its old mode through O_TRUNC; give it the wanted one.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(file.Get(), mode & ~mask);
 
   const char* failure = nullptr;
   if (!WriteAll(file.Get(), data, length)) {

@@ -33,6 +33,12 @@ std::vector<std::string> Entries(const std::string& directory) {
   return names;
 }
 
+mode_t CurrentUmask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
 }  // namespace
 
 class TAtomicFileTest : public ::testing::Test {
@@ -62,9 +68,13 @@ TEST_F(TAtomicFileTest, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaryFile) {
 
 TEST_F(TAtomicFileTest, TemporaryFileLeftByACrashIsReused) {
   std::ofstream(dir_ + "/.file.tmp") << "half written by a process that died";
+  ASSERT_EQ(::chmod((dir_ + "/.file.tmp").c_str(), 0600), 0);
   TAtomicFile::Replace(path_, std::string("whole"), 0644);
   EXPECT_EQ(Read(path_), "whole");
   EXPECT_EQ(Entries(dir_), std::vector<std::string>{"file"});
+  struct stat status {};
+  ASSERT_EQ(::stat(path_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0644u & ~static_cast<unsigned>(CurrentUmask()));
 }
 
 TEST_F(TAtomicFileTest, FailuresThrowWithThePathAndLeaveTheTargetUntouched) {
@@ -75,7 +85,7 @@ TEST_F(TAtomicFileTest, FailuresThrowWithThePathAndLeaveTheTargetUntouched) {
     FAIL();
   } catch (const TVerboseException& failure) {
     EXPECT_NE(std::string(failure.GetText()).find(dir_ + "/.file.tmp"), std::string::npos);
-    EXPECT_EQ(failure.GetCode(), EISDIR);
+    EXPECT_EQ(failure.GetCode(), EEXIST);
   }
   EXPECT_EQ(Read(path_), "previous");
   EXPECT_THROW(TAtomicFile::Replace(dir_ + "/missing/file", std::string("x"), 0644),
