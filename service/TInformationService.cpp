@@ -203,12 +203,13 @@ std::vector<TInformationService::TWrite> TInformationService::PlanWrite(
 
 // For cfg.locale.ui every alias write is preceded by the write of config.uilanguage with the
 // converted code, so that the platform's components see the new language no later than the
-// clients of the tag.
+// clients of the tag. A client name that the alias list maps onto cfg.locale.ui counts too:
+// otherwise a set through the alias would leave the two copies disagreeing.
 std::vector<TInformationService::TWrite> TInformationService::PlanSet(
     const std::string& name, TStorageType storageType) const {
   std::vector<TWrite> plan;
   for (TWrite& write : PlanWrite(name, storageType)) {
-    if (name == kUiLocaleName) {
+    if (name == kUiLocaleName || write.name == kUiLocaleName) {
       RequireStorage(kUiLanguageName, storageType);
       plan.push_back(TWrite{kUiLanguageName, storageType, true});
     }

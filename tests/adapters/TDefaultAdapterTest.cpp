@@ -60,16 +60,6 @@ TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
             callback_.reports);
 }
 
-TEST_F(TDefaultAdapterTest, IsNeverAStorageAndIgnoresWrites) {
-  Load("<Objects><Object><Name>cfg.a</Name><Value>1</Value></Object></Objects>");
-  EXPECT_FALSE(adapter_->IsStorageType(IToiInformationService::ePermanent));
-  EXPECT_FALSE(adapter_->IsStorageType(IToiInformationService::eVolatile));
-  adapter_->SetObject("cfg.a", "2");
-  adapter_->UnsetObject("cfg.a");
-  EXPECT_EQ("1", Get("cfg.a"));
-  EXPECT_TRUE(callback_.reports.empty());
-}
-
 TEST_F(TDefaultAdapterTest, UiLocaleAlsoGivesTheConvertedUiLanguage) {
   Load(
       "<Objects><Object><Name>cfg.locale.ui</Name><Value>sv-SE</Value></Object>"

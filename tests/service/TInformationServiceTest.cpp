@@ -231,13 +231,13 @@ TEST_F(TInformationServiceTest, UiLocaleFirstSetsTheConvertedUiLanguage) {
             log_);
 }
 
-TEST_F(TInformationServiceTest, ConvertMapsTheKnownLanguageTagsOnly) {
-  const std::pair<const char*, const char*> table[] = {
-      {"en-US", "eng"}, {"es-ES", "spa"},   {"sv-SE", "swe"}, {"no-NO", "nor"}, {"fi-FI", "fin"},
-      {"da-DK", "dan"}, {"sv-se", "sv-se"}, {"", ""},         {"eng", "eng"}};
-  for (const auto& entry : table) {
-    EXPECT_EQ(entry.second, TInformationService::Convert(entry.first)) << entry.first;
-  }
+TEST_F(TInformationServiceTest, UiLocaleReachedThroughAnAliasAlsoSetsTheUiLanguage) {
+  Create(true, {{"cfg.ui.language", "cfg.locale.ui"}});
+  Add("flash", {kPermanent});
+  service_->SetObject("cfg.ui.language", "fi-FI", kPermanent);
+  EXPECT_EQ((TLog{"set flash config.uilanguage=fin", "monitor config.uilanguage",
+                  "set flash cfg.locale.ui=fi-FI", "monitor cfg.locale.ui"}),
+            log_);
 }
 
 TEST_F(TInformationServiceTest, AliasesRouteRequestsAndNameTheClientsInNotifications) {
