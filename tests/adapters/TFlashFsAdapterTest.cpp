@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "adapters/TFlashFsAdapter.h"
+#include "platform/TIpcClient.h"
+#include "service/TException.h"
+#include "service/TInformationService.h"
+#include "service/TSubscriptionList.h"
+#include "tests/adapters/StorageTestSupport.h"
+
+using namespace storage_test;
+
+namespace {
+
+constexpr time_t kNow = 1800000000;
+
+// Knows one token pair ("OperatorRed" -> "platform_red") for the object "cfg.colour".
+class TFakeDictionary final : public IIalTokenValueDictionary {
+ public:
+  std::string Translate(const std::string& value) const override {
+    return IsIalTokenValue(value) ? "platform_red" : value;
+  }
+  std::string Retranslate(const std::string& value) const override { return value; }
+  bool ShouldTranslate(const std::string& name) const override { return name == "cfg.colour"; }
+  bool IsIalTokenValue(const std::string& value) const override { return value == "OperatorRed"; }
+  bool IsPlatformTokenValue(const std::string& value) const override {
+    return value == "platform_red";
+  }
+};
+
+std::string Settings(const std::vector<std::pair<std::string, std::string>>& objects) {
+  std::string text = "<?xml version=\"1.0\"?>\n<settingslist>\n";
+  for (const auto& object : objects) {
+    text += "<setting>\n<name>" + object.first + "</name>\n<value>" + object.second +
+            "</value>\n</setting>\n";
+  }
+  return text + "</settingslist>\n";
+}
+
+std::string Counters(time_t stamp, int count, int total = 0) {
+  return "<setting><name>info.ffs.periodtimestamp</name><value>" + std::to_string(stamp) +
+         "</value></setting><setting><name>info.ffs.periodwritecount</name><value>" +
+         std::to_string(count) +
+         "</value></setting><setting><name>info.ffs.totalwritecount</name><value>" +
+         std::to_string(total) + "</value></setting>";
+}
+
+}  // namespace
+
+class TFlashFsAdapterTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<TFlashFsAdapter> Start(uint32_t delay = 10, uint32_t limit = 10) {
+    auto adapter = std::make_unique<TFlashFsAdapter>(settings_, backup_, delay, limit, nullptr,
+                                                     &dictionary_, &loop_, clock_);
+    adapter->SetCallback(&callback_);
+    adapter->InitializeObjects();
+    return adapter;
+  }
+  void WriteSettings(const std::string& body) {
+    WriteWholeFile(settings_, "<settingslist>" + body + "</settingslist>");
+  }
+  std::string Get(const TFlashFsAdapter& adapter, const std::string& name) {
+    std::string value = "<absent>";
+    adapter.GetObject(name, value);
+    return value;
+  }
+
+  TCapturingTracker tracker_;
+  TTempDir dir_;
+  std::string settings_ = dir_.File("settings.xml");
+  std::string backup_ = dir_.File("settings.bak");
+  TManualClock clock_{kNow};
+  TFakeLoop loop_;
+  TRecordingCallback callback_;
+  TFakeDictionary dictionary_;
+};
+
+// ---- Loading ----------------------------------------------------------------------------
+
+TEST_F(TFlashFsAdapterTest, NoFilesGiveOnlyTheThreeCountersAtZeroAndNoWrite) {
+  auto adapter = Start();
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), "0");
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "0");
+  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
+  EXPECT_TRUE(loop_.added.empty());
+  EXPECT_TRUE(tracker_.lines.empty());
+  EXPECT_TRUE(callback_.sets.empty());
+}
+
+TEST_F(TFlashFsAdapterTest, BackupWinsOverSettingsAndIsDeletedByTheFirstWrite) {
+  WriteSettings("<setting><name>cfg.a</name><value>old</value></setting>");
+  WriteWholeFile(backup_, Settings({{"cfg.b", "new"}}));
+  auto adapter = Start();
+  EXPECT_EQ(Get(*adapter, "cfg.a"), "<absent>");
+  EXPECT_EQ(Get(*adapter, "cfg.b"), "new");
+  EXPECT_EQ(loop_.PendingMs(), 10000u);
+  loop_.Fire(clock_);
+  EXPECT_FALSE(Exists(backup_));
+  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.b</name>\n<value>new</value>"),
+            std::string::npos);
+}
+
+TEST_F(TFlashFsAdapterTest, CorruptBackupIsTracedAndTheSettingsFileLoads) {
+  WriteSettings("<setting><name>cfg.a</name><value>kept</value></setting>");
+  WriteWholeFile(backup_, "<settingslist><setting><name>cut");
+  auto adapter = Start();
+  EXPECT_EQ(Get(*adapter, "cfg.a"), "kept");
+  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: "));
+  EXPECT_TRUE(loop_.added.empty());
+}
+
+TEST_F(TFlashFsAdapterTest, MalformedSettingsFilesDropEverythingButTheCounters) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"<settingslist><setting><name>a</name><value>1</value></setting><other/></settingslist>",
+       "Unknown element in settings file."},
+      {"<settingslist><setting><name>a</name></setting></settingslist>",
+       "Unknown element in settings file."},
+      {"<settings><setting><name>a</name><value>1</value></setting></settings>",
+       "Unknown root element in settings file."},
+      {"", ""},  // zero bytes: counts as missing, nothing traced
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    tracker_.lines.clear();
+    WriteWholeFile(settings_, c.first);
+    auto adapter = Start();
+    EXPECT_EQ(Get(*adapter, "a"), "<absent>");
+    EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
+    if (c.second.empty()) {
+      EXPECT_TRUE(tracker_.lines.empty());
+    } else {
+      EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: " + c.second));
+    }
+  }
+}
+
+TEST_F(TFlashFsAdapterTest, OperatorTokenIsTranslatedOnLoadAndTheFileRewritten) {
+  WriteSettings(
+      "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
+      "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
+  auto adapter = Start();
+  EXPECT_EQ(Get(*adapter, "cfg.colour"), "platform_red");
+  EXPECT_EQ(Get(*adapter, "cfg.other"), "OperatorRed");
+  EXPECT_EQ(loop_.added.size(), 1u);
+}
+
+TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndIsRewritten) {
+  // The service's IPC server puts its socket below the root.
+  ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
+  WriteWholeFile(dir_.File("aliases.xml"),
+                 "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
+  TIpcClient client;
+  TSubscriptionList subscriptions(
+      &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
+  TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
+  WriteSettings(Counters(kNow - 100, 1, 1) +
+                "<setting><name>cfg.old</name><value>kept</value></setting>");
+  TFlashFsAdapter adapter(settings_, backup_, 10, 10, &service, &dictionary_, &loop_, clock_);
+  adapter.InitializeObjects();
+  EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
+  EXPECT_FALSE(adapter.HasObject("cfg.old"));
+  loop_.Fire(clock_);
+  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
+  ::unsetenv("INFOSERVICE_ROOT");
+}
+
+// ---- _env. families -----------------------------------------------------------------------
+
+TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096Bytes) {
+  WriteSettings("<setting><name>_env.local.3</name><value>x</value></setting>");
+  auto adapter = Start();
+  // _env.local.3 from the file is in use: 14 more fit.
+  const char* families[] = {"_env.trusted.", "_env.restricted."};
+  int added = 0;
+  for (const char* family : families) {
+    for (char digit = '0'; digit <= '9' && added < 14; ++digit, ++added) {
+      adapter->SetObject(family + std::string(1, digit), "v");
+    }
+  }
+  try {
+    adapter->SetObject("_env.local.0", "v");
+    FAIL() << "sixteenth _env. name accepted";
+  } catch (const TStorageLimitException& refused) {
+    EXPECT_STREQ(refused.GetText(), "That many _env.xxx.[0-9] objects are not allowed!");
+  }
+  EXPECT_EQ(Get(*adapter, "_env.local.0"), "<absent>");
+  EXPECT_NO_THROW(adapter->SetObject("_env.local.3", "again"));  // in use already
+  adapter->UnsetObject("_env.trusted.0");
+  EXPECT_NO_THROW(adapter->SetObject("_env.local.0", "v"));
+
+  EXPECT_NO_THROW(adapter->SetObject("_env.local.3", std::string(4096, 'a')));
+  EXPECT_THROW(adapter->SetObject("_env.local.3", std::string(4097, 'a')), TStorageLimitException);
+  EXPECT_EQ(Get(*adapter, "_env.local.3").size(), 4096u);
+  EXPECT_NO_THROW(adapter->SetObject("cfg.not.env", std::string(5000, 'a')));
+}
+
+// ---- Changes and write timing -------------------------------------------------------------
+
+TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing) {
+  WriteSettings(Counters(kNow - 100, 1) + "<setting><name>cfg.a</name><value>1</value></setting>");
+  auto adapter = Start();
+  adapter->SetObject("cfg.a", "1");
+  adapter->UnsetObject("cfg.absent");
+  EXPECT_TRUE(callback_.sets.empty());
+  EXPECT_TRUE(callback_.unsets.empty());
+  EXPECT_TRUE(loop_.added.empty());
+}
+
+TEST_F(TFlashFsAdapterTest, ThreeSetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
+  WriteSettings(Counters(kNow - 100, 1, 7));
+  auto adapter = Start();
+  adapter->SetObject("cfg.a", "1");
+  clock_.Advance(4);
+  adapter->SetObject("cfg.b", "2");
+  clock_.Advance(4);
+  adapter->UnsetObject("cfg.a");
+  adapter->SetObject("cfg.c", "3");
+  ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
+  loop_.Fire(clock_);
+  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  EXPECT_TRUE(loop_.active.empty());
+  const std::string file = ReadWholeFile(settings_);
+  EXPECT_EQ(file.find("cfg.a"), std::string::npos);
+  EXPECT_NE(file.find("<value>3</value>"), std::string::npos);
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "2");
+  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "8");
+}
+
+TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
+  WriteSettings(Counters(kNow - 1000, 10, 50));
+  auto adapter = Start(10, 10);
+  adapter->SetObject("cfg.a", "1");
+  EXPECT_EQ(loop_.PendingMs(), (86400u + 10u - 1000u) * 1000u);
+  loop_.Fire(clock_);
+  // Counted in the period it waited for...
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "11");
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), std::to_string(kNow - 1000));
+  // ...and the next change opens a new period.
+  adapter->SetObject("cfg.a", "2");
+  EXPECT_EQ(loop_.PendingMs(), 10000u);
+  loop_.Fire(clock_);
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "1");
+  EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), std::to_string(clock_.WallSeconds()));
+  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "52");
+}
+
+TEST_F(TFlashFsAdapterTest, TimestampNowOrInTheFutureOrOverADayOldStartsANewPeriod) {
+  for (const time_t stamp : {kNow, kNow + 5, kNow + 100000, kNow - 86400, kNow - 900000}) {
+    SCOPED_TRACE(stamp - kNow);
+    clock_.Set(kNow);
+    loop_.active.clear();
+    WriteSettings(Counters(stamp, 10));
+    auto adapter = Start(10, 10);
+    adapter->SetObject("cfg.a", "1");
+    EXPECT_EQ(loop_.PendingMs(), 10000u);
+    loop_.Fire(clock_);
+    EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "1");
+    EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), std::to_string(kNow + 10));
+  }
+}
+
+TEST_F(TFlashFsAdapterTest, WriteLimitZeroMakesEveryWriteInARunningPeriodWait) {
+  WriteSettings(Counters(kNow - 1, 0));
+  auto adapter = Start(10, 0);
+  adapter->SetObject("cfg.a", "1");
+  EXPECT_EQ(loop_.PendingMs(), (86400u + 10u - 1u) * 1000u);
+}
+
+TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
+  auto adapter = Start(0, 10);
+  adapter->SetObject("cfg.b", "");
+  adapter->SetObject("cfg.a", "x y");
+  EXPECT_EQ(loop_.PendingMs(), 0u);
+  loop_.Fire(clock_);
+  EXPECT_EQ(ReadWholeFile(settings_),
+            "<?xml version=\"1.0\"?>\n<settingslist>\n"
+            "<setting>\n<name>cfg.a</name>\n<value>x y</value>\n</setting>\n"
+            "<setting>\n<name>cfg.b</name>\n<value></value>\n</setting>\n"
+            "<setting>\n<name>info.ffs.periodtimestamp</name>\n<value>" +
+                std::to_string(kNow) +
+                "</value>\n</setting>\n"
+                "<setting>\n<name>info.ffs.periodwritecount</name>\n<value>1</value>\n"
+                "</setting>\n"
+                "<setting>\n<name>info.ffs.totalwritecount</name>\n<value>1</value>\n"
+                "</setting>\n"
+                "</settingslist>\n");
+  // The counters are settings like any other: subscribers hear of them.
+  EXPECT_EQ(callback_.sets,
+            (std::vector<std::string>{"cfg.b", "cfg.a", "info.ffs.periodtimestamp",
+                                      "info.ffs.periodwritecount", "info.ffs.totalwritecount"}));
+}
+
+TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
+  const std::vector<std::pair<std::string, std::string>> objects = {
+      {"cfg.<tag>&amp;", "a < b && c > d"},       {"cfg.quotes\"'", "\"double\" and 'single'"},
+      {"cfg.lines", "one\ntwo\n\nthree\n"},       {"cfg.utf8.Zürich", "日本語 – ünïcödé ✓"},
+      {"cfg.spaces", "  leading and trailing  "}, {"cfg.empty", ""},
+  };
+  {
+    auto adapter = Start(1, 10);
+    for (const auto& object : objects) adapter->SetObject(object.first, object.second);
+    loop_.Fire(clock_);
+  }
+  auto reloaded = Start();
+  for (const auto& object : objects) EXPECT_EQ(Get(*reloaded, object.first), object.second);
+}
+
+// ---- Shutdown and failures ----------------------------------------------------------------
+
+TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartLoads) {
+  WriteSettings(Counters(kNow - 100, 1, 1));
+  const std::string before = ReadWholeFile(settings_);
+  {
+    auto adapter = Start();
+    adapter->SetObject("cfg.a", "pending");
+  }
+  EXPECT_TRUE(loop_.active.empty());
+  EXPECT_EQ(ReadWholeFile(settings_), before);
+  auto adapter = Start();
+  EXPECT_EQ(Get(*adapter, "cfg.a"), "pending");
+  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "1");  // not advanced by the backup
+  loop_.Fire(clock_);
+  EXPECT_FALSE(Exists(backup_));
+  EXPECT_NE(ReadWholeFile(settings_).find("pending"), std::string::npos);
+}
+
+TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
+  WriteSettings(Counters(kNow - 100, 1, 1));
+  WriteWholeFile(backup_, "<settingslist>" + Counters(kNow - 100, 1, 1) +
+                              "<setting><name>cfg.a</name><value>from backup</value></setting>"
+                              "</settingslist>");
+  const std::string before = ReadWholeFile(settings_);
+  // The temporary file cannot be created: a directory holds its name.
+  ASSERT_EQ(::mkdir(dir_.File(".settings.xml.tmp").c_str(), 0755), 0);
+  {
+    auto adapter = Start();
+    loop_.Fire(clock_);
+    EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: Cannot open file"));
+    EXPECT_EQ(ReadWholeFile(settings_), before);
+    EXPECT_TRUE(Exists(backup_));
+    EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  }
+  // Nothing was pending at shutdown, but the unwritten state still reaches the backup.
+  const std::string saved = ReadWholeFile(backup_);
+  EXPECT_NE(saved.find("from backup"), std::string::npos);
+  EXPECT_NE(saved.find("<name>info.ffs.totalwritecount</name>\n<value>2</value>"),
+            std::string::npos);
+}

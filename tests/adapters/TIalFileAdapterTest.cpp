@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "adapters/TIalFileAdapter.h"
+#include "service/TException.h"
+#include "tests/adapters/StorageTestSupport.h"
+
+using namespace storage_test;
+
+class TIalFileAdapterTest : public ::testing::Test {
+ protected:
+  TIalFileAdapterTest() { adapter_.SetCallback(&callback_); }
+
+  std::string Get(const std::string& name) {
+    std::string value = "<absent>";
+    adapter_.GetObject(name, value);
+    return value;
+  }
+
+  TCapturingTracker tracker_;
+  TTempDir dir_;
+  std::string directory_ = dir_.File("information/");
+  TIalFileAdapter adapter_{directory_, {"tmp.", "_tmp."}, IInformationAdapter::TStorageType(1)};
+  TRecordingCallback callback_;
+};
+
+TEST_F(TIalFileAdapterTest, StartUpTakesOnlyFilesWithAPrefix) {
+  ASSERT_EQ(::mkdir(directory_.c_str(), 0755), 0);
+  WriteWholeFile(directory_ + "tmp.a", "content of a");
+  WriteWholeFile(directory_ + "_tmp.b", "");
+  WriteWholeFile(directory_ + "other", "x");
+  WriteWholeFile(directory_ + ".tmp.c.tmp", "left by a crash");
+  adapter_.InitializeObjects();
+  EXPECT_EQ(Get("tmp.a"), "content of a");
+  EXPECT_EQ(Get("_tmp.b"), "");
+  EXPECT_FALSE(adapter_.HasObject("other"));
+  EXPECT_FALSE(adapter_.HasObject(".tmp.c.tmp"));
+  EXPECT_TRUE(callback_.sets.empty());
+}
+
+TEST_F(TIalFileAdapterTest, MissingDirectoryIsCreatedByTheFirstSet) {
+  adapter_.InitializeObjects();
+  adapter_.SetObject("tmp.a", "1");
+  EXPECT_EQ(ReadWholeFile(directory_ + "tmp.a"), "1");
+  EXPECT_EQ(ListDirectory(directory_), std::vector<std::string>{"tmp.a"});  // no temporary left
+}
+
+TEST_F(TIalFileAdapterTest, OnlyAChangedValueRewritesTheFileAndReports) {
+  adapter_.SetObject("tmp.a", "1");
+  const ino_t first = InodeOf(directory_ + "tmp.a");
+  adapter_.SetObject("tmp.a", "1");
+  EXPECT_EQ(InodeOf(directory_ + "tmp.a"), first);
+  adapter_.SetObject("tmp.a", "2");
+  EXPECT_NE(InodeOf(directory_ + "tmp.a"), first);
+  EXPECT_EQ(callback_.sets, (std::vector<std::string>{"tmp.a", "tmp.a"}));
+  // The empty value is an empty file, and setting it again is no change either.
+  adapter_.SetObject("tmp.a", "");
+  adapter_.SetObject("tmp.a", "");
+  EXPECT_EQ(Get("tmp.a"), "");
+  EXPECT_EQ(callback_.sets.size(), 3u);
+}
+
+TEST_F(TIalFileAdapterTest, UnsetRemovesTheFileAndAnAbsentNameReportsNothing) {
+  adapter_.SetObject("tmp.a", "1");
+  adapter_.UnsetObject("tmp.a");
+  adapter_.UnsetObject("tmp.a");
+  EXPECT_FALSE(Exists(directory_ + "tmp.a"));
+  EXPECT_EQ(callback_.unsets, std::vector<std::string>{"tmp.a"});
+}
+
+TEST_F(TIalFileAdapterTest, FileOperationsFailWith207AndChangeNothing) {
+  adapter_.SetObject("tmp.a", "old");
+  WriteWholeFile(dir_.File("empty"), "");
+  for (const std::string& source : {dir_.File("missing"), dir_.File("empty")}) {
+    try {
+      adapter_.SetObjectFromFile("tmp.a", source);
+      FAIL() << "accepted " << source;
+    } catch (const TFileException& failure) {
+      EXPECT_EQ(std::string(failure.GetText()),
+                "TIalFileAdapter::CopyFileIfNotEqual(): Failed to open source file " + source);
+    }
+  }
+  try {
+    adapter_.GetObjectToFile("tmp.a", dir_.File("no-such-destination"));
+    FAIL();
+  } catch (const TFileException& failure) {
+    EXPECT_STREQ(failure.GetText(), "Failed to open file for writing.");
+  }
+  EXPECT_FALSE(adapter_.GetObjectToFile("tmp.absent", dir_.File("no-such-destination")));
+  EXPECT_EQ(Get("tmp.a"), "old");
+  EXPECT_EQ(callback_.sets.size(), 1u);
+
+  // Copies in both directions when the files are fine.
+  WriteWholeFile(dir_.File("source"), "from file");
+  adapter_.SetObjectFromFile("tmp.a", dir_.File("source"));
+  WriteWholeFile(dir_.File("destination"), "longer previous content");
+  EXPECT_TRUE(adapter_.GetObjectToFile("tmp.a", dir_.File("destination")));
+  EXPECT_EQ(ReadWholeFile(dir_.File("destination")), "from file");
+}
+
+TEST_F(TIalFileAdapterTest, FileRemovedBehindTheDaemonsBackAnswers207) {
+  adapter_.SetObject("tmp.a", "1");
+  ASSERT_EQ(::unlink((directory_ + "tmp.a").c_str()), 0);
+  EXPECT_THROW(Get("tmp.a"), TFileException);
+  EXPECT_THROW(adapter_.GetObjectToFile("tmp.a", dir_.File("x")), TFileException);
+}
+
+TEST_F(TIalFileAdapterTest, NamesThatAreNotPlainFileNamesAreRefusedBeforeAnyFileIsTouched) {
+  const std::string nul("tmp.a\0b", 7);
+  for (const std::string& name : {std::string("tmp./../../escaped"), std::string("tmp.a/b"),
+                                  std::string("tmp./"), nul, "tmp." + std::string(252, 'x')}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(adapter_.SupportsObject(name));
+    EXPECT_THROW(adapter_.SetObject(name, "v"), TUnknownObjectException);
+    WriteWholeFile(dir_.File("source"), "v");
+    EXPECT_THROW(adapter_.SetObjectFromFile(name, dir_.File("source")), TUnknownObjectException);
+  }
+  EXPECT_FALSE(Exists(directory_));
+  EXPECT_FALSE(Exists(dir_.File("escaped")));
+  EXPECT_TRUE(callback_.sets.empty());
+  // The longest allowed name (255 bytes) works, temporary file included.
+  const std::string longest = "tmp." + std::string(251, 'x');
+  adapter_.SetObject(longest, "v");
+  EXPECT_EQ(Get(longest), "v");
+}
+
+TEST_F(TIalFileAdapterTest, DirectoryThatCannotBeCreatedAnswers207) {
+  WriteWholeFile(dir_.File("file"), "in the way");
+  TIalFileAdapter blocked(dir_.File("file/information/"), {"tmp."},
+                          IInformationAdapter::TStorageType(1));
+  blocked.SetCallback(&callback_);
+  EXPECT_THROW(blocked.SetObject("tmp.a", "1"), TFileException);
+  EXPECT_FALSE(blocked.HasObject("tmp.a"));
+  EXPECT_TRUE(callback_.sets.empty());
+}
+
+TEST_F(TIalFileAdapterTest, FailedWriteKeepsThePreviousFileAndTheMap) {
+  adapter_.SetObject("tmp.a", "old");
+  ASSERT_EQ(::mkdir((directory_ + ".tmp.a.tmp").c_str(), 0755), 0);
+  EXPECT_THROW(adapter_.SetObject("tmp.a", "new"), TFileException);
+  EXPECT_EQ(Get("tmp.a"), "old");
+  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TIalFileAdapter: Cannot open file"));
+}
+
+// A value larger than the space left: the file-size limit stands in for a full disk. Run in a
+// child process so that the limit binds nothing else.
+TEST_F(TIalFileAdapterTest, ValueLargerThanTheSpaceLeftAnswers207AndKeepsTheOldFile) {
+  adapter_.SetObject("tmp.a", "old");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{1000, 1000};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int code = 1;
+    try {
+      adapter_.SetObject("tmp.a", std::string(5000, 'n'));
+    } catch (const TFileException&) {
+      code = adapter_.HasObject("tmp.a") ? 0 : 2;
+    }
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ReadWholeFile(directory_ + "tmp.a"), "old");
+  EXPECT_EQ(ListDirectory(directory_), std::vector<std::string>{"tmp.a"});
+}
