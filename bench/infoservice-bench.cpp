@@ -7,10 +7,12 @@
 //   get                  GetObject round trips of one volatile object
 //   set                  SetObject round trips of volatile objects, each a change
 //   set-10-subscribers   the same with 10 subscribers (each its own IPC server) notified
-//   raw                  the round trip of a call that does nothing, to a server of our own
-// and prints "NAME: OPS ops/s" per figure, then the time per get and per notifying set as a
-// multiple of the raw round trip ("get ratio: R", "set-10-subscribers ratio: R"). Last, it
-// times a watch subscription with enumeration over 10,000 objects until every name arrived.
+//   raw                  the round trip of a call that does nothing, to a server process of
+//                        our own
+// in five interleaved rounds, and prints the median "NAME: OPS ops/s" per figure, then the
+// time per get and per notifying set as a multiple of the raw round trip ("get ratio: R",
+// "set-10-subscribers ratio: R"). Last, it times a watch subscription with enumeration over
+// 10,000 objects until every name arrived.
 //
 // The objects it sets are volatile and named bench.*; a daemon given with -A or -i keeps them.
 #include <fcntl.h>
@@ -20,6 +22,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -49,6 +52,7 @@ namespace {
 using TClock = std::chrono::steady_clock;
 constexpr int kSubscribers = 10;
 constexpr int kEnumeratedObjects = 10000;
+constexpr int kRounds = 5;
 constexpr auto kVolatile = IToiInformationService::eVolatile;
 
 double Seconds(TClock::duration duration) {
@@ -101,7 +105,67 @@ class TEchoNameService final : public IToiNameService {
   void RegisterObject(const std::string&, const std::string&) override {}
   void LookupObject(const std::string& name, std::string& address) override { address = name; }
 };
-using TEchoServer = TServerThread<TIpcProtocolDispatcher<TNameServiceProtocol>, TEchoNameService>;
+
+TIpcServer* gEchoServer = nullptr;
+
+extern "C" void StopEcho(int) {
+  if (gEchoServer != nullptr) gEchoServer->Stop();
+}
+
+// The echo server runs in a process of its own, like the daemon, so that the raw round trip
+// pays the same process switches as a call to the daemon. Forked before anything else exists.
+class TEchoProcess final {
+ public:
+  TEchoProcess() {
+    int ends[2];
+    if (pipe(ends) != 0) throw TException(ErrnoMessage("pipe", errno));
+    pid_ = fork();
+    if (pid_ < 0) throw TException(ErrnoMessage("fork", errno));
+    if (pid_ == 0) {
+      close(ends[0]);
+      Serve(ends[1]);
+    }
+    close(ends[1]);
+    char buffer[512];
+    ssize_t length;
+    while ((length = read(ends[0], buffer, sizeof buffer)) > 0) {
+      address_.append(buffer, static_cast<size_t>(length));
+    }
+    close(ends[0]);
+    if (address_.empty()) throw TException("the echo server did not start");
+  }
+  ~TEchoProcess() {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+  TEchoProcess(const TEchoProcess&) = delete;
+  TEchoProcess& operator=(const TEchoProcess&) = delete;
+
+  const std::string& GetAddress() const { return address_; }
+
+ private:
+  [[noreturn]] static void Serve(int output) {
+    try {
+      TEchoNameService echo;
+      TIpcServer server;
+      const std::string address = server.CreateObject();
+      TIpcProtocolDispatcher<TNameServiceProtocol> dispatcher(server, address, echo);
+      gEchoServer = &server;
+      signal(SIGTERM, StopEcho);
+      if (write(output, address.data(), address.size()) < 0) _exit(1);
+      close(output);
+      server.Run();
+      gEchoServer = nullptr;
+    } catch (const TException& e) {
+      fprintf(stderr, "infoservice-bench: echo server: %s\n", e.GetText());
+      _exit(1);
+    }
+    _exit(0);
+  }
+
+  pid_t pid_ = -1;
+  std::string address_;
+};
 
 class TCountingObserver final : public IToiInformationObserver {
  public:
@@ -189,45 +253,68 @@ class TOwnDaemon final {
 
 void Report(const char* name, double rate) { printf("%s: %.0f ops/s\n", name, rate); }
 
-double MeasureRaw(TIpcClient& client, int count) {
-  TEchoNameService echo;
-  TEchoServer server(echo);
-  TNameServiceCaller caller(&client, server.GetAddress());
+double MeasureRaw(TIpcClient& client, const std::string& echoAddress, int count) {
+  TNameServiceCaller caller(&client, echoAddress);
   std::string answer;
   caller.LookupObject("warm-up", answer);
   return Rate(count, [&](int) { caller.LookupObject("bench", answer); });
 }
 
 double MeasureGet(IToiInformationService& service, int count) {
-  service.SetObject("bench.get", "a value of a typical length", kVolatile);
   std::string value;
   return Rate(count, [&](int) { service.GetObject("bench.get", value); });
 }
 
-double MeasureSet(IToiInformationService& service, const std::string& name, int count) {
-  return Rate(count, [&](int i) { service.SetObject(name, std::to_string(i), kVolatile); });
+// Values differ from every earlier one, so each set is a change that notifies.
+double MeasureSet(IToiInformationService& service, const std::string& name, int count, int round) {
+  return Rate(
+      count, [&](int i) { service.SetObject(name, std::to_string(round * count + i), kVolatile); });
 }
 
-double MeasureNotifyingSet(IToiInformationService& service, int count) {
-  std::vector<std::unique_ptr<TCountingObserver>> observers;
-  std::vector<std::unique_ptr<TObserverServer>> servers;
-  for (int i = 0; i < kSubscribers; ++i) {
-    observers.push_back(std::make_unique<TCountingObserver>());
-    servers.push_back(std::make_unique<TObserverServer>(*observers.back()));
-    service.SubscribeObject2("bench.notify", 0, servers.back()->GetAddress(), false);
+// Ten subscribers of bench.notify, each served by an IPC server of its own (as ten
+// applications would be), subscribed for the lifetime of this object.
+class TSubscribers final {
+ public:
+  explicit TSubscribers(IToiInformationService& service) : service_(service) {
+    for (int i = 0; i < kSubscribers; ++i) {
+      observers_.push_back(std::make_unique<TCountingObserver>());
+      servers_.push_back(std::make_unique<TObserverServer>(*observers_.back()));
+      service.SubscribeObject2("bench.notify", 0, servers_.back()->GetAddress(), false);
+    }
   }
-  const double rate = MeasureSet(service, "bench.notify", count);
-  size_t delivered = 0;
-  for (const auto& observer : observers) {
-    WaitForCount(*observer, static_cast<size_t>(count), std::chrono::seconds(10));
-    delivered += observer->GetCount();
+  ~TSubscribers() {
+    for (const auto& server : servers_) {
+      try {
+        service_.UnsubscribeAllObjects(server->GetAddress());
+      } catch (const TException&) {
+      }
+    }
   }
-  for (const auto& server : servers) service.UnsubscribeAllObjects(server->GetAddress());
-  if (delivered != static_cast<size_t>(count) * kSubscribers) {
-    printf("set-10-subscribers: %zu of %zu notifications delivered\n", delivered,
-           static_cast<size_t>(count) * kSubscribers);
+  TSubscribers(const TSubscribers&) = delete;
+  TSubscribers& operator=(const TSubscribers&) = delete;
+
+  // Reports notifications that did not arrive (within a bounded wait).
+  void CheckDelivered(size_t sets) const {
+    size_t delivered = 0;
+    for (const auto& observer : observers_) {
+      WaitForCount(*observer, sets, std::chrono::seconds(10));
+      delivered += observer->GetCount();
+    }
+    if (delivered != sets * kSubscribers) {
+      printf("set-10-subscribers: %zu of %zu notifications delivered\n", delivered,
+             sets * kSubscribers);
+    }
   }
-  return rate;
+
+ private:
+  IToiInformationService& service_;
+  std::vector<std::unique_ptr<TCountingObserver>> observers_;
+  std::vector<std::unique_ptr<TObserverServer>> servers_;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
 }
 
 void MeasureEnumeration(IToiInformationService& service) {
@@ -283,6 +370,7 @@ int main(int argc, char** argv) {
   }
   if (count <= 0) return Usage(argv[0]);
   try {
+    TEchoProcess echo;
     std::unique_ptr<TOwnDaemon> own;
     if (address.empty() && !addressFile.empty()) address = TOwnDaemon::ReadAll(addressFile);
     if (address.empty()) {
@@ -292,10 +380,23 @@ int main(int argc, char** argv) {
     TIpcClient client;
     TCIpcClient_Init(&client);
     TInformationServiceCaller service(&client, address);
-    const double get = MeasureGet(service, count);
-    const double set = MeasureSet(service, "bench.set", count);
-    const double notifying = MeasureNotifyingSet(service, count);
-    const double raw = MeasureRaw(client, count);
+    // The figures are taken in interleaved rounds and each is the median over the rounds, so
+    // that a burst of other load on the machine does not fall on one figure only.
+    service.SetObject("bench.get", "a value of a typical length", kVolatile);
+    TSubscribers subscribers(service);
+    const int perRound = std::max(1, count / kRounds);
+    std::vector<double> gets, sets, notifyings, raws;
+    for (int round = 0; round < kRounds; ++round) {
+      gets.push_back(MeasureGet(service, perRound));
+      sets.push_back(MeasureSet(service, "bench.set", perRound, round));
+      notifyings.push_back(MeasureSet(service, "bench.notify", perRound, round));
+      raws.push_back(MeasureRaw(client, echo.GetAddress(), perRound));
+    }
+    subscribers.CheckDelivered(static_cast<size_t>(perRound) * kRounds);
+    const double get = Median(gets);
+    const double set = Median(sets);
+    const double notifying = Median(notifyings);
+    const double raw = Median(raws);
     Report("get", get);
     Report("set", set);
     Report("set-10-subscribers", notifying);
