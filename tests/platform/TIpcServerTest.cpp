@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 
 #include <cstring>
@@ -50,6 +51,26 @@ class TIpcServerTest : public ::testing::Test {
   TIpcClient client_;
   TInformationServiceCaller caller_{&client_, served_.Address()};
 };
+
+TEST_F(TIpcServerTest, SocketLivesInRuntimeDirectoryReachableByOwnerAndGroupOnly) {
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc";
+  const std::string& path = served_.Server().GetSocketPath();
+  EXPECT_EQ(path.rfind(directory + "/", 0), 0u);
+  struct stat info {};
+  ASSERT_EQ(stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0770u);
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0007, 0u);
+  std::string secondPath;
+  {
+    TIpcServer second;
+    secondPath = second.GetSocketPath();
+    EXPECT_NE(secondPath, path);
+  }
+  EXPECT_NE(stat(secondPath.c_str(), &info), 0);  // removed with its server
+  EXPECT_EQ(stat(path.c_str(), &info), 0);
+}
 
 TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
   const std::string a = "ipc:/x/y.sock#9";
