@@ -156,7 +156,14 @@ void TIpcServer::TImpl::AcceptConnections() {
 bool TIpcServer::TImpl::ReadAndServe(TConnection& connection) {
   char chunk[kReadChunk];
   const ssize_t got = recv(connection.fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
-  if (got == 0) return false;
+  if (got == 0) {
+    if (connection.decoder.Buffered() > 0) {
+      TTracker::GetProcessTracker()->Warning(
+          "TIpcServer: connection %d closed within a frame (%zu bytes dropped)",
+          connection.fd.Get(), connection.decoder.Buffered());
+    }
+    return false;
+  }
   if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   connection.decoder.Append(chunk, static_cast<size_t>(got));
   TIpcFrame frame;
