@@ -1,0 +1,521 @@
+#include "service/TInformationService.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/TApplicationServiceCaller.h"
+#include "platform/TInformationServiceDispatcher.h"
+#include "platform/TIpcClient.h"
+#include "platform/TIpcServer.h"
+#include "platform/TNameServiceCaller.h"
+#include "platform/TPlatformComponentDispatcher.h"
+#include "platform/TPlatformServiceCaller.h"
+#include "platform/TToiApplicationObserverDispatcher.h"
+#include "platform/TUniqueFd.h"
+#include "service/TException.h"
+#include "translation/TAliasList.h"
+
+const TInformationService::TLanguageCode TInformationService::LanguageCodes[] = {
+    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"},  {"no-NO", "nor"},
+    {"fi-FI", "fin"}, {"da-DK", "dan"}, {nullptr, nullptr}};
+
+namespace {
+
+// The user-interface language is kept twice: as a language tag under the client's name and
+// as a three-letter code under the name the platform's own components read.
+const char kUiLocaleName[] = "cfg.locale.ui";
+const char kUiLanguageName[] = "config.uilanguage";
+
+// Bounded by the text's length: every round either writes bytes or fails.
+bool WriteAll(int descriptor, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t written = write(descriptor, text.data() + done, text.size() - done);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    done += static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace
+
+TInformationService::TInformationService(bool standalone, const std::string& ipcAddressFile,
+                                         const std::string& aliasFile,
+                                         ISubscriptionList* subscriptions, TIpcClient* client)
+    : tracker_(TTracker::GetProcessTracker()),
+      standalone_(standalone),
+      ipcAddressFile_(ipcAddressFile),
+      client_(client),
+      server_(std::make_unique<TIpcServer>()),
+      subscriptions_(subscriptions),
+      aliases_(std::make_unique<TAliasList>(aliasFile)) {}
+
+// Adapters go first and one at a time, each leaving the list before it is deleted: a flash
+// adapter flushes a pending write in its destructor, and whatever it reports then must not
+// meet adapters that are already gone. The IPC server goes last because the adapters remove
+// their timers and descriptors from its loop.
+TInformationService::~TInformationService() {
+  while (!adapters_.empty()) {
+    std::unique_ptr<IInformationAdapter> adapter = std::move(adapters_.front());
+    adapters_.erase(adapters_.begin());
+    adapter.reset();
+  }
+  platformService_.reset();
+  applicationService_.reset();
+  aliases_.reset();
+  server_.reset();
+}
+
+void TInformationService::Stop() { server_->Stop(); }
+
+IIOEventLoop* TInformationService::GetEventLoop() { return &server_->GetEventLoop(); }
+
+void TInformationService::AddAdapter(IInformationAdapter* adapter) {
+  adapters_.emplace_back(adapter);
+}
+
+void TInformationService::RemoveAdapter(IInformationAdapter* adapter) {
+  for (auto it = adapters_.begin(); it != adapters_.end(); ++it) {
+    if (it->get() == adapter) {
+      it->release();
+      adapters_.erase(it);
+      return;
+    }
+  }
+}
+
+void TInformationService::AddMonitor(ILocalInformationMonitor* monitor) {
+  monitors_.push_back(monitor);
+}
+
+IInformationAdapter* TInformationService::FindAdapter(const std::string& name) const {
+  for (const auto& adapter : adapters_) {
+    if (adapter->HasObject(name)) return adapter.get();
+  }
+  return nullptr;
+}
+
+IInformationAdapter* TInformationService::FindStorage(const std::string& name,
+                                                      TStorageType storageType) const {
+  for (const auto& adapter : adapters_) {
+    if (adapter->IsStorageType(storageType) && adapter->SupportsObject(name)) {
+      return adapter.get();
+    }
+  }
+  return nullptr;
+}
+
+bool TInformationService::HasAlias(const std::string& name) const {
+  return aliases_->HasAlias(name);
+}
+
+std::string TInformationService::Translate(const std::string& name) const {
+  TStringList aliases = aliases_->Translate(name);
+  if (aliases.size() >= 2) {
+    tracker_->Warning("TInformationService::Translate %s has %d aliases.", name.c_str(),
+                      static_cast<int>(aliases.size()));
+  }
+  return aliases.front();
+}
+
+std::string TInformationService::Convert(const std::string& value) {
+  for (const TLanguageCode* code = LanguageCodes; code->from; ++code) {
+    if (value == code->from) return code->to;
+  }
+  return value;
+}
+
+// The loops below go by index and re-read the size: an adapter's work may reach a monitor
+// that appends or removes an adapter (the management adapter) while the walk is under way.
+void TInformationService::FetchObjects() {
+  for (std::size_t i = 0; i < adapters_.size(); ++i) adapters_[i]->FetchObjects();
+}
+
+void TInformationService::EnumerateObjects() const {
+  for (std::size_t i = 0; i < adapters_.size(); ++i) adapters_[i]->EnumerateObjects();
+}
+
+void TInformationService::UpdateMonitors(const std::string& name) const {
+  for (std::size_t i = 0; i < monitors_.size(); ++i) monitors_[i]->ObjectUpdate(name);
+}
+
+// ---- Reads ----
+
+void TInformationService::GetObject(const std::string& name, std::string& value) {
+  // With several aliases the last one decides, as it always has for this service's clients.
+  const std::string lastName = aliases_->Translate(name).back();
+  IInformationAdapter* adapter = FindAdapter(lastName);
+  if (!adapter) throw TUnknownObjectException("Unknown object");
+  adapter->GetObject(lastName, value);
+}
+
+void TInformationService::GetObjects(const TStringList& names, TStringList& values) {
+  for (const std::string& name : names) {
+    values.emplace_back();
+    GetObject(name, values.back());
+  }
+}
+
+void TInformationService::GetObjectToFile(const std::string& name, const std::string& fileName) {
+  for (const std::string& translated : aliases_->Translate(name)) {
+    IInformationAdapter* adapter = FindAdapter(translated);
+    if (!adapter) throw TUnknownObjectException("Unknown object");
+    adapter->GetObjectToFile(translated, fileName);
+  }
+}
+
+// ---- Writes ----
+//
+// Every write is planned before it is carried out: the adapter for each name it will touch
+// is chosen first, and a request for which one of them has no storage (an unknown storage
+// type from a client, or a name that no accepting adapter supports) is refused with 201 while
+// nothing has changed yet. Failures of the adapters themselves (limits, files) can still
+// stop a multi-name request part-way, after the names before it were handled.
+
+void TInformationService::CheckStorageType(TStorageType storageType) {
+  if (storageType != ePermanent && storageType != eVolatile) {
+    throw TUnknownObjectException("Invalid storage type");
+  }
+}
+
+IInformationAdapter* TInformationService::RequireStorage(const std::string& name,
+                                                         TStorageType storageType) const {
+  CheckStorageType(storageType);
+  IInformationAdapter* storage = FindStorage(name, storageType);
+  if (!storage) throw TUnknownObjectException("No storage for object");
+  return storage;
+}
+
+std::vector<TInformationService::TWrite> TInformationService::PlanWrite(
+    const std::string& name, TStorageType storageType) const {
+  std::vector<TWrite> plan;
+  for (std::string& translated : aliases_->Translate(name)) {
+    RequireStorage(translated, storageType);
+    plan.push_back(TWrite{std::move(translated), storageType, false});
+  }
+  return plan;
+}
+
+// For cfg.locale.ui every alias write is preceded by the write of config.uilanguage with the
+// converted code, so that the platform's components see the new language no later than the
+// clients of the tag. A client name that the alias list maps onto cfg.locale.ui counts too:
+// otherwise a set through the alias would leave the two copies disagreeing.
+std::vector<TInformationService::TWrite> TInformationService::PlanSet(
+    const std::string& name, TStorageType storageType) const {
+  std::vector<TWrite> plan;
+  for (TWrite& write : PlanWrite(name, storageType)) {
+    if (name == kUiLocaleName || write.name == kUiLocaleName) {
+      RequireStorage(kUiLanguageName, storageType);
+      plan.push_back(TWrite{kUiLanguageName, storageType, true});
+    }
+    plan.push_back(std::move(write));
+  }
+  return plan;
+}
+
+// The storage is looked up again for each write rather than kept from the plan: a write may
+// reach a monitor that changes the adapter list, and a kept pointer could then dangle.
+void TInformationService::ApplySet(const std::vector<TWrite>& plan,
+                                   const std::string& value) const {
+  for (const TWrite& write : plan) {
+    RequireStorage(write.name, write.storageType)
+        ->SetObject(write.name, write.convert ? Convert(value) : value);
+  }
+}
+
+void TInformationService::ApplyUnset(const std::vector<TWrite>& plan) const {
+  for (const TWrite& write : plan) {
+    RequireStorage(write.name, write.storageType)->UnsetObject(write.name);
+  }
+}
+
+void TInformationService::SetObject(const std::string& name, const std::string& value,
+                                    TStorageType storageType) {
+  ApplySet(PlanSet(name, storageType), value);
+}
+
+void TInformationService::SetObjects(const TStringList& names, const TStringList& values,
+                                     const std::vector<TStorageType>& storageTypes) {
+  if (values.size() < names.size() || storageTypes.size() < names.size()) {
+    throw TUnknownObjectException("Missing values or storage types");
+  }
+  std::vector<std::vector<TWrite>> plans;
+  plans.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    plans.push_back(PlanSet(names[i], storageTypes[i]));
+  }
+  for (std::size_t i = 0; i < names.size(); ++i) ApplySet(plans[i], values[i]);
+}
+
+void TInformationService::SetObjectFromFile(const std::string& name, const std::string& fileName,
+                                            TStorageType storageType) {
+  for (const TWrite& write : PlanWrite(name, storageType)) {
+    RequireStorage(write.name, write.storageType)->SetObjectFromFile(write.name, fileName);
+  }
+}
+
+void TInformationService::UnsetObject(const std::string& name, TStorageType storageType) {
+  ApplyUnset(PlanWrite(name, storageType));
+}
+
+void TInformationService::UnsetObjects(const TStringList& names,
+                                       const std::vector<TStorageType>& storageTypes) {
+  if (storageTypes.size() < names.size()) {
+    throw TUnknownObjectException("Missing storage types");
+  }
+  std::vector<std::vector<TWrite>> plans;
+  plans.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    plans.push_back(PlanWrite(names[i], storageTypes[i]));
+  }
+  for (const std::vector<TWrite>& plan : plans) ApplyUnset(plan);
+}
+
+// ---- Subscriptions ----
+
+void TInformationService::CheckSubscription(const std::string& expression,
+                                            const std::string& address) const {
+  if (expression.empty()) throw TUnknownObjectException("Invalid expression");
+  // Standalone, there is no platform handing out addresses, so test clients may use any.
+  if (!standalone_ && !TCIpcClient_ValidateAddress(address)) {
+    throw TUnknownObjectException("Invalid IPC address");
+  }
+}
+
+void TInformationService::SubscribeObject2(const std::string& expression, int id,
+                                           const std::string& address, bool enumerate) {
+  CheckSubscription(expression, address);
+  // A repeated subscription changes nothing, so the subscriber is not sent everything again.
+  if (!subscriptions_->Add(expression, id, address)) return;
+  if (enumerate) EnumerateObjects();
+  FetchObjects();
+}
+
+void TInformationService::SubscribeObject(const std::string& expression, int id,
+                                          const std::string& address) {
+  SubscribeObject2(expression, id, address, true);
+}
+
+void TInformationService::SubscribeObjects(const TStringList& expressions, int id,
+                                           const std::string& address) {
+  SubscribeObjects2(expressions, id, address, true);
+}
+
+void TInformationService::SubscribeObjects2(const TStringList& expressions, int id,
+                                            const std::string& address, bool enumerate) {
+  for (const std::string& expression : expressions) {
+    SubscribeObject2(expression, id, address, enumerate);
+  }
+}
+
+void TInformationService::SubscribeObjectInternal(const std::string& expression,
+                                                  const std::string& address) {
+  SubscribeObject2(expression, 0, address, true);
+}
+
+void TInformationService::SubscribeObject2Internal(const std::string& expression,
+                                                   const std::string& address, bool enumerate) {
+  SubscribeObject2(expression, 0, address, enumerate);
+}
+
+void TInformationService::SubscribeObjectsInternal(const TStringList& expressions,
+                                                   const std::string& address) {
+  SubscribeObjects2(expressions, 0, address, true);
+}
+
+void TInformationService::SubscribeObjects2Internal(const TStringList& expressions,
+                                                    const std::string& address, bool enumerate) {
+  SubscribeObjects2(expressions, 0, address, enumerate);
+}
+
+void TInformationService::UnsubscribeObject(const std::string& expression,
+                                            const std::string& address) {
+  CheckSubscription(expression, address);
+  subscriptions_->Remove(expression, address);
+  FetchObjects();
+}
+
+void TInformationService::UnsubscribeObjects(const TStringList& expressions,
+                                             const std::string& address) {
+  for (const std::string& expression : expressions) UnsubscribeObject(expression, address);
+}
+
+// Checked in standalone mode too: removing everything of a malformed address is far more
+// likely a client's mistake than an intent.
+void TInformationService::UnsubscribeAllObjects(const std::string& address) {
+  if (!TCIpcClient_ValidateAddress(address)) throw TUnknownObjectException("Invalid IPC address");
+  subscriptions_->RemoveAll(address);
+  FetchObjects();
+}
+
+// ---- Adapter callbacks ----
+//
+// A report counts only when the reporting adapter is the one clients read the name from;
+// a change behind a higher-priority holder is invisible to them. Subscribers are told under
+// the adapter's name and under every client name that the alias list maps onto it.
+
+void TInformationService::DispatchChanged(const std::string& name) const {
+  subscriptions_->DispatchObjectChanged(name);
+  if (!aliases_->IsAlias(name)) return;
+  for (const std::string& clientName : aliases_->Retranslate(name)) {
+    subscriptions_->DispatchObjectChanged(clientName);
+  }
+}
+
+void TInformationService::DispatchRemoved(const std::string& name) const {
+  subscriptions_->DispatchObjectRemoved(name);
+  if (!aliases_->IsAlias(name)) return;
+  for (const std::string& clientName : aliases_->Retranslate(name)) {
+    subscriptions_->DispatchObjectRemoved(clientName);
+  }
+}
+
+void TInformationService::OnSetObject(const IInformationAdapter* adapter,
+                                      const std::string& name) const {
+  if (FindAdapter(name) != adapter) return;
+  UpdateMonitors(name);
+  DispatchChanged(name);
+}
+
+// When a holder remains, the removal is visible only if the reporting adapter ranked above
+// it (clients read a different value now); if the remaining holder ranks higher, clients
+// never saw the removed object. When no holder remains, the subscribers of the client names
+// are told as well: they were told of the object's changes, and must learn that it is gone.
+void TInformationService::OnUnsetObject(const IInformationAdapter* adapter,
+                                        const std::string& name) const {
+  const IInformationAdapter* holder = FindAdapter(name);
+  if (holder) {
+    for (const auto& entry : adapters_) {
+      if (entry.get() == holder) return;
+      if (entry.get() == adapter) break;
+    }
+  }
+  UpdateMonitors(name);
+  DispatchRemoved(name);
+}
+
+void TInformationService::OnEnumerateObject(const IInformationAdapter* adapter,
+                                            const std::string& name) const {
+  if (FindAdapter(name) != adapter) return;
+  subscriptions_->EnumerateObject(name);
+  if (!aliases_->IsAlias(name)) return;
+  for (const std::string& clientName : aliases_->Retranslate(name)) {
+    subscriptions_->EnumerateObject(clientName);
+  }
+}
+
+// Only subscriptions to exactly the name make an adapter fetch it: a wildcard would make
+// adapters fetch everything they could offer.
+bool TInformationService::OnFetchObject(const IInformationAdapter*, const std::string& name) const {
+  if (subscriptions_->Match(name, true)) return true;
+  if (!aliases_->IsAlias(name)) return false;
+  for (const std::string& clientName : aliases_->Retranslate(name)) {
+    if (subscriptions_->Match(clientName, true)) return true;
+  }
+  return false;
+}
+
+// ---- Platform life cycle ----
+//
+// Standalone, nobody learns the addresses of the platform objects, so these calls do not
+// arrive; should one arrive anyway there is no platform to answer and only the local part of
+// the work is done.
+
+void TInformationService::OnLoad() {}
+
+void TInformationService::OnUnload(bool) {
+  if (platformService_) platformService_->UnloadDone(serviceId_);
+}
+
+void TInformationService::OnStandbyChanged() {}
+
+void TInformationService::Ping() {
+  if (platformService_) platformService_->ReportPing(serviceId_);
+}
+
+void TInformationService::OnStateChanged(const TApplicationStateInfoList& infos) {
+  for (const TApplicationStateInfo& info : infos) {
+    if (info.state == kStateStarted) {
+      if (applicationService_) applicationService_->StartInstance(info.instanceId);
+    } else if (info.state == kStateEnded) {
+      subscriptions_->RemoveAll(info.instanceId);
+      FetchObjects();
+      if (applicationService_) applicationService_->ReleaseInstance(info.instanceId);
+    }
+  }
+}
+
+// ---- Run loop ----
+
+void TInformationService::Run() {
+  const std::string serviceAddress = server_->CreateObject();
+  TInformationServiceDispatcher serviceDispatcher(*server_, serviceAddress, *this);
+  tracker_->Trace("Information Service address: %s", serviceAddress.c_str());
+  if (!ipcAddressFile_.empty()) WriteAddressFile(serviceAddress);
+
+  const std::string componentAddress = server_->CreateObject();
+  TPlatformComponentDispatcher componentDispatcher(*server_, componentAddress, *this);
+  const std::string observerAddress = server_->CreateObject();
+  TToiApplicationObserverDispatcher observerDispatcher(*server_, observerAddress, *this);
+
+  if (!standalone_) RegisterWithPlatform(serviceAddress, componentAddress, observerAddress);
+  InitializeAdapters();
+  server_->Run();
+}
+
+// Other components wait for this file to learn where the service listens, so it holds the
+// address and nothing else. A failure is not fatal: the platform's name service still knows.
+void TInformationService::WriteAddressFile(const std::string& address) const {
+  TUniqueFd file(open(ipcAddressFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
+  if (!file.IsValid() || !WriteAll(file.Get(), address)) {
+    tracker_->Error("Could not write IS address to '%s'", ipcAddressFile_.c_str());
+  }
+}
+
+// Without its service id or the name service the daemon cannot take part in the platform at
+// all, and running half-registered would hide the fault, so it stops at once.
+void TInformationService::RegisterWithPlatform(const std::string& serviceAddress,
+                                               const std::string& componentAddress,
+                                               const std::string& observerAddress) {
+  const char* serviceId = std::getenv("SERVICE_ID");
+  if (!serviceId) {
+    tracker_->Fatal("SERVICE_ID is not set");
+    std::abort();
+  }
+  serviceId_ = std::atoi(serviceId);
+  const char* nameServiceAddress = std::getenv("NAMESERVICE_ADDRESS");
+  if (!nameServiceAddress) {
+    tracker_->Fatal("NAMESERVICE_ADDRESS is not set");
+    std::abort();
+  }
+
+  TNameServiceCaller nameService(client_, nameServiceAddress);
+  nameService.RegisterObject("InformationService", serviceAddress);
+
+  std::string platformServiceAddress;
+  nameService.LookupObject("PlatformService", platformServiceAddress);
+  platformService_ = std::make_unique<TPlatformServiceCaller>(client_, platformServiceAddress);
+  platformService_->RegisterComponent(serviceId_, componentAddress);
+
+  std::string applicationServiceAddress;
+  nameService.LookupObject("ApplicationService", applicationServiceAddress);
+  applicationService_ =
+      std::make_unique<TApplicationServiceCaller>(client_, applicationServiceAddress);
+  applicationService_->RegisterService(observerAddress);
+}
+
+// Each adapter is complete before the next one gets its callback. Only the adapters present
+// now are walked: one that a monitor appends while another initialises is initialised by
+// that monitor.
+void TInformationService::InitializeAdapters() {
+  const std::size_t count = adapters_.size();
+  for (std::size_t i = 0; i < count && i < adapters_.size(); ++i) {
+    adapters_[i]->SetCallback(this);
+    adapters_[i]->InitializeObjects();
+  }
+}

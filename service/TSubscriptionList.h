@@ -1,0 +1,74 @@
+// The subscriptions of the service's clients: an ordered set of (expression, subscriber id,
+// subscriber address) items, each held once, and the most recently added item, which is the
+// one a new subscriber's enumeration is sent to. Dispatch calls each matching subscriber's
+// observer once per item, one name per call, synchronously. A subscriber that cannot be
+// reached loses that one notification and keeps its subscription. Owned by start-up; runs on
+// the loop thread.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <tuple>
+
+#include "platform/TStringList.h"
+#include "service/ISubscriptionList.h"
+#include "service/TObjectExpression.h"
+#include "service/TTracker.h"
+
+class TIpcClient;
+
+class TSubscriptionList final : public ISubscriptionList {
+ public:
+  struct TItem {
+    TObjectExpression expression;
+    int id;
+    std::string address;
+
+    // Byte-wise by expression text, then by signed id, then byte-wise by address.
+    bool operator<(const TItem& other) const {
+      return std::tie(expression, id, address) <
+             std::tie(other.expression, other.id, other.address);
+    }
+  };
+
+  enum class TNotification { eChanged, eRemoved };
+  // Delivers one notification to the observer at address; throws a TException when the
+  // subscriber cannot be reached.
+  using TNotifier = std::function<void(const std::string& address, TNotification notification,
+                                       const TStringList& names)>;
+
+  // Notifies through TToiInformationObserverCaller on the client (not owned).
+  explicit TSubscriptionList(TIpcClient* client);
+  // Notifies through the given notifier instead of the IPC; the client is not used.
+  TSubscriptionList(TIpcClient* client, TNotifier notifier);
+  ~TSubscriptionList() override;
+
+  // ISubscriptionList
+  bool Add(const std::string& expression, int id, const std::string& address) override;
+  void Remove(const std::string& expression, const std::string& address) override;
+  void RemoveAll(const std::string& address) override;
+  void RemoveAll(int id) override;
+  bool Match(const std::string& name, bool exact) const override;
+  void EnumerateObject(const std::string& name) const override;
+  void DispatchObjectChanged(const std::string& name) const override;
+  void DispatchObjectRemoved(const std::string& name) const override;
+
+ private:
+  using TItemSet = std::set<TItem>;
+
+  void Dispatch(const std::string& name, TNotification notification) const;
+  // One delivery; a TException-family failure is dropped without a trace.
+  void Deliver(const TItem& item, TNotification notification, const std::string& name) const;
+  template <typename TPredicate>
+  void RemoveIf(TPredicate predicate);
+
+  TTracker* tracker_;
+  TIpcClient* client_;
+  TNotifier notifier_;
+  TItemSet items_;
+  // A copy, not an iterator: the item may be removed (even during a notification) and the
+  // enumeration must then go nowhere rather than to a dangling entry.
+  std::optional<TItem> mostRecent_;
+};

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "adapters/TDefaultAdapter.h"
+#include "tests/TestSupport.h"
+#include "tests/adapters/TRecordingCallback.h"
+
+namespace {
+
+class TDefaultAdapterTest : public ::testing::Test {
+ protected:
+  // Loads the given file content (or a file that is not there when content is null).
+  void Load(const char* content) {
+    if (content) test::WriteFile(Path(), content);
+    adapter_ = std::make_unique<TDefaultAdapter>(Path(), nullptr);
+    adapter_->SetCallback(&callback_);
+    adapter_->InitializeObjects();
+  }
+
+  std::string Path() const { return dir_.File("defaults.xml"); }
+
+  std::string Get(const std::string& name) const {
+    std::string value = "<absent>";
+    adapter_->GetObject(name, value);
+    return value;
+  }
+
+  test::TTempDir dir_;
+  test::TRecordingCallback callback_;
+  std::unique_ptr<TDefaultAdapter> adapter_;
+};
+
+TEST_F(TDefaultAdapterTest, NoFileNameLoadsNothing) {
+  TDefaultAdapter adapter("", nullptr);
+  adapter.SetCallback(&callback_);
+  adapter.InitializeObjects();
+  adapter.EnumerateObjects();
+  EXPECT_TRUE(callback_.reports.empty());
+}
+
+TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
+  Load(
+      "<?xml version=\"1.0\"?>\n"
+      "<Objects>\n"
+      "  <Object><Name>cfg.a</Name><Value>1</Value></Object>\n"
+      "  <Object><Value>two &amp; more</Value><Extra/><Name>cfg.b</Name></Object>\n"
+      "  <Object><Name>cfg.empty</Name><Value></Value></Object>\n"
+      "  <Object><Name>cfg.a</Name><Value>later</Value></Object>\n"
+      "</Objects>\n");
+
+  EXPECT_TRUE(callback_.reports.empty());
+  EXPECT_EQ("later", Get("cfg.a"));
+  EXPECT_EQ("two & more", Get("cfg.b"));
+  EXPECT_TRUE(adapter_->HasObject("cfg.empty"));
+  EXPECT_EQ("", Get("cfg.empty"));
+  adapter_->EnumerateObjects();
+  EXPECT_EQ((std::vector<std::string>{"enumerate cfg.a", "enumerate cfg.b", "enumerate cfg.empty"}),
+            callback_.reports);
+}
+
+TEST_F(TDefaultAdapterTest, UiLocaleAlsoGivesTheConvertedUiLanguage) {
+  Load(
+      "<Objects><Object><Name>cfg.locale.ui</Name><Value>sv-SE</Value></Object>"
+      "<Object><Name>cfg.locale.x</Name><Value>fi-FI</Value></Object></Objects>");
+  EXPECT_EQ("sv-SE", Get("cfg.locale.ui"));
+  EXPECT_EQ("swe", Get("config.uilanguage"));
+  Load("<Objects><Object><Name>cfg.locale.ui</Name><Value>xx-YY</Value></Object></Objects>");
+  EXPECT_EQ("xx-YY", Get("config.uilanguage"));
+}
+
+using TDefaultAdapterDeathTest = TDefaultAdapterTest;
+
+TEST_F(TDefaultAdapterDeathTest, UnreadableOrMalformedFilesStopTheProcess) {
+  struct TCase {
+    const char* content;
+    const char* message;
+  };
+  const TCase cases[] = {
+      {nullptr, "TDefaultAdapter: Could not open file"},
+      {"", "TDefaultAdapter: Could not open file"},
+      {"<Objects><Object>", "TDefaultAdapter: "},
+      {"<Defaults/>", "TDefaultAdapter: Unknown root element in default adapter file\\."},
+      {"<Objects><Thing/></Objects>",
+       "TDefaultAdapter: Unknown element in default adapter file\\."},
+      {"<Objects><Object><Name>a</Name></Object></Objects>",
+       "TDefaultAdapter: Unknown element in default adapter file\\."},
+      {"<Objects><Object><Value>1</Value></Object></Objects>",
+       "TDefaultAdapter: Unknown element in default adapter file\\."},
+  };
+  for (const TCase& c : cases) {
+    test::TTempDir dir;
+    const std::string path = dir.File("defaults.xml");
+    if (c.content) test::WriteFile(path, c.content);
+    EXPECT_DEATH(
+        {
+          TDefaultAdapter adapter(path, nullptr);
+          adapter.InitializeObjects();
+        },
+        c.message)
+        << (c.content ? c.content : "<missing file>");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,602 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/IToiApplicationService.h"
+#include "platform/IToiNameService.h"
+#include "platform/IToiPlatformService.h"
+#include "platform/TApplicationServiceDispatcher.h"
+#include "platform/TIpcClient.h"
+#include "platform/TIpcServer.h"
+#include "platform/TNameServiceDispatcher.h"
+#include "platform/TPlatformServiceDispatcher.h"
+#include "service/TException.h"
+#include "service/TInformationService.h"
+#include "service/TSubscriptionList.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using TStorageType = IToiInformationService::TStorageType;
+constexpr TStorageType kPermanent = IToiInformationService::ePermanent;
+constexpr TStorageType kVolatile = IToiInformationService::eVolatile;
+
+using TLog = std::vector<std::string>;
+
+// An adapter whose routing answers are set by the test and whose every effect goes to the
+// shared log. Writes report like a real storage: a set always, an unset when held.
+class TFakeAdapter final : public IInformationAdapter {
+ public:
+  TFakeAdapter(std::string label, TLog* log, std::set<int> types = {}, std::string prefix = "")
+      : label_(std::move(label)), log_(log), types_(std::move(types)), prefix_(std::move(prefix)) {}
+  ~TFakeAdapter() override { log_->push_back("delete " + label_); }
+
+  // Holds an object without reporting it, as a loaded adapter would.
+  void Hold(const std::string& name, const std::string& value) { objects_[name] = value; }
+  void Drop(const std::string& name) { objects_.erase(name); }
+  void ReportSet(const std::string& name) { callback_->OnSetObject(this, name); }
+  void ReportUnset(const std::string& name) { callback_->OnUnsetObject(this, name); }
+  IInformationAdapterCallback* Callback() const { return callback_; }
+  std::function<void()> onInitialize;
+
+  void SetCallback(IInformationAdapterCallback* callback) override { callback_ = callback; }
+  void InitializeObjects() override {
+    log_->push_back("init " + label_ + (callback_ ? " with callback" : " without callback"));
+    if (onInitialize) onInitialize();
+  }
+  bool HasObject(const std::string& name) const override { return objects_.count(name) != 0; }
+  bool GetObject(const std::string& name, std::string& value) const override {
+    auto found = objects_.find(name);
+    if (found == objects_.end()) return false;
+    value = found->second;
+    return true;
+  }
+  bool GetObjectToFile(const std::string& name, const std::string& fileName) const override {
+    log_->push_back("tofile " + label_ + " " + name + " " + fileName);
+    return true;
+  }
+  bool IsStorageType(TStorageType type) const override { return types_.count(type) != 0; }
+  bool SupportsObject(const std::string& name) const override {
+    return name.compare(0, prefix_.size(), prefix_) == 0;
+  }
+  void SetObject(const std::string& name, const std::string& value) override {
+    log_->push_back("set " + label_ + " " + name + "=" + value);
+    objects_[name] = value;
+    if (callback_) callback_->OnSetObject(this, name);
+  }
+  void SetObjectFromFile(const std::string& name, const std::string& fileName) override {
+    log_->push_back("fromfile " + label_ + " " + name + " " + fileName);
+  }
+  void UnsetObject(const std::string& name) override {
+    log_->push_back("unset " + label_ + " " + name);
+    if (objects_.erase(name) != 0 && callback_) callback_->OnUnsetObject(this, name);
+  }
+  void EnumerateObjects() const override {
+    for (const auto& object : objects_) callback_->OnEnumerateObject(this, object.first);
+  }
+  void FetchObjects() override { log_->push_back("fetch " + label_); }
+
+ private:
+  std::string label_;
+  TLog* log_;
+  std::set<int> types_;
+  std::string prefix_;
+  IInformationAdapterCallback* callback_ = nullptr;
+  std::map<std::string, std::string> objects_;
+};
+
+class TFakeMonitor final : public ILocalInformationMonitor {
+ public:
+  explicit TFakeMonitor(TLog* log) : log_(log) {}
+  void SetOwner(TInformationService*) override {}
+  bool ObjectUpdate(const std::string& name) override {
+    log_->push_back("monitor " + name);
+    return false;
+  }
+
+ private:
+  TLog* log_;
+};
+
+class TInformationServiceTest : public ::testing::Test {
+ protected:
+  // The IPC server of the service puts its socket under the root directory.
+  void SetUp() override { setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1); }
+  void TearDown() override {
+    service_.reset();
+    unsetenv("INFOSERVICE_ROOT");
+  }
+
+  // Builds the service; aliases holds (name, alias) pairs for the alias file.
+  void Create(bool standalone, const std::vector<std::pair<std::string, std::string>>& aliases = {},
+              const std::string& addressFile = "") {
+    std::string aliasFile;
+    if (!aliases.empty()) {
+      std::string xml = "<Objects>";
+      for (const auto& entry : aliases) {
+        xml +=
+            "<Object><Name>" + entry.first + "</Name><Alias>" + entry.second + "</Alias></Object>";
+      }
+      test::WriteFile(aliasFile = root_.File("aliases.xml"), xml + "</Objects>");
+    }
+    service_ = std::make_unique<TInformationService>(standalone, addressFile, aliasFile,
+                                                     &subscriptions_, &client_);
+    service_->AddMonitor(&monitor_);
+  }
+
+  TFakeAdapter* Add(const std::string& label, std::set<int> types = {},
+                    const std::string& prefix = "") {
+    auto* adapter = new TFakeAdapter(label, &log_, std::move(types), prefix);
+    service_->AddAdapter(adapter);
+    adapter->SetCallback(service_.get());
+    return adapter;
+  }
+
+  std::string Get(const std::string& name) {
+    std::string value;
+    service_->GetObject(name, value);
+    return value;
+  }
+
+  // Runs the request, expects 201 and returns its text.
+  template <typename TRequest>
+  std::string Refused(TRequest request) {
+    try {
+      request();
+    } catch (const TDispatchableException& exception) {
+      EXPECT_EQ(201, exception.GetCode());
+      return exception.GetText();
+    }
+    ADD_FAILURE() << "not refused";
+    return "";
+  }
+
+  test::TScopedProcessTracker tracker_;
+  test::TTempDir root_;
+  TLog log_;
+  TFakeMonitor monitor_{&log_};
+  TIpcClient client_;
+  TSubscriptionList subscriptions_{
+      nullptr, [this](const std::string& address, TSubscriptionList::TNotification kind,
+                      const TStringList& names) {
+        log_.push_back(
+            (kind == TSubscriptionList::TNotification::eChanged ? "changed " : "removed ") +
+            address + " " + names.front());
+      }};
+  std::unique_ptr<TInformationService> service_;
+};
+
+TEST_F(TInformationServiceTest, ReadsAnswerFromTheFirstHolderAndHiddenChangesNotifyNobody) {
+  Create(true);
+  TFakeAdapter* first = Add("first", {kVolatile});
+  TFakeAdapter* second = Add("second", {kVolatile});
+  first->Hold("x", "1");
+  second->Hold("x", "2");
+  second->Hold("y", "3");
+  service_->SubscribeObject2("*", 1, "s", false);
+  log_.clear();
+
+  EXPECT_EQ("1", Get("x"));
+  EXPECT_EQ("3", Get("y"));
+  EXPECT_EQ("Unknown object", Refused([&] { Get("z"); }));
+
+  second->ReportSet("x");
+  EXPECT_TRUE(log_.empty());
+  first->ReportSet("x");
+  EXPECT_EQ((TLog{"monitor x", "changed s x"}), log_);
+}
+
+TEST_F(TInformationServiceTest, WritesGoToTheFirstAdapterTakingTheTypeAndTheName) {
+  Create(true);
+  Add("files", {kPermanent}, "store.");
+  Add("volatile", {kVolatile});
+  Add("flash", {kPermanent});
+
+  service_->SetObject("store.a", "1", kPermanent);
+  service_->SetObject("cfg.a", "2", kPermanent);
+  service_->SetObject("store.b", "3", kVolatile);
+  service_->SetObjectFromFile("store.c", "/f", kPermanent);
+  service_->UnsetObject("cfg.a", kVolatile);
+
+  EXPECT_EQ((TLog{"set files store.a=1", "monitor store.a", "set flash cfg.a=2", "monitor cfg.a",
+                  "set volatile store.b=3", "monitor store.b", "fromfile files store.c /f",
+                  "unset volatile cfg.a"}),
+            log_);
+}
+
+TEST_F(TInformationServiceTest, UiLocaleFirstSetsTheConvertedUiLanguage) {
+  Create(true);
+  Add("flash", {kPermanent});
+  Add("volatile", {kVolatile});
+
+  service_->SetObject("cfg.locale.ui", "sv-SE", kPermanent);
+  service_->SetObject("cfg.locale.ui", "xx-YY", kVolatile);
+  // Only the name the client gives counts, not a name that merely contains it.
+  service_->SetObject("cfg.locale.uix", "da-DK", kPermanent);
+
+  EXPECT_EQ((TLog{"set flash config.uilanguage=swe", "monitor config.uilanguage",
+                  "set flash cfg.locale.ui=sv-SE", "monitor cfg.locale.ui",
+                  // the flash adapter's values hide the volatile ones
+                  "set volatile config.uilanguage=xx-YY", "set volatile cfg.locale.ui=xx-YY",
+                  "set flash cfg.locale.uix=da-DK", "monitor cfg.locale.uix"}),
+            log_);
+}
+
+TEST_F(TInformationServiceTest, UiLocaleReachedThroughAnAliasAlsoSetsTheUiLanguage) {
+  Create(true, {{"cfg.ui.language", "cfg.locale.ui"}});
+  Add("flash", {kPermanent});
+  service_->SetObject("cfg.ui.language", "fi-FI", kPermanent);
+  EXPECT_EQ((TLog{"set flash config.uilanguage=fin", "monitor config.uilanguage",
+                  "set flash cfg.locale.ui=fi-FI", "monitor cfg.locale.ui"}),
+            log_);
+}
+
+TEST_F(TInformationServiceTest, AliasesRouteRequestsAndNameTheClientsInNotifications) {
+  Create(true, {{"client.a", "srv.one"}, {"client.a", "srv.two"}, {"client.b", "srv.two"}});
+  TFakeAdapter* storage = Add("volatile", {kVolatile});
+  storage->Hold("srv.one", "1");
+  storage->Hold("srv.two", "2");
+  service_->SubscribeObject2("*", 1, "s", false);
+  log_.clear();
+
+  // A read takes the last alias; the other requests touch every alias in file order.
+  EXPECT_EQ("2", Get("client.a"));
+  service_->GetObjectToFile("client.a", "/f");
+  service_->SetObject("client.a", "v", kVolatile);
+
+  EXPECT_EQ(
+      (TLog{"tofile volatile srv.one /f", "tofile volatile srv.two /f", "set volatile srv.one=v",
+            "monitor srv.one", "changed s srv.one", "changed s client.a", "set volatile srv.two=v",
+            "monitor srv.two", "changed s srv.two", "changed s client.a", "changed s client.b"}),
+      log_);
+  EXPECT_TRUE(service_->HasAlias("client.a"));
+  EXPECT_FALSE(service_->HasAlias("srv.one"));
+  tracker_.Tracker().messages.clear();
+  EXPECT_EQ("srv.one", service_->Translate("client.a"));
+  ASSERT_EQ(1u, tracker_.Tracker().messages.size());
+  EXPECT_EQ("TInformationService::Translate client.a has 2 aliases.",
+            tracker_.Tracker().messages.front().second);
+  EXPECT_EQ("cfg.plain", service_->Translate("cfg.plain"));
+}
+
+TEST_F(TInformationServiceTest, GetObjectsAppendsUntilAnUnknownName) {
+  Create(true);
+  Add("volatile", {kVolatile})->Hold("a", "1");
+  TStringList values{"kept"};
+  EXPECT_EQ("Unknown object", Refused([&] { service_->GetObjects({"a", "b", "a"}, values); }));
+  EXPECT_EQ((TStringList{"kept", "1", ""}), values);
+}
+
+TEST_F(TInformationServiceTest, UnsetBehindALowerHolderIsARemovalAndBehindAHigherOneIsNothing) {
+  Create(true, {{"client.x", "x"}});
+  TFakeAdapter* high = Add("high", {kVolatile});
+  TFakeAdapter* low = Add("low");
+  high->Hold("x", "1");
+  low->Hold("x", "2");
+  service_->SubscribeObject2("*", 1, "s", false);
+  log_.clear();
+
+  service_->UnsetObject("client.x", kVolatile);
+  EXPECT_EQ((TLog{"unset high x", "monitor x", "removed s x", "removed s client.x"}), log_);
+  EXPECT_EQ("2", Get("x"));
+
+  log_.clear();
+  high->Hold("x", "1");
+  low->Drop("x");
+  low->ReportUnset("x");
+  EXPECT_TRUE(log_.empty());
+}
+
+TEST_F(TInformationServiceTest, UnsetOfTheLastHolderTellsTheClientNamesToo) {
+  Create(true, {{"client.x", "x"}});
+  TFakeAdapter* storage = Add("volatile", {kVolatile});
+  storage->Hold("x", "1");
+  service_->SubscribeObject2("client.x", 1, "s", false);
+  log_.clear();
+
+  service_->UnsetObject("client.x", kVolatile);
+
+  EXPECT_EQ((TLog{"unset volatile x", "monitor x", "removed s client.x"}), log_);
+}
+
+TEST_F(TInformationServiceTest, OnlyExactSubscriptionsMakeAdaptersFetch) {
+  Create(true, {{"client.a", "srv.a"}});
+  TFakeAdapter* adapter = Add("infocast");
+  IInformationAdapterCallback* callback = adapter->Callback();
+
+  service_->SubscribeObject2("cfg.*", 1, "s", false);
+  service_->SubscribeObject2("*", 1, "s", false);
+  EXPECT_FALSE(callback->OnFetchObject(adapter, "cfg.x"));
+  EXPECT_FALSE(callback->OnFetchObject(adapter, "srv.a"));
+
+  service_->SubscribeObject2("cfg.x", 1, "s", false);
+  service_->SubscribeObject2("client.a", 1, "s", false);
+  EXPECT_TRUE(callback->OnFetchObject(adapter, "cfg.x"));
+  EXPECT_TRUE(callback->OnFetchObject(adapter, "srv.a"));
+  EXPECT_FALSE(callback->OnFetchObject(adapter, "client.a.b"));
+}
+
+TEST_F(TInformationServiceTest, WritesWithoutAStorageAreRefusedBeforeAnythingChanges) {
+  Create(true);
+  Add("files", {kPermanent}, "store.");
+  Add("volatile", {kVolatile});
+  const auto kBadType = static_cast<TStorageType>(2);
+
+  EXPECT_EQ("Invalid storage type", Refused([&] { service_->SetObject("a", "1", kBadType); }));
+  EXPECT_EQ("Invalid storage type",
+            Refused([&] { service_->UnsetObject("a", static_cast<TStorageType>(-1)); }));
+  EXPECT_EQ("No storage for object", Refused([&] { service_->SetObject("a", "1", kPermanent); }));
+  EXPECT_EQ("No storage for object",
+            Refused([&] { service_->SetObjectFromFile("a", "/f", kPermanent); }));
+  // The companion write of the language has no permanent storage either.
+  EXPECT_EQ("No storage for object",
+            Refused([&] { service_->SetObject("cfg.locale.ui", "sv-SE", kPermanent); }));
+  // Multi-name requests are checked whole: the first name would have had a storage.
+  Refused([&] { service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent, kPermanent}); });
+  Refused([&] { service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent, kBadType}); });
+  Refused([&] { service_->UnsetObjects({"store.a", "b"}, {kPermanent, kPermanent}); });
+  // Lists shorter than the name list.
+  Refused([&] { service_->SetObjects({"store.a", "b"}, {"1"}, {kPermanent, kVolatile}); });
+  Refused([&] { service_->SetObjects({"store.a", "b"}, {"1", "2"}, {kPermanent}); });
+  Refused([&] { service_->UnsetObjects({"store.a", "b"}, {kPermanent}); });
+
+  EXPECT_TRUE(log_.empty());
+  service_->SetObjects({"store.a", "b"}, {"1", "2", "extra"}, {kPermanent, kVolatile});
+  service_->UnsetObjects({"b"}, {kVolatile, kBadType});
+  EXPECT_EQ((TLog{"set files store.a=1", "monitor store.a", "set volatile b=2", "monitor b",
+                  "unset volatile b", "monitor b"}),
+            log_);
+}
+
+TEST_F(TInformationServiceTest, SubscriptionRequestsAreValidated) {
+  Create(false);
+  EXPECT_EQ("Invalid expression", Refused([&] { service_->SubscribeObject("", 1, "s"); }));
+  EXPECT_EQ("Invalid IPC address", Refused([&] { service_->SubscribeObject("a", 1, "s"); }));
+  EXPECT_EQ("Invalid IPC address", Refused([&] { service_->UnsubscribeObject("a", "s"); }));
+  EXPECT_EQ("Invalid expression", Refused([&] { service_->UnsubscribeObject("", "s"); }));
+  EXPECT_EQ("Invalid IPC address", Refused([&] { service_->UnsubscribeAllObjects("s"); }));
+}
+
+TEST_F(TInformationServiceTest, StandaloneAcceptsAnyAddressExceptForUnsubscribingAll) {
+  Create(true);
+  Add("volatile", {kVolatile});
+  service_->SubscribeObject("a", 1, "s");
+  service_->UnsubscribeObject("a", "s");
+  EXPECT_EQ("Invalid expression", Refused([&] { service_->SubscribeObject("", 1, "s"); }));
+  EXPECT_EQ("Invalid IPC address", Refused([&] { service_->UnsubscribeAllObjects("s"); }));
+  EXPECT_EQ((TLog{"fetch volatile", "fetch volatile"}), log_);
+}
+
+TEST_F(TInformationServiceTest, NewSubscriberIsSentTheVisibleObjectsOnce) {
+  Create(true, {{"client.x", "cfg.x"}});
+  TFakeAdapter* first = Add("first");
+  TFakeAdapter* second = Add("second");
+  first->Hold("cfg.x", "1");
+  second->Hold("cfg.x", "2");
+  second->Hold("cfg.y", "3");
+  second->Hold("var.z", "4");
+
+  // Each subscription is sent what it matches among the visible objects, under the adapter
+  // names and the client names; cfg.x of the lower adapter is hidden.
+  service_->SubscribeObjects({"cfg.*", "client.*"}, 1, "s");
+  EXPECT_EQ((TLog{"changed s cfg.x", "changed s cfg.y", "fetch first", "fetch second",
+                  "changed s client.x", "fetch first", "fetch second"}),
+            log_);
+
+  log_.clear();
+  service_->SubscribeObject("cfg.*", 1, "s");
+  EXPECT_TRUE(log_.empty());
+  service_->SubscribeObject("cfg.*", 2, "s");
+  EXPECT_EQ((TLog{"changed s cfg.x", "changed s cfg.y", "fetch first", "fetch second"}), log_);
+}
+
+TEST_F(TInformationServiceTest, SubscriptionWithoutEnumerationGetsOneCallPerChange) {
+  Create(true);
+  Add("volatile", {kVolatile});
+  service_->SubscribeObject2Internal("cfg.*", "s", false);
+  log_.clear();
+  service_->SetObject("cfg.x", "1", kVolatile);
+  EXPECT_EQ((TLog{"set volatile cfg.x=1", "monitor cfg.x", "changed s cfg.x"}), log_);
+}
+
+TEST_F(TInformationServiceTest, EndedApplicationLosesItsSubscriptions) {
+  Create(true);
+  Add("volatile", {kVolatile});
+  service_->SubscribeObject2("cfg.*", 5, "s5", false);
+  service_->SubscribeObject2("cfg.*", 6, "s6", false);
+  log_.clear();
+
+  service_->OnStateChanged({{5, TInformationService::kStateEnded}, {6, 3}, {6, 4}});
+  service_->SetObject("cfg.x", "1", kVolatile);
+
+  EXPECT_EQ((TLog{"fetch volatile", "set volatile cfg.x=1", "monitor cfg.x", "changed s6 cfg.x"}),
+            log_);
+}
+
+TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
+  Create(true);
+  Add("a");
+  TFakeAdapter* removed = Add("b");
+  Add("c");
+  service_->RemoveAdapter(removed);
+  service_.reset();
+  EXPECT_EQ((TLog{"delete a", "delete c"}), log_);
+  delete removed;
+}
+
+TEST_F(TInformationServiceTest, RunInitialisesEachAdapterAfterItsCallbackAndWritesTheAddress) {
+  const std::string addressFile = root_.File("address");
+  test::WriteFile(addressFile, "old content that is longer than an address");
+  Create(true, {}, addressFile);
+  auto* first = new TFakeAdapter("first", &log_);
+  auto* second = new TFakeAdapter("second", &log_);
+  service_->AddAdapter(first);
+  service_->AddAdapter(second);
+  // Serving would never end here; the last adapter asks for the stop before it starts.
+  second->onInitialize = [this] { service_->Stop(); };
+
+  service_->Run();
+
+  EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
+  const std::string address = test::ReadFile(addressFile);
+  EXPECT_TRUE(TCIpcClient_ValidateAddress(address)) << address;
+  EXPECT_EQ(std::string::npos, address.find('\n'));
+}
+
+TEST_F(TInformationServiceTest, UnwritableAddressFileIsReportedAndServingGoesOn) {
+  const std::string addressFile = root_.File("missing/address");
+  Create(true, {}, addressFile);
+  auto* adapter = new TFakeAdapter("only", &log_);
+  service_->AddAdapter(adapter);
+  adapter->onInitialize = [this] { service_->Stop(); };
+
+  service_->Run();
+
+  EXPECT_EQ((TLog{"init only with callback"}), log_);
+  bool reported = false;
+  for (const auto& message : tracker_.Tracker().messages) {
+    reported |= message.second == "Could not write IS address to '" + addressFile + "'";
+  }
+  EXPECT_TRUE(reported);
+}
+
+using TInformationServiceDeathTest = TInformationServiceTest;
+
+TEST_F(TInformationServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAdapters) {
+  // The child traces through the standard-error fallback so that the message can be seen.
+  auto run = [this] {
+    TTracker::SetProcessTracker(nullptr);
+    TInformationService service(false, "", "", &subscriptions_, &client_);
+    auto* adapter = new TFakeAdapter("only", &log_);
+    adapter->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
+    service.AddAdapter(adapter);
+    service.Run();
+  };
+  unsetenv("SERVICE_ID");
+  unsetenv("NAMESERVICE_ADDRESS");
+  EXPECT_DEATH(run(), "SERVICE_ID is not set\n$");
+  setenv("SERVICE_ID", "12", 1);
+  EXPECT_DEATH(run(), "NAMESERVICE_ADDRESS is not set\n$");
+  unsetenv("SERVICE_ID");
+}
+
+// The platform's three services, served on a thread of their own as the real ones run in
+// other processes. Every call they receive goes to the log.
+class TFakePlatform final : public IToiNameService,
+                            public IToiPlatformService,
+                            public IToiApplicationService {
+ public:
+  TFakePlatform()
+      : nameAddress_(server_.CreateObject()),
+        names_(server_, nameAddress_, *this),
+        platform_(server_, Register("PlatformService"), *this),
+        application_(server_, Register("ApplicationService"), *this),
+        thread_([this] { server_.Run(); }) {}
+  ~TFakePlatform() override {
+    server_.Stop();
+    thread_.join();
+  }
+
+  const std::string& NameServiceAddress() const { return nameAddress_; }
+  TLog Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+  std::string Lookup(const std::string& name) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return registry_[name];
+  }
+
+  void RegisterObject(const std::string& name, const std::string& address) override {
+    Record("register " + name);
+    std::lock_guard<std::mutex> lock(mutex_);
+    registry_[name] = address;
+  }
+  void LookupObject(const std::string& name, std::string& address) override {
+    Record("lookup " + name);
+    address = Lookup(name);
+  }
+  void RegisterComponent(int serviceId, const std::string& address) override {
+    Record("component " + std::to_string(serviceId) + " " + Name(address));
+  }
+  void ReportPing(int serviceId) override { Record("ping " + std::to_string(serviceId)); }
+  void UnloadDone(int serviceId) override { Record("unloaded " + std::to_string(serviceId)); }
+  void RegisterService(const std::string& address) override { Record("observer " + Name(address)); }
+  void StartInstance(int id) override { Record("start " + std::to_string(id)); }
+  void ReleaseInstance(int id) override { Record("release " + std::to_string(id)); }
+
+ private:
+  std::string Register(const std::string& name) {
+    registry_[name] = server_.CreateObject();
+    return registry_[name];
+  }
+  // Addresses are the runtime's; the log only says whether one is usable.
+  static std::string Name(const std::string& address) {
+    return TCIpcClient_ValidateAddress(address) ? "<address>" : "<invalid>";
+  }
+  void Record(const std::string& call) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    calls_.push_back(call);
+  }
+
+  std::mutex mutex_;
+  TLog calls_;
+  std::map<std::string, std::string> registry_;
+  TIpcServer server_;
+  std::string nameAddress_;
+  TNameServiceDispatcher names_;
+  TPlatformServiceDispatcher platform_;
+  TApplicationServiceDispatcher application_;
+  std::thread thread_;
+};
+
+TEST_F(TInformationServiceTest, PlatformModeRegistersAndAnswersThePlatform) {
+  TFakePlatform platform;
+  setenv("SERVICE_ID", "42x", 1);
+  setenv("NAMESERVICE_ADDRESS", platform.NameServiceAddress().c_str(), 1);
+  const std::string addressFile = root_.File("address");
+  Create(false, {}, addressFile);
+  auto* adapter = new TFakeAdapter("only", &log_, {kVolatile});
+  service_->AddAdapter(adapter);
+  // Once registered and initialised, the platform's life-cycle calls arrive; they are made
+  // directly here since their transport is the runtime's own concern.
+  adapter->onInitialize = [&] {
+    const std::string address = platform.Lookup("InformationService");
+    service_->SubscribeObject2("cfg.*", 5, address, false);
+    service_->SubscribeObject2("cfg.*", 6, address, false);
+    service_->OnStateChanged(
+        {{5, TInformationService::kStateEnded}, {6, TInformationService::kStateStarted}});
+    service_->Ping();
+    service_->OnUnload(true);
+    service_->OnLoad();
+    service_->OnStandbyChanged();
+    service_->Stop();
+  };
+
+  service_->Run();
+  unsetenv("SERVICE_ID");
+  unsetenv("NAMESERVICE_ADDRESS");
+
+  EXPECT_EQ(test::ReadFile(addressFile), platform.Lookup("InformationService"));
+  EXPECT_EQ((TLog{"register InformationService", "lookup PlatformService", "component 42 <address>",
+                  "lookup ApplicationService", "observer <address>", "release 5", "start 6",
+                  "ping 42", "unloaded 42"}),
+            platform.Calls());
+  // Instance 5 lost its subscription, instance 6 kept its own: one notification.
+  log_.clear();
+  service_->SetObject("cfg.x", "1", kVolatile);
+  EXPECT_EQ((TLog{"set only cfg.x=1", "monitor cfg.x",
+                  "changed " + platform.Lookup("InformationService") + " cfg.x"}),
+            log_);
+}
+
+}  // namespace

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "service/TException.h"
+#include "service/TSubscriptionList.h"
+
+namespace {
+
+class TSubscriptionListTest : public ::testing::Test {
+ protected:
+  using TNotification = TSubscriptionList::TNotification;
+
+  // Records "changed <address> <name>" / "removed <address> <name>" per delivery, then runs
+  // the optional hook (which may change the list or throw, as a real delivery could).
+  TSubscriptionList list_{
+      nullptr, [this](const std::string& address, TNotification kind, const TStringList& names) {
+        EXPECT_EQ(1u, names.size());
+        calls_.push_back((kind == TNotification::eChanged ? "changed " : "removed ") + address +
+                         " " + names.front());
+        if (hook_) hook_(address);
+      }};
+  std::vector<std::string> calls_;
+  std::function<void(const std::string& address)> hook_;
+};
+
+TEST_F(TSubscriptionListTest, EqualItemIsHeldOnceButAnotherIdIsASecondItem) {
+  EXPECT_TRUE(list_.Add("cfg.*", 5, "a"));
+  EXPECT_FALSE(list_.Add("cfg.*", 5, "a"));
+  EXPECT_TRUE(list_.Add("cfg.*", 6, "a"));
+
+  list_.DispatchObjectChanged("cfg.x");
+
+  EXPECT_EQ((std::vector<std::string>{"changed a cfg.x", "changed a cfg.x"}), calls_);
+}
+
+TEST_F(TSubscriptionListTest, DispatchGoesToMatchingItemsInExpressionIdAddressOrder) {
+  list_.Add("cfg.x", 1, "b");
+  list_.Add("cfg.*", 2, "c");
+  list_.Add("cfg.*", -1, "d");
+  list_.Add("cfg.*", 2, "a");
+  list_.Add("var.*", 1, "e");
+
+  list_.DispatchObjectRemoved("cfg.x");
+
+  EXPECT_EQ((std::vector<std::string>{"removed d cfg.x", "removed a cfg.x", "removed c cfg.x",
+                                      "removed b cfg.x"}),
+            calls_);
+}
+
+TEST_F(TSubscriptionListTest, RemoveTakesTheExactExpressionTextOfThatAddressOnly) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 2, "a");
+  list_.Add("cfg.x", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+
+  list_.Remove("cfg.*", "a");
+  list_.DispatchObjectChanged("cfg.x");
+
+  EXPECT_EQ((std::vector<std::string>{"changed b cfg.x", "changed a cfg.x"}), calls_);
+}
+
+TEST_F(TSubscriptionListTest, RemoveAllByAddressAndById) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.x", 2, "a");
+  list_.Add("cfg.*", 3, "b");
+  list_.Add("cfg.x", 3, "c");
+  list_.Add("cfg.x", 4, "d");
+
+  list_.RemoveAll(std::string("a"));
+  list_.RemoveAll(3);
+  list_.DispatchObjectChanged("cfg.x");
+
+  EXPECT_EQ((std::vector<std::string>{"changed d cfg.x"}), calls_);
+}
+
+TEST_F(TSubscriptionListTest, EnumerationGoesOnlyToTheMostRecentlyAddedItem) {
+  list_.EnumerateObject("cfg.x");  // nothing added yet
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+  list_.EnumerateObject("cfg.x");
+  list_.EnumerateObject("var.x");  // does not match the newest item
+  // Re-adding an existing item makes it the most recent one again.
+  list_.Add("cfg.*", 1, "a");
+  list_.EnumerateObject("cfg.y");
+
+  EXPECT_EQ((std::vector<std::string>{"changed b cfg.x", "changed a cfg.y"}), calls_);
+}
+
+TEST_F(TSubscriptionListTest, EnumerationAfterTheMostRecentItemWasRemovedGoesNowhere) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+  list_.Remove("cfg.*", "b");
+  list_.EnumerateObject("cfg.x");
+  EXPECT_TRUE(calls_.empty());
+}
+
+TEST_F(TSubscriptionListTest, UnreachableSubscriberIsSkippedAndKeepsItsSubscription) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+  hook_ = [](const std::string& address) {
+    if (address == "a") throw TException("peer gone");
+  };
+
+  list_.DispatchObjectChanged("cfg.x");
+  list_.DispatchObjectChanged("cfg.y");
+
+  EXPECT_EQ((std::vector<std::string>{"changed a cfg.x", "changed b cfg.x", "changed a cfg.y",
+                                      "changed b cfg.y"}),
+            calls_);
+}
+
+TEST_F(TSubscriptionListTest, FailureOutsideTheFamilyEndsTheDispatch) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+  hook_ = [](const std::string&) { throw std::runtime_error("bug"); };
+  EXPECT_THROW(list_.DispatchObjectChanged("cfg.x"), std::runtime_error);
+  EXPECT_EQ(1u, calls_.size());
+}
+
+TEST_F(TSubscriptionListTest, UnsubscribingDuringANotificationIsSafe) {
+  list_.Add("cfg.*", 1, "a");
+  list_.Add("cfg.*", 1, "b");
+  list_.Add("cfg.*", 1, "c");
+  // The first subscriber's notification removes itself and the next one, and adds another.
+  hook_ = [this](const std::string& address) {
+    if (address != "a") return;
+    list_.RemoveAll(std::string("a"));
+    list_.Remove("cfg.*", "b");
+    list_.Add("cfg.*", 1, "0");
+  };
+
+  list_.DispatchObjectChanged("cfg.x");
+  EXPECT_EQ((std::vector<std::string>{"changed a cfg.x", "changed c cfg.x"}), calls_);
+
+  calls_.clear();
+  list_.DispatchObjectChanged("cfg.x");
+  EXPECT_EQ((std::vector<std::string>{"changed 0 cfg.x", "changed c cfg.x"}), calls_);
+}
+
+}  // namespace
