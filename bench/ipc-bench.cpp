@@ -150,15 +150,18 @@ struct TServedPeer {
     if (child < 0) std::exit(1);
     if (child == 0) {
       close(pipeFds[0]);
-      TIpcServer server;
-      TEchoService service;
-      const std::string served = server.CreateObject();
-      TInformationServiceDispatcher dispatcher(server, served, service);
-      gServer = &server;
-      signal(SIGTERM, StopServer);
-      WriteFull(pipeFds[1], served.data(), served.size());
-      close(pipeFds[1]);
-      server.Run();
+      {  // the server removes its socket when it goes
+        TIpcServer server;
+        TEchoService service;
+        const std::string served = server.CreateObject();
+        TInformationServiceDispatcher dispatcher(server, served, service);
+        gServer = &server;
+        signal(SIGTERM, StopServer);
+        WriteFull(pipeFds[1], served.data(), served.size());
+        close(pipeFds[1]);
+        server.Run();
+        gServer = nullptr;
+      }
       _exit(0);
     }
     close(pipeFds[1]);

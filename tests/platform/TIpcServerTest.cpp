@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <thread>
@@ -70,6 +71,23 @@ TEST_F(TIpcServerTest, SocketLivesInRuntimeDirectoryReachableByOwnerAndGroupOnly
   }
   EXPECT_NE(stat(secondPath.c_str(), &info), 0);  // removed with its server
   EXPECT_EQ(stat(path.c_str(), &info), 0);
+}
+
+TEST_F(TIpcServerTest, NewServerRemovesSocketsOfDeadProcessesOnly) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc/";
+  const std::string dead = directory + "s" + std::to_string(child) + "-1.sock";
+  const std::string living = directory + "s1-1.sock";  // init never dies
+  const std::string other = directory + "notes.txt";
+  for (const auto& path : {dead, living, other}) test::WriteFile(path, "");
+  TIpcServer server;
+  EXPECT_FALSE(test::FileExists(dead));
+  EXPECT_TRUE(test::FileExists(living));
+  EXPECT_TRUE(test::FileExists(other));
+  EXPECT_TRUE(test::FileExists(served_.Server().GetSocketPath()));
 }
 
 TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
