@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "service/TException.h"
+#include "service/TTracker.h"
 
 namespace {
 
@@ -15,6 +16,8 @@ constexpr int kMaxEventsPerPass = 64;
 // The eventfd's registration: serial 0 is never handed out to a handler.
 constexpr uint64_t kWakeupData = 0;
 thread_local TEpollEventLoop* tCurrentLoop = nullptr;
+// Stop() runs in signal handlers: the flag must not hide a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "Stop() needs a lock-free flag");
 
 uint64_t PackData(int descriptor, uint32_t serial) {
   return (static_cast<uint64_t>(serial) << 32) | static_cast<uint32_t>(descriptor);
@@ -168,7 +171,13 @@ int TEpollEventLoop::RunOnce(int maxWaitMs) {
     if ((got & EPOLLOUT) || broken) mask |= kWritable;
     mask &= found->second.mask;
     if (!mask) continue;
-    found->second.handler->HandleEvent(descriptor, mask);
+    try {
+      found->second.handler->HandleEvent(descriptor, mask);
+    } catch (const std::exception& error) {
+      // A handler that lets a failure escape loses this event, not the loop.
+      TTracker::GetProcessTracker()->Error("TEpollEventLoop: handler of descriptor %d: %s",
+                                           descriptor, error.what());
+    }
     ++called;
   }
   return called + FireDueTimeouts();
@@ -190,7 +199,12 @@ int TEpollEventLoop::FireDueTimeouts() {
     deadlines_.erase({timeout.dueMs, id});
     timeout.dueMs = now + timeout.periodMs;
     deadlines_.emplace(timeout.dueMs, id);
-    timeout.handler->HandleTimeout(id);
+    try {
+      timeout.handler->HandleTimeout(id);
+    } catch (const std::exception& error) {
+      TTracker::GetProcessTracker()->Error("TEpollEventLoop: handler of timeout %d: %s", id,
+                                           error.what());
+    }
     ++called;
   }
   return called;

@@ -8,7 +8,8 @@
 // included. Each registration carries a serial number in its epoll data, so an event that
 // was already collected for a descriptor that has since been unregistered (or registered
 // again with another handler) is dropped; timeouts due in a pass are looked up by identifier
-// right before each call, so one removed earlier in the same pass is skipped.
+// right before each call, so one removed earlier in the same pass is skipped. An exception
+// that escapes a handler is traced and the loop goes on.
 #pragma once
 
 #include <sys/epoll.h>

@@ -28,6 +28,9 @@ struct TIpcFrame final {
   // The largest frame the runtime sends or accepts; larger ones close the connection before
   // anything is allocated for them.
   static constexpr uint32_t kMaxFrameBody = 16u * 1024 * 1024;
+  // The most elements a list may hold, so that a frame of empty strings cannot decode into
+  // many times its own size.
+  static constexpr uint32_t kMaxListElements = 65536;
 
   TIpcFrameKind kind = TIpcFrameKind::eCall;
   uint16_t operation = 0;

@@ -1,5 +1,6 @@
 #include "platform/TIpcFrameDecoder.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/TIpcProtocolError.h"
@@ -16,6 +17,16 @@ uint32_t GetBigEndian(const char* in, int bytes) {
 
 void TIpcFrameDecoder::Append(const char* data, size_t size) {
   Compact();
+  const size_t wanted = buffer_.size() + size;
+  if (wanted > buffer_.capacity()) {
+    // Grows with what arrives (a header alone reserves nothing), but never past the frame
+    // being received, so a frame at the limit does not double into twice the limit.
+    size_t target = std::max(wanted, 2 * buffer_.capacity());
+    if (pendingFrameSize_ && wanted <= pendingFrameSize_) {
+      target = std::min(target, pendingFrameSize_);
+    }
+    buffer_.reserve(target);
+  }
   buffer_.append(data, size);
 }
 
@@ -71,7 +82,11 @@ bool TIpcFrameDecoder::Next(TIpcFrame& frame) {
   CheckHeader();
   const char* p = buffer_.data() + start_;
   const uint32_t length = GetBigEndian(p, 4);
-  if (available < TIpcFrame::kLengthSize + length) return false;
+  if (available < TIpcFrame::kLengthSize + length) {
+    pendingFrameSize_ = TIpcFrame::kLengthSize + length;
+    return false;
+  }
+  pendingFrameSize_ = 0;
   frame.kind = static_cast<TIpcFrameKind>(p[5]);
   frame.operation = static_cast<uint16_t>(GetBigEndian(p + 6, 2));
   frame.callId = GetBigEndian(p + 8, 4);

@@ -26,4 +26,6 @@ class TIpcFrameDecoder final {
 
   std::string buffer_;
   size_t start_ = 0;
+  // Size of the frame whose header has been seen but whose body is incomplete, else 0.
+  size_t pendingFrameSize_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/TIpcReader.h"
 
+#include "platform/TIpcFrame.h"
 #include "platform/TIpcProtocolError.h"
 
 const char* TIpcReader::Take(size_t size) {
@@ -17,7 +18,7 @@ uint32_t TIpcReader::GetUint32() {
 
 size_t TIpcReader::GetCount(size_t minimumElementSize) {
   const uint32_t count = GetUint32();
-  if (count > Remaining() / minimumElementSize) {
+  if (count > TIpcFrame::kMaxListElements || count > Remaining() / minimumElementSize) {
     throw TIpcProtocolError("list count " + std::to_string(count) + " exceeds the payload");
   }
   return count;

@@ -9,7 +9,9 @@ void TIpcWriter::PutUint32(uint32_t value) {
 }
 
 void TIpcWriter::PutCount(size_t count) {
-  if (count > TIpcFrame::kMaxFrameBody) throw TException("IPC list too long for a frame");
+  if (count > TIpcFrame::kMaxListElements) {
+    throw TException("IPC list of " + std::to_string(count) + " elements exceeds the limit");
+  }
   PutUint32(static_cast<uint32_t>(count));
 }
 

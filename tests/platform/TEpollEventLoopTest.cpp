@@ -203,6 +203,17 @@ TEST_F(TEpollEventLoopTest, RegisteringUnpollableDescriptorThrows) {
   EXPECT_EQ(loop_.GetDescriptorCount(), 0u);
 }
 
+TEST_F(TEpollEventLoopTest, ExceptionFromHandlerIsContainedAndTimeoutKeepsFiring) {
+  TRecordingTimeout handler;
+  handler.onFire = [](int) { throw TException("handler failed"); };
+  loop_.AddTimeout(1, &handler);
+  for (int i = 0; i < 2; ++i) {
+    clock_.Advance(1);
+    EXPECT_EQ(loop_.RunOnce(0), 1);
+  }
+  EXPECT_EQ(handler.fired.size(), 2u);
+}
+
 TEST_F(TEpollEventLoopTest, StopBeforeRunMakesRunReturnOnceAndIsConsumed) {
   loop_.Stop();
   loop_.Run();  // returns at once
