@@ -1,12 +1,9 @@
 #include "adapters/TDefaultAdapter.h"
 
-#include <cstdlib>
-
-#include "platform/TFileMapper.h"
-#include "platform/TGeneralXmlParser.h"
 #include "platform/TXmlElement.h"
 #include "service/TException.h"
 #include "service/TInformationService.h"
+#include "translation/ObjectListFile.h"
 
 namespace {
 
@@ -23,35 +20,15 @@ TDefaultAdapter::~TDefaultAdapter() = default;
 
 void TDefaultAdapter::InitializeObjects() {
   if (fileName_.empty()) return;
-  try {
-    Load();
-  } catch (const TException& exception) {
-    tracker_->Fatal("TDefaultAdapter: %s", exception.GetText());
-    std::abort();
-  } catch (...) {
-    tracker_->Fatal("TDefaultAdapter: Unknown exception");
-    std::abort();
-  }
-}
-
-void TDefaultAdapter::Load() {
-  TGeneralXmlParser parser;
-  {
-    TFileMapper mapper(fileName_.c_str());
-    parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
-  }
-  const TXmlElement& root = parser.GetRootElement();
-  if (root.GetName() != "Objects") {
-    throw TException("Unknown root element in default adapter file.");
-  }
-  for (const TXmlElement& object : root.GetChildren()) {
-    std::string name;
-    std::string value;
-    if (object.GetName() != "Object" || !object.GetStringValue("Name", name) ||
-        !object.GetStringValue("Value", value)) {
-      throw TException("Unknown element in default adapter file.");
-    }
-    if (name == kUiLocaleName) objects_[kUiLanguageName] = TInformationService::Convert(value);
-    objects_[name] = value;
-  }
+  LoadOrAbort(tracker_, "TDefaultAdapter", [this] {
+    ReadObjectListFile(fileName_, [this](const TXmlElement& object) {
+      std::string name;
+      std::string value;
+      if (!object.GetStringValue("Name", name) || !object.GetStringValue("Value", value)) {
+        throw TException(kUnknownObjectListElement);
+      }
+      if (name == kUiLocaleName) objects_[kUiLanguageName] = TInformationService::Convert(value);
+      objects_[name] = value;
+    });
+  });
 }

@@ -27,8 +27,6 @@ class TDefaultAdapter final : public TInformationAdapter {
   void InitializeObjects() override;
 
  private:
-  void Load();
-
   std::string fileName_;
   // Kept for the language-code conversion, which needs no service state today.
   [[maybe_unused]] TInformationService* service_;

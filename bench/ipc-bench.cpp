@@ -3,9 +3,11 @@
 // processes; (b) a GetObject round trip carrying a 16-byte name and answering a 16-byte value,
 // from a client process to a TIpcServer in another process. Prints both rates and, last,
 // "ratio: R" = our round-trip time / the raw one. Times are medians of alternating blocks.
+// Before the ratio it prints what a subscriber that never reads costs a loop of 1000 sets.
 //   usage: ipc-bench [round trips per measurement, default 20000]
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,14 +15,17 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/IToiInformationService.h"
 #include "platform/TInformationServiceCaller.h"
 #include "platform/TInformationServiceDispatcher.h"
+#include "platform/TIpcAddress.h"
 #include "platform/TIpcClient.h"
 #include "platform/TIpcServer.h"
+#include "platform/TToiInformationObserverCaller.h"
 #include "service/TException.h"
 
 namespace {
@@ -89,18 +94,29 @@ struct TRawPeer {
   }
 };
 
+// Answers a get with the name; a set notifies every subscriber one-way, as the daemon does,
+// dropping what cannot be delivered.
 class TEchoService final : public IToiInformationService {
  public:
   void GetObject(const std::string& name, std::string& value) override { value = name; }
+  void SetObject(const std::string& name, const std::string&, TStorageType) override {
+    for (const auto& address : subscribers_) {
+      try {
+        TToiInformationObserverCaller(&client_, address).OnObjectsChanged({name});
+      } catch (const TException&) {
+      }
+    }
+  }
+  void SubscribeObject(const std::string&, int, const std::string& address) override {
+    subscribers_.push_back(address);
+  }
   void GetObjects(const TStringList&, TStringList&) override {}
   void GetObjectToFile(const std::string&, const std::string&) override {}
-  void SetObject(const std::string&, const std::string&, TStorageType) override {}
   void SetObjects(const TStringList&, const TStringList&,
                   const std::vector<TStorageType>&) override {}
   void SetObjectFromFile(const std::string&, const std::string&, TStorageType) override {}
   void UnsetObject(const std::string&, TStorageType) override {}
   void UnsetObjects(const TStringList&, const std::vector<TStorageType>&) override {}
-  void SubscribeObject(const std::string&, int, const std::string&) override {}
   void SubscribeObject2(const std::string&, int, const std::string&, bool) override {}
   void SubscribeObjects(const TStringList&, int, const std::string&) override {}
   void SubscribeObjects2(const TStringList&, int, const std::string&, bool) override {}
@@ -111,6 +127,10 @@ class TEchoService final : public IToiInformationService {
   void SubscribeObject2Internal(const std::string&, const std::string&, bool) override {}
   void SubscribeObjectsInternal(const TStringList&, const std::string&) override {}
   void SubscribeObjects2Internal(const TStringList&, const std::string&, bool) override {}
+
+ private:
+  TIpcClient client_;
+  std::vector<std::string> subscribers_;
 };
 
 TIpcServer* gServer = nullptr;
@@ -130,15 +150,18 @@ struct TServedPeer {
     if (child < 0) std::exit(1);
     if (child == 0) {
       close(pipeFds[0]);
-      TIpcServer server;
-      TEchoService service;
-      const std::string served = server.CreateObject();
-      TInformationServiceDispatcher dispatcher(server, served, service);
-      gServer = &server;
-      signal(SIGTERM, StopServer);
-      WriteFull(pipeFds[1], served.data(), served.size());
-      close(pipeFds[1]);
-      server.Run();
+      {  // the server removes its socket when it goes
+        TIpcServer server;
+        TEchoService service;
+        const std::string served = server.CreateObject();
+        TInformationServiceDispatcher dispatcher(server, served, service);
+        gServer = &server;
+        signal(SIGTERM, StopServer);
+        WriteFull(pipeFds[1], served.data(), served.size());
+        close(pipeFds[1]);
+        server.Run();
+        gServer = nullptr;
+      }
       _exit(0);
     }
     close(pipeFds[1]);
@@ -159,6 +182,42 @@ struct TServedPeer {
   void Stop() {
     if (child > 0) kill(child, SIGTERM);
     waitpid(child, nullptr, 0);
+  }
+};
+
+// Seconds for 1000 sets, each notifying the subscribers.
+double MeasureSets(TInformationServiceCaller& caller) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 1000; ++i) {
+    caller.SetObject("cfg.bench." + std::to_string(i), "v", IToiInformationService::eVolatile);
+  }
+  return SecondsSince(start);
+}
+
+// A subscriber that never reads: a listening socket nobody accepts on.
+struct TStalledSubscriber {
+  std::string directory;
+  int listener = -1;
+
+  std::string Start() {
+    char pattern[] = "/tmp/ipcbenchXXXXXX";
+    if (!mkdtemp(pattern)) std::exit(1);
+    directory = pattern;
+    const std::string path = directory + "/stalled.sock";
+    listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.data(), path.size());
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0) {
+      std::exit(1);
+    }
+    return TIpcAddress::Format(path, 1);
+  }
+  void Stop() {
+    close(listener);
+    unlink((directory + "/stalled.sock").c_str());
+    rmdir(directory.c_str());
   }
 };
 
@@ -193,6 +252,12 @@ int main(int argc, char** argv) {
       raws.push_back(rawPeer.Measure(roundTrips / kBlocks + 1));
       serveds.push_back(servedPeer.Measure(caller, roundTrips / kBlocks + 1));
     }
+    // The cost a subscriber that stops reading puts on a loop of 1000 sets.
+    const double setsAlone = MeasureSets(caller);
+    TStalledSubscriber stalled;
+    caller.SubscribeObject("*", 1, stalled.Start());
+    const double setsStalled = MeasureSets(caller);
+    stalled.Stop();
     servedPeer.Stop();  // first: it inherited the raw peer's socket
     rawPeer.Stop();
     const double raw = Median(raws);
@@ -201,6 +266,8 @@ int main(int argc, char** argv) {
                 raw * 1e6);
     std::printf("served GetObject, 16-byte string: %.0f calls/s (%.2f us)\n", 1 / served,
                 served * 1e6);
+    std::printf("1000 sets: %.1f ms alone, %.1f ms with a subscriber that never reads\n",
+                setsAlone * 1e3, setsStalled * 1e3);
     std::printf("ratio: %.3f\n", served / raw);
   } catch (const TException& error) {
     std::fprintf(stderr, "ipc-bench: %s\n", error.GetText());

@@ -16,6 +16,8 @@ constexpr int kMaxEventsPerPass = 64;
 // The eventfd's registration: serial 0 is never handed out to a handler.
 constexpr uint64_t kWakeupData = 0;
 thread_local TEpollEventLoop* tCurrentLoop = nullptr;
+// Stop() runs in signal handlers: the flag must not hide a lock.
+static_assert(std::atomic<bool>::is_always_lock_free, "Stop() needs a lock-free flag");
 
 uint64_t PackData(int descriptor, uint32_t serial) {
   return (static_cast<uint64_t>(serial) << 32) | static_cast<uint32_t>(descriptor);

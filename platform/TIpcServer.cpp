@@ -1,5 +1,7 @@
 #include "platform/TIpcServer.h"
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -7,6 +9,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/RootPath.h"
@@ -42,6 +45,24 @@ void MakeRuntimeDirectory(const std::string& path) {
   if (info.st_uid == geteuid() && (info.st_mode & 0777) != 0770) chmod(path.c_str(), 0770);
 }
 
+// Sockets of processes that died without removing them (s<pid>-<n>.sock whose pid no longer
+// exists) would pile up in the runtime directory, which lives in RAM on the box.
+void RemoveStaleSockets(const std::string& directory) {
+  DIR* entries = opendir(directory.c_str());
+  if (!entries) return;
+  while (const dirent* entry = readdir(entries)) {
+    int pid = 0;
+    unsigned number = 0;
+    char end = 0;
+    if (std::sscanf(entry->d_name, "s%d-%u.soc%c", &pid, &number, &end) != 3 || end != 'k' ||
+        pid <= 0 || pid == getpid()) {
+      continue;
+    }
+    if (kill(pid, 0) != 0 && errno == ESRCH) unlink((directory + "/" + entry->d_name).c_str());
+  }
+  closedir(entries);
+}
+
 std::string NewSocketPath() {
   static std::atomic<unsigned> counter{0};
   return RootPath(kRuntimeDirectory) + "/s" + std::to_string(getpid()) + "-" +
@@ -61,6 +82,7 @@ struct TIpcServer::TImpl::TConnection {
 
 TIpcServer::TImpl::TImpl(IClock& clock) : loop(clock) {
   MakeRuntimeDirectory(RootPath(kRuntimeDirectory));
+  RemoveStaleSockets(RootPath(kRuntimeDirectory));
   socketPath = NewSocketPath();
   if (!TIpcAddress::IsValidSocketPath(socketPath)) {
     throw TException("TIpcServer: socket path too long or unusable: " + socketPath);
@@ -156,7 +178,14 @@ void TIpcServer::TImpl::AcceptConnections() {
 bool TIpcServer::TImpl::ReadAndServe(TConnection& connection) {
   char chunk[kReadChunk];
   const ssize_t got = recv(connection.fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
-  if (got == 0) return false;
+  if (got == 0) {
+    if (connection.decoder.Buffered() > 0) {
+      TTracker::GetProcessTracker()->Warning(
+          "TIpcServer: connection %d closed within a frame (%zu bytes dropped)",
+          connection.fd.Get(), connection.decoder.Buffered());
+    }
+    return false;
+  }
   if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   connection.decoder.Append(chunk, static_cast<size_t>(got));
   TIpcFrame frame;

@@ -49,6 +49,9 @@ void InstallHangUpHandler() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGHUP, &action, nullptr);
+  // A write past a file-size limit must fail with EFBIG, so the adapter can answer 207 and
+  // keep the previous file, instead of ending the daemon and losing what it had not written.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 std::unique_ptr<TTracker> CreateTracker(bool standalone) {

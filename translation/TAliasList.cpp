@@ -1,11 +1,9 @@
 #include "translation/TAliasList.h"
 
-#include <cstdlib>
 #include <utility>
 
-#include "platform/TFileMapper.h"
-#include "platform/TGeneralXmlParser.h"
 #include "service/TException.h"
+#include "translation/ObjectListFile.h"
 
 TAliasList::TAliasList(std::string path)
     : tracker_(TTracker::GetProcessTracker()), path_(std::move(path)) {
@@ -20,33 +18,17 @@ void TAliasList::Initilize() {
   }
   // A broken alias file would leave names half redirected: writes would land under other
   // names than reads. Stopping at start-up is the only safe answer.
-  try {
-    TGeneralXmlParser parser;
-    {
-      TFileMapper mapper(path_.c_str());
-      parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
-    }
-    const TXmlElement& root = parser.GetRootElement();
-    if (root.GetName() != "Objects") {
-      throw TException("Unknown root element in default adapter file.");
-    }
-    for (const TXmlElement& object : root.GetChildren()) {
+  LoadOrAbort(tracker_, "TAliasList", [this] {
+    ReadObjectListFile(path_, [this](const TXmlElement& object) {
       std::string name;
       std::string alias;
-      if (object.GetName() != "Object" || !object.GetStringValue("Name", name) ||
-          !object.GetStringValue("Alias", alias)) {
-        throw TException("Unknown element in default adapter file.");
+      if (!object.GetStringValue("Name", name) || !object.GetStringValue("Alias", alias)) {
+        throw TException(kUnknownObjectListElement);
       }
       // A multimap inserts after the entries with an equal key, which keeps the file order.
       entries_.emplace(std::move(name), std::move(alias));
-    }
-  } catch (const TException& e) {
-    tracker_->Fatal("TAliasList: %s", e.GetText());
-    std::abort();
-  } catch (...) {
-    tracker_->Fatal("TAliasList: Unknown exception");
-    std::abort();
-  }
+    });
+  });
 }
 
 bool TAliasList::HasAlias(const std::string& name) const { return entries_.count(name) > 0; }

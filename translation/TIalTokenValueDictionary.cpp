@@ -1,11 +1,9 @@
 #include "translation/TIalTokenValueDictionary.h"
 
-#include <cstdlib>
 #include <utility>
 
-#include "platform/TFileMapper.h"
-#include "platform/TGeneralXmlParser.h"
 #include "service/TException.h"
+#include "translation/ObjectListFile.h"
 
 TIalTokenValueDictionary::TIalTokenValueDictionary(std::string path)
     : tracker_(TTracker::GetProcessTracker()), path_(std::move(path)) {
@@ -21,20 +19,8 @@ void TIalTokenValueDictionary::Initilize() {
   }
   // Without its dictionary the daemon would store operator spellings where the platform
   // expects its own; it stops at start-up instead.
-  try {
-    TGeneralXmlParser parser;
-    {
-      TFileMapper mapper(path_.c_str());
-      parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
-    }
-    const TXmlElement& root = parser.GetRootElement();
-    if (root.GetName() != "Objects") {
-      throw TException("Unknown root element in default adapter file.");
-    }
-    for (const TXmlElement& object : root.GetChildren()) {
-      if (object.GetName() != "Object") {
-        throw TException("Unknown element in default adapter file.");
-      }
+  LoadOrAbort(tracker_, "TIalTokenValueDictionary", [this] {
+    ReadObjectListFile(path_, [this](const TXmlElement& object) {
       std::string platformValue;
       std::string operatorValue;
       std::string name;
@@ -45,16 +31,10 @@ void TIalTokenValueDictionary::Initilize() {
       } else if (object.GetStringValue("Name", name)) {
         names_.push_back(std::move(name));
       } else {
-        throw TException("Unknown element in default adapter file.");
+        throw TException(kUnknownObjectListElement);
       }
-    }
-  } catch (const TException& e) {
-    tracker_->Fatal("TIalTokenValueDictionary: %s", e.GetText());
-    std::abort();
-  } catch (...) {
-    tracker_->Fatal("TIalTokenValueDictionary: Unknown exception");
-    std::abort();
-  }
+    });
+  });
 }
 
 std::string TIalTokenValueDictionary::Translate(const std::string& value) const {

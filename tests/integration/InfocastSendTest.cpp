@@ -40,6 +40,7 @@ class TChild {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
     pid_ = fork();
+    if (pid_ < 0) std::abort();
     if (pid_ == 0) {
       dup2(out[1], 1);
       dup2(err[1], 2);

@@ -126,8 +126,9 @@ class TDaemon final {
     ::dup2(log, 1);
     ::dup2(log, 2);
     if (fileSizeLimit) {
-      // A write over the limit then fails with EFBIG, as on a full disk, instead of killing.
-      ::signal(SIGXFSZ, SIG_IGN);
+      // The daemon itself ignores SIGXFSZ, so a write over the limit fails with EFBIG as on
+      // a full disk; the signal is left at its default here to prove that.
+      ::signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{fileSizeLimit, fileSizeLimit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }

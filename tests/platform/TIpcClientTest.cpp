@@ -6,6 +6,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -228,6 +230,71 @@ TEST_F(TIpcClientTest, DeliveryBeyondQueueOfNonReadingPeerIsDropped) {
   }
   client_.GetImpl().FlushQueues(0);
   EXPECT_NO_THROW(caller.OnObjectsChanged({"small"}));
+}
+
+// Deliveries queued while the loop of this thread runs leave as soon as the peer reads again,
+// without another delivery to push them.
+TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
+  TRawPeer peer(root_.Path());
+  TUniqueFd held;
+  std::thread acceptor([&] { held = peer.Accept(); });
+  TToiInformationObserverCaller caller(&client_, peer.Address());
+  TEpollEventLoop loop;
+  const TStringList names{std::string(16 * 1024, 'n')};
+  size_t delivered = 0;
+  class TFill final : public IIOTimeoutHandler {
+   public:
+    std::function<void(int)> fire;
+    void HandleTimeout(int id) override { fire(id); }
+  } fill;
+  fill.fire = [&](int id) {
+    loop.RemoveTimeout(id);
+    // Until the socket is full and the rest waits in the queue.
+    for (int i = 0; i < 64 && loop.GetDescriptorCount() == 0; ++i) {
+      caller.OnObjectsChanged(names);
+      ++delivered;
+    }
+  };
+  loop.AddTimeout(0, &fill);
+  loop.RunOnce(0);
+  acceptor.join();
+  ASSERT_EQ(loop.GetDescriptorCount(), 1u);  // the queue waits for writability
+  size_t received = 0;
+  std::vector<char> sink(1 << 16);
+  for (int pass = 0; pass < 10000 && loop.GetDescriptorCount() > 0; ++pass) {
+    const ssize_t got = recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT);
+    if (got > 0) received += static_cast<size_t>(got);
+    loop.RunOnce(0);
+  }
+  for (ssize_t got; (got = recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT)) > 0;) {
+    received += static_cast<size_t>(got);
+  }
+  EXPECT_EQ(loop.GetDescriptorCount(), 0u);
+  const size_t frameSize = 16 + 4 + 4 + names[0].size();
+  EXPECT_EQ(received, delivered * frameSize);
+}
+
+// A subscriber that goes away after it has been served: later deliveries fail at once and
+// the sets go on.
+TEST_F(TIpcClientTest, SubscriberDyingBetweenNotificationsOnlyLosesItsDeliveries) {
+  TServedFake served;
+  TInformationServiceCaller service(&client_, served.Address());
+  TCountingObserver observer;
+  auto observerServer = std::make_unique<TIpcServer>();
+  const std::string address = observerServer->CreateObject();
+  auto dispatcher =
+      std::make_unique<TToiInformationObserverDispatcher>(*observerServer, address, observer);
+  std::thread thread([&] { observerServer->Run(); });
+  service.SubscribeObject("*", 1, address);
+  service.SetObject("a", "1", TStorage::eVolatile);
+  EXPECT_EQ(observer.WaitFor(1), 1);
+  observerServer->Stop();
+  thread.join();
+  dispatcher.reset();
+  observerServer.reset();
+  for (int i = 0; i < 3; ++i) service.SetObject("a", std::to_string(i), TStorage::eVolatile);
+  EXPECT_GE(served.Fake().FailedDeliveries(), 2);
+  EXPECT_EQ(served.Fake().Value("a"), "2");
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 
 #include <cstring>
 #include <thread>
@@ -50,6 +52,43 @@ class TIpcServerTest : public ::testing::Test {
   TIpcClient client_;
   TInformationServiceCaller caller_{&client_, served_.Address()};
 };
+
+TEST_F(TIpcServerTest, SocketLivesInRuntimeDirectoryReachableByOwnerAndGroupOnly) {
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc";
+  const std::string& path = served_.Server().GetSocketPath();
+  EXPECT_EQ(path.rfind(directory + "/", 0), 0u);
+  struct stat info {};
+  ASSERT_EQ(stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0770u);
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0007, 0u);
+  std::string secondPath;
+  {
+    TIpcServer second;
+    secondPath = second.GetSocketPath();
+    EXPECT_NE(secondPath, path);
+  }
+  EXPECT_NE(stat(secondPath.c_str(), &info), 0);  // removed with its server
+  EXPECT_EQ(stat(path.c_str(), &info), 0);
+}
+
+TEST_F(TIpcServerTest, NewServerRemovesSocketsOfDeadProcessesOnly) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc/";
+  const std::string dead = directory + "s" + std::to_string(child) + "-1.sock";
+  const std::string living = directory + "s1-1.sock";  // init never dies
+  const std::string other = directory + "notes.txt";
+  for (const auto& path : {dead, living, other}) test::WriteFile(path, "");
+  TIpcServer server;
+  EXPECT_FALSE(test::FileExists(dead));
+  EXPECT_TRUE(test::FileExists(living));
+  EXPECT_TRUE(test::FileExists(other));
+  EXPECT_TRUE(test::FileExists(served_.Server().GetSocketPath()));
+}
 
 TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
   const std::string a = "ipc:/x/y.sock#9";

@@ -20,27 +20,17 @@
 #include "platform/TIpcServer.h"
 #include "platform/TToiInformationObserverCaller.h"
 #include "service/TException.h"
+#include "tests/TestSupport.h"
 
 // Points RootPath at a fresh temporary tree for the lifetime of the object.
 class TTemporaryRoot final {
  public:
-  TTemporaryRoot() {
-    char pattern[] = "/tmp/isipcXXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (!made) throw std::runtime_error("mkdtemp failed");
-    path_ = made;
-    setenv("INFOSERVICE_ROOT", path_.c_str(), 1);
-  }
-  ~TTemporaryRoot() {
-    unsetenv("INFOSERVICE_ROOT");
-    std::string command = "rm -rf '" + path_ + "'";
-    int ignored = system(command.c_str());
-    (void)ignored;
-  }
-  const std::string& Path() const { return path_; }
+  TTemporaryRoot() { setenv("INFOSERVICE_ROOT", directory_.Path().c_str(), 1); }
+  ~TTemporaryRoot() { unsetenv("INFOSERVICE_ROOT"); }
+  const std::string& Path() const { return directory_.Path(); }
 
  private:
-  std::string path_;
+  test::TTempDir directory_;
 };
 
 inline std::string Join(const TStringList& list) {
