@@ -47,7 +47,7 @@ class InfoctlTest : public ::testing::Test {
 
   // A watch without enumeration prints nothing until something changes, so there is no line
   // that says it subscribed: set `name` to new values until the watch reports one.
-  bool SetUntilReported(const TWatch& watch, const std::string& name) {
+  bool SetUntilReported(const TProcess& watch, const std::string& name) {
     int round = 0;
     return WaitUntil([&] {
       Run({"set", "-v", name, "round " + std::to_string(++round)});
@@ -81,28 +81,19 @@ TEST_F(InfoctlTest, DefaultIsServedUntilAStorageHoldsTheName) {
 }
 
 TEST_F(InfoctlTest, BothStorageTypesSetGetAndUnset) {
-  for (const char* flag : {"", "-v"}) {
-    SCOPED_TRACE(flag);
-    std::vector<std::string> set = {"set"};
-    std::vector<std::string> unset = {"unset"};
-    if (*flag != '\0') {
-      set.push_back(flag);
-      unset.push_back(flag);
-    }
-    std::vector<std::string> single = set;
-    single.insert(single.end(), {"obj.one", "first value"});
-    ASSERT_EQ(0, Run(single).status);
-    std::vector<std::string> pairs = set;
-    pairs.insert(pairs.end(), {"obj.two", "2", "obj.three", ""});
-    ASSERT_EQ(0, Run(pairs).status);
-
+  for (const std::vector<std::string>& type : {std::vector<std::string>{}, {"-v"}}) {
+    SCOPED_TRACE(type.size());
+    auto command = [&](const char* verb, std::vector<std::string> arguments) {
+      arguments.insert(arguments.begin(), type.begin(), type.end());
+      arguments.insert(arguments.begin(), verb);
+      return Run(arguments).status;
+    };
+    ASSERT_EQ(0, command("set", {"obj.one", "first value"}));
+    ASSERT_EQ(0, command("set", {"obj.two", "2", "obj.three", ""}));
     const TResult all = Run({"get", "obj.one", "obj.two", "obj.three"});
     EXPECT_EQ(0, all.status);
     EXPECT_EQ("first value\n2\n\n", all.out);
-
-    std::vector<std::string> names = unset;
-    names.insert(names.end(), {"obj.one", "obj.two", "obj.three"});
-    ASSERT_EQ(0, Run(names).status);
+    ASSERT_EQ(0, command("unset", {"obj.one", "obj.two", "obj.three"}));
     ExpectRefused(Run({"get", "obj.one"}), "error 201: Unknown object");
   }
 }
@@ -121,28 +112,28 @@ TEST_F(InfoctlTest, VolatileShadowsPermanentAndItsUnsetReportsARemoval) {
   ASSERT_EQ(0, Run({"set", "-v", "shadow.x", "volatile"}).status);
   EXPECT_EQ("volatile\n", Get("shadow.x"));
 
-  TWatch watch(root_, daemon_, {"shadow.*"});
-  ASSERT_TRUE(watch.WaitForLines(1));
+  const auto watch = daemon_.Watch({"shadow.*"});
+  ASSERT_TRUE(watch->WaitForLines(1));
   // A change of the hidden permanent value is nobody's business.
   ASSERT_EQ(0, Run({"set", "shadow.x", "permanent 2"}).status);
   ASSERT_EQ(0, Run({"unset", "-v", "shadow.x"}).status);
-  ASSERT_TRUE(watch.WaitForLines(2));
+  ASSERT_TRUE(watch->WaitForLines(2));
   EXPECT_EQ("permanent 2\n", Get("shadow.x"));
-  watch.Process().Signal(SIGINT);
-  EXPECT_EQ(0, watch.Process().Wait());
-  EXPECT_EQ((std::vector<std::string>{"changed shadow.x", "removed shadow.x"}), watch.Lines());
+  watch->Signal(SIGINT);
+  EXPECT_EQ(0, watch->Wait());
+  EXPECT_EQ((std::vector<std::string>{"changed shadow.x", "removed shadow.x"}), watch->Lines());
 }
 
 TEST_F(InfoctlTest, AliasRoutesTheClientNameAndNotifiesUnderIt) {
-  TWatch watch(root_, daemon_, {"-n", "client.name", "stored.name"});
-  ASSERT_TRUE(SetUntilReported(watch, "client.name"));
+  const auto watch = daemon_.Watch({"-n", "client.name", "stored.name"});
+  ASSERT_TRUE(SetUntilReported(*watch, "client.name"));
   // Each set is reported under the stored name, then under the client name.
-  ASSERT_TRUE(WaitUntil([&] { return watch.Lines().size() % 2 == 0; }));
-  watch.Process().Signal(SIGTERM);
-  EXPECT_EQ(0, watch.Process().Wait());
+  ASSERT_TRUE(WaitUntil([&] { return watch->Lines().size() % 2 == 0; }));
+  watch->Signal(SIGTERM);
+  EXPECT_EQ(0, watch->Wait());
 
   EXPECT_EQ(Get("client.name"), Get("stored.name"));
-  const std::vector<std::string> lines = watch.Lines();
+  const std::vector<std::string> lines = watch->Lines();
   for (size_t i = 0; i + 1 < lines.size(); i += 2) {
     EXPECT_EQ("changed stored.name", lines[i]);
     EXPECT_EQ("changed client.name", lines[i + 1]);
@@ -158,26 +149,26 @@ TEST_F(InfoctlTest, LocaleUiAlsoSetsTheConvertedUiLanguage) {
 }
 
 TEST_F(InfoctlTest, WatchEnumeratesThenReportsChangesUntilInterrupted) {
-  TWatch watch(root_, daemon_, {"watch.*"});
-  ASSERT_TRUE(watch.WaitForLines(2)) << watch.Errors();
+  const auto watch = daemon_.Watch({"watch.*"});
+  ASSERT_TRUE(watch->WaitForLines(2)) << watch->Err();
   ASSERT_EQ(0, Run({"set", "-v", "watch.c", "3"}).status);
   ASSERT_EQ(0, Run({"unset", "-v", "watch.c"}).status);
   ASSERT_EQ(0, Run({"set", "-v", "other.x", "not watched"}).status);
-  ASSERT_TRUE(watch.WaitForLines(4));
-  watch.Process().Signal(SIGINT);
-  EXPECT_EQ(0, watch.Process().Wait());
+  ASSERT_TRUE(watch->WaitForLines(4));
+  watch->Signal(SIGINT);
+  EXPECT_EQ(0, watch->Wait());
   EXPECT_EQ((std::vector<std::string>{"changed watch.a", "changed watch.b", "changed watch.c",
                                       "removed watch.c"}),
-            watch.Lines());
-  EXPECT_EQ("", watch.Errors());
+            watch->Lines());
+  EXPECT_EQ("", watch->Err());
 }
 
 TEST_F(InfoctlTest, WatchWithoutEnumerationReportsOnlyChanges) {
-  TWatch watch(root_, daemon_, {"-n", "watch.*"});
-  ASSERT_TRUE(SetUntilReported(watch, "watch.ready"));
-  watch.Process().Signal(SIGTERM);
-  EXPECT_EQ(0, watch.Process().Wait());
-  for (const std::string& line : watch.Lines()) EXPECT_EQ("changed watch.ready", line);
+  const auto watch = daemon_.Watch({"-n", "watch.*"});
+  ASSERT_TRUE(SetUntilReported(*watch, "watch.ready"));
+  watch->Signal(SIGTERM);
+  EXPECT_EQ(0, watch->Wait());
+  for (const std::string& line : watch->Lines()) EXPECT_EQ("changed watch.ready", line);
 }
 
 TEST_F(InfoctlTest, MalformedRequestsAreRefusedWith201) {
@@ -186,9 +177,9 @@ TEST_F(InfoctlTest, MalformedRequestsAreRefusedWith201) {
   ExpectRefused(Run({"get-to-file", "no.such.object", root_.File("out")}),
                 "error 201: Unknown object");
   ExpectRefused(Run({"dump", ""}), "error 201: Invalid expression");
-  TWatch watch(root_, daemon_, {"watch.*", ""});
-  EXPECT_EQ(1, watch.Process().Wait());
-  EXPECT_EQ("infoctl: error 201: Invalid expression\n", watch.Errors());
+  const auto watch = daemon_.Watch({"watch.*", ""});
+  EXPECT_EQ(1, watch->Wait());
+  EXPECT_EQ("infoctl: error 201: Invalid expression\n", watch->Err());
 }
 
 TEST_F(InfoctlTest, FilesCarryValuesBothWays) {

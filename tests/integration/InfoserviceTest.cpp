@@ -23,7 +23,7 @@ class InfoserviceTest : public ::testing::Test {
   TResult RunDaemon(const std::vector<std::string>& arguments) {
     std::vector<std::string> argv = {BinaryPath("infoservice")};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(root_, argv, {{"INFOSERVICE_ROOT", root_.Path()}});
+    return RunProgram(root_, argv, daemon_.Environment());
   }
 
   TTempRoot root_;
@@ -45,28 +45,23 @@ TEST_F(InfoserviceTest, HelpExitsWith0AndBadOptionsWith1) {
   }
 }
 
-TEST_F(InfoserviceTest, HangUpShutsDownWithExit0) {
+TEST_F(InfoserviceTest, ServesItsAddressAndShutsDownOnHangUpWithExit0) {
   ASSERT_TRUE(daemon_.StartStandalone()) << daemon_.Log();
+  const std::string address = daemon_.Address();
+  EXPECT_EQ(std::string::npos, address.find('\n'));
   EXPECT_EQ(0, daemon_.Infoctl({"set", "-v", "a.b", "c"}).status);
   EXPECT_EQ(0, daemon_.Stop());
   const std::string log = daemon_.Log();
   EXPECT_NE(std::string::npos, log.find("Starting service")) << log;
+  EXPECT_NE(std::string::npos, log.find("Information Service address: " + address)) << log;
   EXPECT_NE(std::string::npos, log.find("Shutting down")) << log;
-}
-
-TEST_F(InfoserviceTest, AddressFileHoldsExactlyTheAddress) {
-  ASSERT_TRUE(daemon_.StartStandalone()) << daemon_.Log();
-  const std::string address = daemon_.Address();
-  EXPECT_EQ(std::string::npos, address.find('\n'));
-  EXPECT_NE(std::string::npos, daemon_.Log().find("Information Service address: " + address));
-  EXPECT_EQ(0, daemon_.Stop());
 }
 
 // Platform mode traces to the system log, so what the daemon did is read from the calls the
 // simulator logged instead.
 class InfoservicePlatformTest : public InfoserviceTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(simulator_.Start()) << simulator_.Log(); }
+  void SetUp() override { ASSERT_TRUE(simulator_.Started()) << simulator_.Log(); }
 
   TEnvironment PlatformEnvironment() const {
     return {{"SERVICE_ID", "42"}, {"NAMESERVICE_ADDRESS", simulator_.Address()}};
@@ -135,7 +130,7 @@ TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
   ASSERT_EQ(0, RunProgram(root_, {infoctl, "set", "-v", "plat.x", "1"}, environment).status);
   EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "get", "plat.x"}, environment).out);
 
-  simulator_.Command("ping");
+  simulator_.Process().Send("ping");
   EXPECT_TRUE(simulator_.WaitForLog("call ReportPing 42")) << simulator_.Log();
 
   // Instance 5 and instance 6 subscribe; instance 5 ends (state 7), instance 6 starts (3).
@@ -148,7 +143,7 @@ TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
   ASSERT_TRUE(WaitUntil([&] { return subscribers.secondObserver_.Count() == 1; }));
   EXPECT_EQ(1u, subscribers.firstObserver_.Count());
 
-  simulator_.Command("state 5:7,6:3");
+  simulator_.Process().Send("state 5:7,6:3");
   ASSERT_TRUE(simulator_.WaitForLog("call StartInstance 6")) << simulator_.Log();
   const std::string states = simulator_.Log();
   EXPECT_LT(states.find("call ReleaseInstance 5"), states.find("call StartInstance 6"));
