@@ -4,8 +4,7 @@
 #include <vector>
 
 #include "adapters/TDefaultAdapter.h"
-#include "tests/TestSupport.h"
-#include "tests/adapters/TRecordingCallback.h"
+#include "tests/adapters/AdapterTestSupport.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "service/TException.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
-#include "tests/adapters/StorageTestSupport.h"
+#include "tests/adapters/AdapterTestSupport.h"
 
-using namespace storage_test;
+using namespace test;
 
 namespace {
 
@@ -58,7 +58,7 @@ class TFlashFsAdapterTest : public ::testing::Test {
     return adapter;
   }
   void WriteSettings(const std::string& body) {
-    WriteWholeFile(settings_, "<settingslist>" + body + "</settingslist>");
+    WriteFile(settings_, "<settingslist>" + body + "</settingslist>");
   }
   std::string Get(const TFlashFsAdapter& adapter, const std::string& name) {
     std::string value = "<absent>";
@@ -66,7 +66,9 @@ class TFlashFsAdapterTest : public ::testing::Test {
     return value;
   }
 
-  TCapturingTracker tracker_;
+  // Declared first so that the adapters take the recording tracker at construction.
+  TScopedProcessTracker scopedTracker_;
+  TRecordingTracker& tracker_ = scopedTracker_.Tracker();
   TTempDir dir_;
   std::string settings_ = dir_.File("settings.xml");
   std::string backup_ = dir_.File("settings.bak");
@@ -78,59 +80,55 @@ class TFlashFsAdapterTest : public ::testing::Test {
 
 // ---- Loading ----------------------------------------------------------------------------
 
-TEST_F(TFlashFsAdapterTest, NoFilesGiveOnlyTheThreeCountersAtZeroAndNoWrite) {
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), "0");
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "0");
-  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
-  EXPECT_TRUE(loop_.added.empty());
-  EXPECT_TRUE(tracker_.lines.empty());
-  EXPECT_TRUE(callback_.sets.empty());
-}
-
 TEST_F(TFlashFsAdapterTest, BackupWinsOverSettingsAndIsDeletedByTheFirstWrite) {
   WriteSettings("<setting><name>cfg.a</name><value>old</value></setting>");
-  WriteWholeFile(backup_, Settings({{"cfg.b", "new"}}));
+  WriteFile(backup_, Settings({{"cfg.b", "new"}}));
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "<absent>");
   EXPECT_EQ(Get(*adapter, "cfg.b"), "new");
   EXPECT_EQ(loop_.PendingMs(), 10000u);
   loop_.Fire(clock_);
-  EXPECT_FALSE(Exists(backup_));
-  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.b</name>\n<value>new</value>"),
-            std::string::npos);
+  EXPECT_FALSE(FileExists(backup_));
+  EXPECT_NE(ReadFile(settings_).find("<name>cfg.b</name>\n<value>new</value>"), std::string::npos);
 }
 
 TEST_F(TFlashFsAdapterTest, CorruptBackupIsTracedAndTheSettingsFileLoads) {
   WriteSettings("<setting><name>cfg.a</name><value>kept</value></setting>");
-  WriteWholeFile(backup_, "<settingslist><setting><name>cut");
+  WriteFile(backup_, "<settingslist><setting><name>cut");
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "kept");
   EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: "));
   EXPECT_TRUE(loop_.added.empty());
 }
 
-TEST_F(TFlashFsAdapterTest, MalformedSettingsFilesDropEverythingButTheCounters) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
+// A missing, empty or malformed file leaves only the three counters, at zero, and nothing to
+// write or report.
+TEST_F(TFlashFsAdapterTest, MissingOrMalformedSettingsFilesLeaveOnlyTheCountersAtZero) {
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, ""},
+      {"", ""},  // zero bytes: counts as missing, nothing traced
       {"<settingslist><setting><name>a</name><value>1</value></setting><other/></settingslist>",
        "Unknown element in settings file."},
       {"<settingslist><setting><name>a</name></setting></settingslist>",
        "Unknown element in settings file."},
       {"<settings><setting><name>a</name><value>1</value></setting></settings>",
        "Unknown root element in settings file."},
-      {"", ""},  // zero bytes: counts as missing, nothing traced
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    tracker_.lines.clear();
-    WriteWholeFile(settings_, c.first);
+  for (const auto& [content, message] : cases) {
+    SCOPED_TRACE(content ? content : "<missing>");
+    tracker_.messages.clear();
+    if (content) WriteFile(settings_, content);
     auto adapter = Start();
     EXPECT_EQ(Get(*adapter, "a"), "<absent>");
-    EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
-    if (c.second.empty()) {
-      EXPECT_TRUE(tracker_.lines.empty());
+    for (const char* counter : {"periodtimestamp", "periodwritecount", "totalwritecount"}) {
+      EXPECT_EQ(Get(*adapter, std::string("info.ffs.") + counter), "0");
+    }
+    EXPECT_TRUE(loop_.added.empty());
+    EXPECT_TRUE(callback_.reports.empty());
+    if (message.empty()) {
+      EXPECT_TRUE(tracker_.messages.empty());
     } else {
-      EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: " + c.second));
+      EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: " + message));
     }
   }
 }
@@ -148,8 +146,8 @@ TEST_F(TFlashFsAdapterTest, OperatorTokenIsTranslatedOnLoadAndTheFileRewritten) 
 TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndIsRewritten) {
   // The service's IPC server puts its socket below the root.
   ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
-  WriteWholeFile(dir_.File("aliases.xml"),
-                 "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
+  WriteFile(dir_.File("aliases.xml"),
+            "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
   TIpcClient client;
   TSubscriptionList subscriptions(
       &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
@@ -161,7 +159,7 @@ TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndI
   EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
   EXPECT_FALSE(adapter.HasObject("cfg.old"));
   loop_.Fire(clock_);
-  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
+  EXPECT_NE(ReadFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
   ::unsetenv("INFOSERVICE_ROOT");
 }
 
@@ -202,8 +200,7 @@ TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing
   auto adapter = Start();
   adapter->SetObject("cfg.a", "1");
   adapter->UnsetObject("cfg.absent");
-  EXPECT_TRUE(callback_.sets.empty());
-  EXPECT_TRUE(callback_.unsets.empty());
+  EXPECT_TRUE(callback_.reports.empty());
   EXPECT_TRUE(loop_.added.empty());
 }
 
@@ -220,7 +217,7 @@ TEST_F(TFlashFsAdapterTest, ThreeSetsWithinTheDelayGiveOneWriteTimedFromTheFirst
   loop_.Fire(clock_);
   EXPECT_EQ(adapter->GetPendingTimeout(), -1);
   EXPECT_TRUE(loop_.active.empty());
-  const std::string file = ReadWholeFile(settings_);
+  const std::string file = ReadFile(settings_);
   EXPECT_EQ(file.find("cfg.a"), std::string::npos);
   EXPECT_NE(file.find("<value>3</value>"), std::string::npos);
   EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "2");
@@ -245,26 +242,30 @@ TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
   EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "52");
 }
 
-TEST_F(TFlashFsAdapterTest, TimestampNowOrInTheFutureOrOverADayOldStartsANewPeriod) {
-  for (const time_t stamp : {kNow, kNow + 5, kNow + 100000, kNow - 86400, kNow - 900000}) {
-    SCOPED_TRACE(stamp - kNow);
+// The period starts anew when its timestamp is now, in the future or over a day old; limit 0
+// makes every write of a running period wait for its end.
+TEST_F(TFlashFsAdapterTest, PeriodTimestampAndLimitDecideWhetherTheWriteWaits) {
+  struct TCase {
+    time_t stamp;
+    uint32_t limit;
+    unsigned int waitSeconds;
+  };
+  const TCase cases[] = {{kNow, 10, 10},          {kNow + 5, 10, 10},
+                         {kNow + 100000, 10, 10}, {kNow - 86400, 10, 10},
+                         {kNow - 900000, 10, 10}, {kNow - 1, 0, 86400 + 10 - 1}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.stamp - kNow);
     clock_.Set(kNow);
     loop_.active.clear();
-    WriteSettings(Counters(stamp, 10));
-    auto adapter = Start(10, 10);
+    WriteSettings(Counters(c.stamp, c.limit));
+    auto adapter = Start(10, c.limit);
     adapter->SetObject("cfg.a", "1");
-    EXPECT_EQ(loop_.PendingMs(), 10000u);
+    EXPECT_EQ(loop_.PendingMs(), c.waitSeconds * 1000u);
+    if (c.limit == 0) continue;
     loop_.Fire(clock_);
     EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "1");
     EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), std::to_string(kNow + 10));
   }
-}
-
-TEST_F(TFlashFsAdapterTest, WriteLimitZeroMakesEveryWriteInARunningPeriodWait) {
-  WriteSettings(Counters(kNow - 1, 0));
-  auto adapter = Start(10, 0);
-  adapter->SetObject("cfg.a", "1");
-  EXPECT_EQ(loop_.PendingMs(), (86400u + 10u - 1u) * 1000u);
 }
 
 TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
@@ -273,7 +274,7 @@ TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
   adapter->SetObject("cfg.a", "x y");
   EXPECT_EQ(loop_.PendingMs(), 0u);
   loop_.Fire(clock_);
-  EXPECT_EQ(ReadWholeFile(settings_),
+  EXPECT_EQ(ReadFile(settings_),
             "<?xml version=\"1.0\"?>\n<settingslist>\n"
             "<setting>\n<name>cfg.a</name>\n<value>x y</value>\n</setting>\n"
             "<setting>\n<name>cfg.b</name>\n<value></value>\n</setting>\n"
@@ -286,9 +287,10 @@ TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
                 "</setting>\n"
                 "</settingslist>\n");
   // The counters are settings like any other: subscribers hear of them.
-  EXPECT_EQ(callback_.sets,
-            (std::vector<std::string>{"cfg.b", "cfg.a", "info.ffs.periodtimestamp",
-                                      "info.ffs.periodwritecount", "info.ffs.totalwritecount"}));
+  EXPECT_EQ(
+      callback_.reports,
+      (std::vector<std::string>{"set cfg.b", "set cfg.a", "set info.ffs.periodtimestamp",
+                                "set info.ffs.periodwritecount", "set info.ffs.totalwritecount"}));
 }
 
 TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
@@ -310,39 +312,39 @@ TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
 
 TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartLoads) {
   WriteSettings(Counters(kNow - 100, 1, 1));
-  const std::string before = ReadWholeFile(settings_);
+  const std::string before = ReadFile(settings_);
   {
     auto adapter = Start();
     adapter->SetObject("cfg.a", "pending");
   }
   EXPECT_TRUE(loop_.active.empty());
-  EXPECT_EQ(ReadWholeFile(settings_), before);
+  EXPECT_EQ(ReadFile(settings_), before);
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "pending");
   EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "1");  // not advanced by the backup
   loop_.Fire(clock_);
-  EXPECT_FALSE(Exists(backup_));
-  EXPECT_NE(ReadWholeFile(settings_).find("pending"), std::string::npos);
+  EXPECT_FALSE(FileExists(backup_));
+  EXPECT_NE(ReadFile(settings_).find("pending"), std::string::npos);
 }
 
 TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
   WriteSettings(Counters(kNow - 100, 1, 1));
-  WriteWholeFile(backup_, "<settingslist>" + Counters(kNow - 100, 1, 1) +
-                              "<setting><name>cfg.a</name><value>from backup</value></setting>"
-                              "</settingslist>");
-  const std::string before = ReadWholeFile(settings_);
+  WriteFile(backup_, "<settingslist>" + Counters(kNow - 100, 1, 1) +
+                         "<setting><name>cfg.a</name><value>from backup</value></setting>"
+                         "</settingslist>");
+  const std::string before = ReadFile(settings_);
   // The temporary file cannot be created: a directory holds its name.
   ASSERT_EQ(::mkdir(dir_.File(".settings.xml.tmp").c_str(), 0755), 0);
   {
     auto adapter = Start();
     loop_.Fire(clock_);
     EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: Cannot open file"));
-    EXPECT_EQ(ReadWholeFile(settings_), before);
-    EXPECT_TRUE(Exists(backup_));
+    EXPECT_EQ(ReadFile(settings_), before);
+    EXPECT_TRUE(FileExists(backup_));
     EXPECT_EQ(adapter->GetPendingTimeout(), -1);
   }
   // Nothing was pending at shutdown, but the unwritten state still reaches the backup.
-  const std::string saved = ReadWholeFile(backup_);
+  const std::string saved = ReadFile(backup_);
   EXPECT_NE(saved.find("from backup"), std::string::npos);
   EXPECT_NE(saved.find("<name>info.ffs.totalwritecount</name>\n<value>2</value>"),
             std::string::npos);
