@@ -188,8 +188,7 @@ TEST_F(InfocastSendTest, UsageErrorsExitWithTwoAndAMessage) {
       {"127.0.0.1:0", file},
       {"127.0.0.1", file},
       {"localhost:9", file},
-      {"127.0.0.1:9"},
-  };
+      {"127.0.0.1:9"}};
   for (const auto& args : cases) {
     std::string shown;
     for (const std::string& arg : args) shown += arg + " ";
