@@ -29,15 +29,6 @@ class TFakeDictionary final : public IIalTokenValueDictionary {
   }
 };
 
-std::string Settings(const std::vector<std::pair<std::string, std::string>>& objects) {
-  std::string text = "<?xml version=\"1.0\"?>\n<settingslist>\n";
-  for (const auto& object : objects) {
-    text += "<setting>\n<name>" + object.first + "</name>\n<value>" + object.second +
-            "</value>\n</setting>\n";
-  }
-  return text + "</settingslist>\n";
-}
-
 std::string Counters(time_t stamp, int count, int total = 0) {
   return "<setting><name>info.ffs.periodtimestamp</name><value>" + std::to_string(stamp) +
          "</value></setting><setting><name>info.ffs.periodwritecount</name><value>" +
@@ -78,11 +69,11 @@ class TFlashFsAdapterTest : public ::testing::Test {
   TFakeDictionary dictionary_;
 };
 
-// ---- Loading ----------------------------------------------------------------------------
-
 TEST_F(TFlashFsAdapterTest, BackupWinsOverSettingsAndIsDeletedByTheFirstWrite) {
   WriteSettings("<setting><name>cfg.a</name><value>old</value></setting>");
-  WriteFile(backup_, Settings({{"cfg.b", "new"}}));
+  WriteFile(backup_,
+            "<settingslist><setting><name>cfg.b</name><value>new</value></setting>"
+            "</settingslist>");
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "<absent>");
   EXPECT_EQ(Get(*adapter, "cfg.b"), "new");
@@ -133,17 +124,9 @@ TEST_F(TFlashFsAdapterTest, MissingOrMalformedSettingsFilesLeaveOnlyTheCountersA
   }
 }
 
-TEST_F(TFlashFsAdapterTest, OperatorTokenIsTranslatedOnLoadAndTheFileRewritten) {
-  WriteSettings(
-      "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
-      "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "cfg.colour"), "platform_red");
-  EXPECT_EQ(Get(*adapter, "cfg.other"), "OperatorRed");
-  EXPECT_EQ(loop_.added.size(), 1u);
-}
-
-TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndIsRewritten) {
+// An operator token value and a stored name that is now an alias are translated on load, and the
+// file is rewritten with what was loaded.
+TEST_F(TFlashFsAdapterTest, TokenValuesAndAliasedNamesAreTranslatedOnLoadAndRewritten) {
   // The service's IPC server puts its socket below the root.
   ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
   WriteFile(dir_.File("aliases.xml"),
@@ -153,17 +136,21 @@ TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndI
       &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
   TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
   WriteSettings(Counters(kNow - 100, 1, 1) +
-                "<setting><name>cfg.old</name><value>kept</value></setting>");
+                "<setting><name>cfg.old</name><value>kept</value></setting>"
+                "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
+                "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
   TFlashFsAdapter adapter(settings_, backup_, 10, 10, &service, &dictionary_, &loop_, clock_);
   adapter.InitializeObjects();
   EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
   EXPECT_FALSE(adapter.HasObject("cfg.old"));
+  EXPECT_EQ(Get(adapter, "cfg.colour"), "platform_red");
+  EXPECT_EQ(Get(adapter, "cfg.other"), "OperatorRed");
   loop_.Fire(clock_);
-  EXPECT_NE(ReadFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
+  const std::string file = ReadFile(settings_);
+  EXPECT_NE(file.find("<name>cfg.new</name>"), std::string::npos);
+  EXPECT_NE(file.find("<value>platform_red</value>"), std::string::npos);
   ::unsetenv("INFOSERVICE_ROOT");
 }
-
-// ---- _env. families -----------------------------------------------------------------------
 
 TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096Bytes) {
   WriteSettings("<setting><name>_env.local.3</name><value>x</value></setting>");
@@ -193,8 +180,6 @@ TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096By
   EXPECT_NO_THROW(adapter->SetObject("cfg.not.env", std::string(5000, 'a')));
 }
 
-// ---- Changes and write timing -------------------------------------------------------------
-
 TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing) {
   WriteSettings(Counters(kNow - 100, 1) + "<setting><name>cfg.a</name><value>1</value></setting>");
   auto adapter = Start();
@@ -202,26 +187,6 @@ TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing
   adapter->UnsetObject("cfg.absent");
   EXPECT_TRUE(callback_.reports.empty());
   EXPECT_TRUE(loop_.added.empty());
-}
-
-TEST_F(TFlashFsAdapterTest, ThreeSetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
-  WriteSettings(Counters(kNow - 100, 1, 7));
-  auto adapter = Start();
-  adapter->SetObject("cfg.a", "1");
-  clock_.Advance(4);
-  adapter->SetObject("cfg.b", "2");
-  clock_.Advance(4);
-  adapter->UnsetObject("cfg.a");
-  adapter->SetObject("cfg.c", "3");
-  ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
-  loop_.Fire(clock_);
-  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
-  EXPECT_TRUE(loop_.active.empty());
-  const std::string file = ReadFile(settings_);
-  EXPECT_EQ(file.find("cfg.a"), std::string::npos);
-  EXPECT_NE(file.find("<value>3</value>"), std::string::npos);
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "2");
-  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "8");
 }
 
 TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
@@ -268,28 +233,36 @@ TEST_F(TFlashFsAdapterTest, PeriodTimestampAndLimitDecideWhetherTheWriteWaits) {
   }
 }
 
-TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
-  auto adapter = Start(0, 10);
+// Changes within the delay give one write, timed from the first, in the exact layout, with the
+// counters of the running period carried on and reported like any other setting.
+TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
+  WriteSettings(Counters(kNow - 100, 1, 7));
+  auto adapter = Start();
   adapter->SetObject("cfg.b", "");
+  clock_.Advance(4);
+  adapter->SetObject("cfg.gone", "1");
+  clock_.Advance(4);
+  adapter->UnsetObject("cfg.gone");
   adapter->SetObject("cfg.a", "x y");
-  EXPECT_EQ(loop_.PendingMs(), 0u);
+  ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
   loop_.Fire(clock_);
+  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  EXPECT_TRUE(loop_.active.empty());
   EXPECT_EQ(ReadFile(settings_),
             "<?xml version=\"1.0\"?>\n<settingslist>\n"
             "<setting>\n<name>cfg.a</name>\n<value>x y</value>\n</setting>\n"
             "<setting>\n<name>cfg.b</name>\n<value></value>\n</setting>\n"
             "<setting>\n<name>info.ffs.periodtimestamp</name>\n<value>" +
-                std::to_string(kNow) +
+                std::to_string(kNow - 100) +
                 "</value>\n</setting>\n"
-                "<setting>\n<name>info.ffs.periodwritecount</name>\n<value>1</value>\n"
+                "<setting>\n<name>info.ffs.periodwritecount</name>\n<value>2</value>\n"
                 "</setting>\n"
-                "<setting>\n<name>info.ffs.totalwritecount</name>\n<value>1</value>\n"
+                "<setting>\n<name>info.ffs.totalwritecount</name>\n<value>8</value>\n"
                 "</setting>\n"
                 "</settingslist>\n");
-  // The counters are settings like any other: subscribers hear of them.
   EXPECT_EQ(
       callback_.reports,
-      (std::vector<std::string>{"set cfg.b", "set cfg.a", "set info.ffs.periodtimestamp",
+      (std::vector<std::string>{"set cfg.b", "set cfg.gone", "unset cfg.gone", "set cfg.a",
                                 "set info.ffs.periodwritecount", "set info.ffs.totalwritecount"}));
 }
 
@@ -307,8 +280,6 @@ TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
   auto reloaded = Start();
   for (const auto& object : objects) EXPECT_EQ(Get(*reloaded, object.first), object.second);
 }
-
-// ---- Shutdown and failures ----------------------------------------------------------------
 
 TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartLoads) {
   WriteSettings(Counters(kNow - 100, 1, 1));
