@@ -192,38 +192,29 @@ TEST_F(InfoctlTest, FilesCarryValuesBothWays) {
                 "error 207: Failed to open file '" + root_.File("missing") + "'.");
 }
 
-TEST_F(InfoctlTest, DumpListsVisibleObjectsSortedAndEscaped) {
-  ASSERT_EQ(0, Run({"set", "-v", "dump.m", "two\nlines"}).status);
-  ASSERT_EQ(0, Run({"set", "-v", "other.y", "elsewhere"}).status);
-  const TResult dump = Run({"dump", "dump.*"});
-  EXPECT_EQ(0, dump.status) << dump.err;
-  EXPECT_EQ("dump.a=back\\\\slash\ndump.m=two\\nlines\ndump.z=last\n", dump.out);
-
-  const TResult all = Run({"dump"});
-  EXPECT_EQ(0, all.status) << all.err;
-  EXPECT_NE(std::string::npos, all.out.find("\nother.y=elsewhere\n"));
-  EXPECT_NE(std::string::npos, all.out.find("\nwatch.a=1\nwatch.b=2\n"));
-}
-
 // The enumeration is delivered one-way; a dump must wait for its end, not for silence.
-TEST_F(InfoctlTest, DumpOfManyObjectsMissesNoneAndOfNoMatchIsEmpty) {
-  constexpr int kObjects = 3000;
-  std::vector<std::string> set = {"set", "-v"};
+TEST_F(InfoctlTest, DumpListsAllMatchesSortedAndEscaped) {
+  std::vector<std::string> set = {"set", "-v", "dump.m", "two\nlines", "other.y", "elsewhere"};
   std::string expected;
-  std::vector<std::string> names;
-  for (int i = 0; i < kObjects; ++i) names.push_back("big." + std::to_string(100000 + i));
-  for (const std::string& name : names) {
+  for (int i = 100000; i < 103000; ++i) {
+    const std::string name = "big." + std::to_string(i);
     set.insert(set.end(), {name, "v" + name});
     expected += name + "=v" + name + "\n";
   }
   ASSERT_EQ(0, Run(set).status);
-  const TResult dump = Run({"dump", "big.*"});
-  EXPECT_EQ(0, dump.status) << dump.err;
-  EXPECT_EQ(expected, dump.out);
-
-  const TResult none = Run({"dump", "no.such.*"});
-  EXPECT_EQ(0, none.status) << none.err;
-  EXPECT_EQ("", none.out);
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"dump", "dump.*"}, "dump.a=back\\\\slash\ndump.m=two\\nlines\ndump.z=last\n"},
+      {{"dump", "big.*"}, expected},
+      {{"dump", "no.such.*"}, ""}};
+  for (const auto& [arguments, out] : cases) {
+    const TResult dump = Run(arguments);
+    EXPECT_EQ(0, dump.status) << dump.err;
+    EXPECT_EQ(out, dump.out) << arguments[1];
+  }
+  const TResult all = Run({"dump"});
+  EXPECT_EQ(0, all.status) << all.err;
+  EXPECT_NE(std::string::npos, all.out.find("\nother.y=elsewhere\n"));
+  EXPECT_NE(std::string::npos, all.out.find("\nwatch.a=1\nwatch.b=2\n"));
 }
 
 TEST_F(InfoctlTest, UsageAndUnreachableDaemonExitWith2) {

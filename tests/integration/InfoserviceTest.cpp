@@ -20,29 +20,18 @@ namespace {
 
 class InfoserviceTest : public ::testing::Test {
  protected:
-  TResult RunDaemon(const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {BinaryPath("infoservice")};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(root_, argv, daemon_.Environment());
-  }
-
   TTempRoot root_;
   TDaemon daemon_{root_};
 };
 
-TEST_F(InfoserviceTest, HelpExitsWith0AndBadOptionsWith1) {
-  const TResult help = RunDaemon({"-h"});
+// What the usage text says is the command line parser's business; here, the exit codes.
+TEST_F(InfoserviceTest, HelpExitsWith0AndABadOptionWith1) {
+  const TResult help = RunProgram(root_, {BinaryPath("infoservice"), "-h"});
   EXPECT_EQ(0, help.status);
-  EXPECT_EQ(0u, help.err.find("Usage: " + BinaryPath("infoservice") + " [<options>]\n"))
-      << help.err;
-  EXPECT_NE(std::string::npos, help.err.find("  -o  opch mode\n"));
-
-  for (const std::vector<std::string>& wrong :
-       std::vector<std::vector<std::string>>{{"-x"}, {"-s", "-i"}, {"-s", "-q", "-t"}}) {
-    const TResult result = RunDaemon(wrong);
-    EXPECT_EQ(1, result.status) << wrong.back();
-    EXPECT_NE(std::string::npos, result.err.find("Usage: ")) << result.err;
-  }
+  EXPECT_EQ(0u, help.err.find("Usage: " + BinaryPath("infoservice") + " [<options>]\n"));
+  const TResult wrong = RunProgram(root_, {BinaryPath("infoservice"), "-s", "-q"});
+  EXPECT_EQ(1, wrong.status);
+  EXPECT_NE(std::string::npos, wrong.err.find("Usage: ")) << wrong.err;
 }
 
 TEST_F(InfoserviceTest, ServesItsAddressAndShutsDownOnHangUpWithExit0) {
