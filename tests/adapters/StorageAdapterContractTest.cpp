@@ -68,20 +68,20 @@ TEST_P(StorageAdapterContractTest, LongAndBinaryValuesAreKeptWhole) {
   EXPECT_EQ(value, Get("tmp.big"));
 }
 
+std::unique_ptr<IInformationAdapter> MakeVolatile(TFakes&) {
+  return std::make_unique<TVolatileAdapter>();
+}
+std::unique_ptr<IInformationAdapter> MakeObjectFiles(TFakes& fakes) {
+  return std::make_unique<TIalFileAdapter>(fakes.dir.File("information/"),
+                                           std::vector<std::string>{"tmp."},
+                                           IInformationAdapter::TStorageType(1));
+}
+std::unique_ptr<IInformationAdapter> MakeSettingsFile(TFakes& fakes) {
+  return std::make_unique<TFlashFsAdapter>(fakes.dir.File("settings.xml"),
+                                           fakes.dir.File("settings.bak"), 10, 10, nullptr, nullptr,
+                                           &fakes.loop, fakes.clock);
+}
 INSTANTIATE_TEST_SUITE_P(Adapters, StorageAdapterContractTest,
-                         ::testing::Values(
-                             [](TFakes&) -> std::unique_ptr<IInformationAdapter> {
-                               return std::make_unique<TVolatileAdapter>();
-                             },
-                             [](TFakes& fakes) -> std::unique_ptr<IInformationAdapter> {
-                               return std::make_unique<TIalFileAdapter>(
-                                   fakes.dir.File("information/"), std::vector<std::string>{"tmp."},
-                                   IInformationAdapter::TStorageType(1));
-                             },
-                             [](TFakes& fakes) -> std::unique_ptr<IInformationAdapter> {
-                               return std::make_unique<TFlashFsAdapter>(
-                                   fakes.dir.File("settings.xml"), fakes.dir.File("settings.bak"),
-                                   10, 10, nullptr, nullptr, &fakes.loop, fakes.clock);
-                             }));
+                         ::testing::Values(MakeVolatile, MakeObjectFiles, MakeSettingsFile));
 
 }  // namespace

@@ -31,14 +31,6 @@ class TDefaultAdapterTest : public ::testing::Test {
   std::unique_ptr<TDefaultAdapter> adapter_;
 };
 
-TEST_F(TDefaultAdapterTest, NoFileNameLoadsNothing) {
-  TDefaultAdapter adapter("", nullptr);
-  adapter.SetCallback(&callback_);
-  adapter.InitializeObjects();
-  adapter.EnumerateObjects();
-  EXPECT_TRUE(callback_.reports.empty());
-}
-
 TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
   Load(
       "<?xml version=\"1.0\"?>\n"
