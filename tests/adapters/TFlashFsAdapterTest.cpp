@@ -69,20 +69,6 @@ class TFlashFsAdapterTest : public ::testing::Test {
   TFakeDictionary dictionary_;
 };
 
-TEST_F(TFlashFsAdapterTest, BackupWinsOverSettingsAndIsDeletedByTheFirstWrite) {
-  WriteSettings("<setting><name>cfg.a</name><value>old</value></setting>");
-  WriteFile(backup_,
-            "<settingslist><setting><name>cfg.b</name><value>new</value></setting>"
-            "</settingslist>");
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "cfg.a"), "<absent>");
-  EXPECT_EQ(Get(*adapter, "cfg.b"), "new");
-  EXPECT_EQ(loop_.PendingMs(), 10000u);
-  loop_.Fire(clock_);
-  EXPECT_FALSE(FileExists(backup_));
-  EXPECT_NE(ReadFile(settings_).find("<name>cfg.b</name>\n<value>new</value>"), std::string::npos);
-}
-
 TEST_F(TFlashFsAdapterTest, CorruptBackupIsTracedAndTheSettingsFileLoads) {
   WriteSettings("<setting><name>cfg.a</name><value>kept</value></setting>");
   WriteFile(backup_, "<settingslist><setting><name>cut");
@@ -180,15 +166,6 @@ TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096By
   EXPECT_NO_THROW(adapter->SetObject("cfg.not.env", std::string(5000, 'a')));
 }
 
-TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing) {
-  WriteSettings(Counters(kNow - 100, 1) + "<setting><name>cfg.a</name><value>1</value></setting>");
-  auto adapter = Start();
-  adapter->SetObject("cfg.a", "1");
-  adapter->UnsetObject("cfg.absent");
-  EXPECT_TRUE(callback_.reports.empty());
-  EXPECT_TRUE(loop_.added.empty());
-}
-
 TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
   WriteSettings(Counters(kNow - 1000, 10, 50));
   auto adapter = Start(10, 10);
@@ -234,10 +211,15 @@ TEST_F(TFlashFsAdapterTest, PeriodTimestampAndLimitDecideWhetherTheWriteWaits) {
 }
 
 // Changes within the delay give one write, timed from the first, in the exact layout, with the
-// counters of the running period carried on and reported like any other setting.
+// counters of the running period carried on and reported like any other setting. Setting the
+// value held and unsetting an absent name are no changes.
 TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
-  WriteSettings(Counters(kNow - 100, 1, 7));
+  WriteSettings(Counters(kNow - 100, 1, 7) +
+                "<setting><name>cfg.c</name><value>1</value></setting>");
   auto adapter = Start();
+  adapter->SetObject("cfg.c", "1");
+  adapter->UnsetObject("cfg.absent");
+  EXPECT_TRUE(loop_.added.empty());
   adapter->SetObject("cfg.b", "");
   clock_.Advance(4);
   adapter->SetObject("cfg.gone", "1");
@@ -252,6 +234,7 @@ TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
             "<?xml version=\"1.0\"?>\n<settingslist>\n"
             "<setting>\n<name>cfg.a</name>\n<value>x y</value>\n</setting>\n"
             "<setting>\n<name>cfg.b</name>\n<value></value>\n</setting>\n"
+            "<setting>\n<name>cfg.c</name>\n<value>1</value>\n</setting>\n"
             "<setting>\n<name>info.ffs.periodtimestamp</name>\n<value>" +
                 std::to_string(kNow - 100) +
                 "</value>\n</setting>\n"
@@ -281,21 +264,28 @@ TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
   for (const auto& object : objects) EXPECT_EQ(Get(*reloaded, object.first), object.second);
 }
 
-TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartLoads) {
-  WriteSettings(Counters(kNow - 100, 1, 1));
+// A write pending at shutdown goes to the backup; the next start prefers that to the settings
+// file, and its first write removes it.
+TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartPrefers) {
+  WriteSettings(Counters(kNow - 100, 1, 1) +
+                "<setting><name>cfg.old</name><value>1</value></setting>");
   const std::string before = ReadFile(settings_);
   {
     auto adapter = Start();
     adapter->SetObject("cfg.a", "pending");
+    adapter->UnsetObject("cfg.old");
   }
   EXPECT_TRUE(loop_.active.empty());
   EXPECT_EQ(ReadFile(settings_), before);
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "pending");
+  EXPECT_EQ(Get(*adapter, "cfg.old"), "<absent>");
   EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "1");  // not advanced by the backup
+  EXPECT_EQ(loop_.PendingMs(), 10000u);
   loop_.Fire(clock_);
   EXPECT_FALSE(FileExists(backup_));
-  EXPECT_NE(ReadFile(settings_).find("pending"), std::string::npos);
+  EXPECT_NE(ReadFile(settings_).find("<name>cfg.a</name>\n<value>pending</value>"),
+            std::string::npos);
 }
 
 TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
