@@ -72,14 +72,6 @@ class InfoctlTest : public ::testing::Test {
   TDaemon daemon_{root_};
 };
 
-TEST_F(InfoctlTest, DefaultIsServedUntilAStorageHoldsTheName) {
-  EXPECT_EQ("from defaults\n", Get("cfg.test.default"));
-  ASSERT_EQ(0, Run({"set", "-v", "cfg.test.default", "volatile"}).status);
-  EXPECT_EQ("volatile\n", Get("cfg.test.default"));
-  ASSERT_EQ(0, Run({"unset", "-v", "cfg.test.default"}).status);
-  EXPECT_EQ("from defaults\n", Get("cfg.test.default"));
-}
-
 TEST_F(InfoctlTest, BothStorageTypesSetGetAndUnset) {
   for (const std::vector<std::string>& type : {std::vector<std::string>{}, {"-v"}}) {
     SCOPED_TRACE(type.size());
@@ -98,30 +90,32 @@ TEST_F(InfoctlTest, BothStorageTypesSetGetAndUnset) {
   }
 }
 
-TEST_F(InfoctlTest, OnlyPermanentObjectsSurviveARestart) {
-  ASSERT_EQ(0, Run({"set", "keep.me", "permanent"}).status);
-  ASSERT_EQ(0, Run({"set", "-v", "lose.me", "volatile"}).status);
-  ASSERT_EQ(0, daemon_.Stop()) << daemon_.Log();
-  ASSERT_TRUE(Start()) << daemon_.Log();
-  EXPECT_EQ("permanent\n", Get("keep.me"));
-  EXPECT_EQ("<status 1>", Get("lose.me"));
-}
+// A default is served until a storage holds the name; the volatile value hides the permanent
+// one, and only the permanent one survives a restart.
+TEST_F(InfoctlTest, VolatileShadowsPermanentWhichShadowsTheDefault) {
+  const std::string name = "cfg.test.default";
+  EXPECT_EQ("from defaults\n", Get(name));
+  ASSERT_EQ(0, Run({"set", name, "permanent"}).status);
+  ASSERT_EQ(0, Run({"set", "-v", name, "volatile", "lose.me", "volatile"}).status);
+  EXPECT_EQ("volatile\n", Get(name));
 
-TEST_F(InfoctlTest, VolatileShadowsPermanentAndItsUnsetReportsARemoval) {
-  ASSERT_EQ(0, Run({"set", "shadow.x", "permanent"}).status);
-  ASSERT_EQ(0, Run({"set", "-v", "shadow.x", "volatile"}).status);
-  EXPECT_EQ("volatile\n", Get("shadow.x"));
-
-  const auto watch = daemon_.Watch({"shadow.*"});
+  const auto watch = daemon_.Watch({"cfg.test.*"});
   ASSERT_TRUE(watch->WaitForLines(1));
   // A change of the hidden permanent value is nobody's business.
-  ASSERT_EQ(0, Run({"set", "shadow.x", "permanent 2"}).status);
-  ASSERT_EQ(0, Run({"unset", "-v", "shadow.x"}).status);
+  ASSERT_EQ(0, Run({"set", name, "permanent 2"}).status);
+  ASSERT_EQ(0, Run({"unset", "-v", name}).status);
   ASSERT_TRUE(watch->WaitForLines(2));
-  EXPECT_EQ("permanent 2\n", Get("shadow.x"));
+  EXPECT_EQ("permanent 2\n", Get(name));
   watch->Signal(SIGINT);
   EXPECT_EQ(0, watch->Wait());
-  EXPECT_EQ((std::vector<std::string>{"changed shadow.x", "removed shadow.x"}), watch->Lines());
+  EXPECT_EQ((std::vector<std::string>{"changed " + name, "removed " + name}), watch->Lines());
+
+  ASSERT_EQ(0, daemon_.Stop()) << daemon_.Log();
+  ASSERT_TRUE(Start()) << daemon_.Log();
+  EXPECT_EQ("permanent 2\n", Get(name));
+  EXPECT_EQ("<status 1>", Get("lose.me"));
+  ASSERT_EQ(0, Run({"unset", name}).status);
+  EXPECT_EQ("from defaults\n", Get(name));
 }
 
 // The watch also covers the existing watch.a and watch.b, which -n must not enumerate.
