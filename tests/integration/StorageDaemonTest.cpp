@@ -122,6 +122,7 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   EXPECT_EQ(207, SetCode("store.doc", std::string(100 * 1024, 'x'), kPermanent));
   EXPECT_EQ(Get("store.doc"), "before");
   EXPECT_EQ(ReadFile(Box("/flash2/information/store.doc")), "before");
+  EXPECT_FALSE(FileExists(Box("/flash2/information/.store.doc.tmp")));
 
   // The settings write that cannot fit fails in the daemon's own time: it is logged, and the
   // previous settings file stays.
