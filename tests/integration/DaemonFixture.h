@@ -1,7 +1,6 @@
 // Shared support of the integration tests: a temporary box root, one child-process helper for
-// every program the tests start (the daemon, infoctl, the simulator, infocast-send), and the
-// daemon and simulator set up in the root. Every process is started with fork/exec, ended only
-// by its own pid, and waited for with a deadline; output goes to files in the temporary root
+// every program the tests start, and the daemon and the simulator set up in the root. Children
+// are ended only by their own pid and waited for with a deadline; their output goes to files
 // so that a child can never block on a full pipe.
 #pragma once
 
@@ -238,7 +237,7 @@ class TDaemon final {
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
-  // Standalone host mode (-s -t), the usual way the tests run the daemon.
+  // Standalone host mode, the usual way the tests run the daemon.
   bool StartStandalone(const std::vector<std::string>& arguments = {}, rlim_t fileSizeLimit = 0) {
     std::vector<std::string> all = {"-s", "-t"};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -247,7 +246,6 @@ class TDaemon final {
 
   std::string Address() const { return ReadFile(AddressFile()); }
   std::string Log() const { return process_->Out() + process_->Err(); }
-  bool WaitForLog(const std::string& text) const { return process_->WaitForOutput(text); }
   TProcess& Process() { return *process_; }
 
   // Hang-up, then the exit status (-1 when it did not end in time).
