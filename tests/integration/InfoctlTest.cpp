@@ -38,9 +38,10 @@ class InfoctlTest : public ::testing::Test {
   }
 
   bool Start() {
+    // Settings are written an hour after a change, so only a clean stop saves them (as backup).
     return daemon_.StartStandalone({"-d", root_.File("defaults.xml"), "-a",
                                     root_.File("aliases.xml"), "-f", root_.File("settings.xml"),
-                                    "-g", root_.File("settings.bak")});
+                                    "-g", root_.File("settings.bak"), "-y", "3600"});
   }
 
   TResult Run(const std::vector<std::string>& arguments) { return daemon_.Infoctl(arguments); }
@@ -91,7 +92,7 @@ TEST_F(InfoctlTest, BothStorageTypesSetGetAndUnset) {
 }
 
 // A default is served until a storage holds the name; the volatile value hides the permanent
-// one, and only the permanent one survives a restart.
+// one, and only the permanent one survives a restart, through the backup a hang-up writes.
 TEST_F(InfoctlTest, VolatileShadowsPermanentWhichShadowsTheDefault) {
   const std::string name = "cfg.test.default";
   EXPECT_EQ("from defaults\n", Get(name));
@@ -111,6 +112,8 @@ TEST_F(InfoctlTest, VolatileShadowsPermanentWhichShadowsTheDefault) {
   EXPECT_EQ((std::vector<std::string>{"changed " + name, "removed " + name}), watch->Lines());
 
   ASSERT_EQ(0, daemon_.Stop()) << daemon_.Log();
+  EXPECT_FALSE(FileExists(root_.File("settings.xml")));
+  EXPECT_NE(ReadFile(root_.File("settings.bak")).find("permanent 2"), std::string::npos);
   ASSERT_TRUE(Start()) << daemon_.Log();
   EXPECT_EQ("permanent 2\n", Get(name));
   EXPECT_EQ("<status 1>", Get("lose.me"));

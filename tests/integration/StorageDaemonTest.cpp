@@ -155,17 +155,5 @@ TEST_F(StorageDaemonTest, UnsafeNamesAreRefusedAndStorageTypesPickTheDirectory) 
   EXPECT_EQ(Get("store.v"), "kept in memory");
 }
 
-// A clean stop with a write pending leaves it in the backup file, which the next start loads.
-TEST_F(StorageDaemonTest, HangUpWithAPendingWriteSavesTheBackup) {
-  ASSERT_TRUE(Start("3600", "10")) << daemon_.Log();
-  caller_->SetObject("cfg.pending", "saved at shutdown", kPermanent);
-  ASSERT_EQ(0, daemon_.Stop()) << daemon_.Log();
-  EXPECT_FALSE(FileExists(settings_));
-  EXPECT_NE(ReadFile(backup_).find("saved at shutdown"), std::string::npos);
-
-  ASSERT_TRUE(Start("0", "10")) << daemon_.Log();
-  EXPECT_EQ(Get("cfg.pending"), "saved at shutdown");
-}
-
 }  // namespace
 }  // namespace integration
