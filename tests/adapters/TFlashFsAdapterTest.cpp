@@ -142,12 +142,9 @@ TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096By
   WriteSettings("<setting><name>_env.local.3</name><value>x</value></setting>");
   auto adapter = Start();
   // _env.local.3 from the file is in use: 14 more fit.
-  const char* families[] = {"_env.trusted.", "_env.restricted."};
-  int added = 0;
-  for (const char* family : families) {
-    for (char digit = '0'; digit <= '9' && added < 14; ++digit, ++added) {
-      adapter->SetObject(family + std::string(1, digit), "v");
-    }
+  for (int i = 0; i < 14; ++i) {
+    adapter->SetObject((i < 10 ? "_env.trusted." : "_env.restricted.") + std::to_string(i % 10),
+                       "v");
   }
   try {
     adapter->SetObject("_env.local.0", "v");
