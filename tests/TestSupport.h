@@ -63,6 +63,14 @@ class TRecordingTracker final : public TTracker {
  public:
   explicit TRecordingTracker(TLevel level = 6) : TTracker(level) {}
 
+  // True when a message of `severity` holds `part`.
+  bool Holds(int severity, const std::string& part) const {
+    for (const auto& [messageSeverity, text] : messages) {
+      if (messageSeverity == severity && text.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+
   std::vector<std::pair<int, std::string>> messages;
 
  protected:

@@ -7,9 +7,9 @@
 #include "service/TException.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
-#include "tests/adapters/StorageTestSupport.h"
+#include "tests/adapters/AdapterTestSupport.h"
 
-using namespace storage_test;
+using namespace test;
 
 namespace {
 
@@ -28,15 +28,6 @@ class TFakeDictionary final : public IIalTokenValueDictionary {
     return value == "platform_red";
   }
 };
-
-std::string Settings(const std::vector<std::pair<std::string, std::string>>& objects) {
-  std::string text = "<?xml version=\"1.0\"?>\n<settingslist>\n";
-  for (const auto& object : objects) {
-    text += "<setting>\n<name>" + object.first + "</name>\n<value>" + object.second +
-            "</value>\n</setting>\n";
-  }
-  return text + "</settingslist>\n";
-}
 
 std::string Counters(time_t stamp, int count, int total = 0) {
   return "<setting><name>info.ffs.periodtimestamp</name><value>" + std::to_string(stamp) +
@@ -58,7 +49,7 @@ class TFlashFsAdapterTest : public ::testing::Test {
     return adapter;
   }
   void WriteSettings(const std::string& body) {
-    WriteWholeFile(settings_, "<settingslist>" + body + "</settingslist>");
+    WriteFile(settings_, "<settingslist>" + body + "</settingslist>");
   }
   std::string Get(const TFlashFsAdapter& adapter, const std::string& name) {
     std::string value = "<absent>";
@@ -66,7 +57,9 @@ class TFlashFsAdapterTest : public ::testing::Test {
     return value;
   }
 
-  TCapturingTracker tracker_;
+  // Declared first so that the adapters take the recording tracker at construction.
+  TScopedProcessTracker scopedTracker_;
+  TRecordingTracker& tracker_ = scopedTracker_.Tracker();
   TTempDir dir_;
   std::string settings_ = dir_.File("settings.xml");
   std::string backup_ = dir_.File("settings.bak");
@@ -76,107 +69,82 @@ class TFlashFsAdapterTest : public ::testing::Test {
   TFakeDictionary dictionary_;
 };
 
-// ---- Loading ----------------------------------------------------------------------------
-
-TEST_F(TFlashFsAdapterTest, NoFilesGiveOnlyTheThreeCountersAtZeroAndNoWrite) {
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), "0");
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "0");
-  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
-  EXPECT_TRUE(loop_.added.empty());
-  EXPECT_TRUE(tracker_.lines.empty());
-  EXPECT_TRUE(callback_.sets.empty());
-}
-
-TEST_F(TFlashFsAdapterTest, BackupWinsOverSettingsAndIsDeletedByTheFirstWrite) {
-  WriteSettings("<setting><name>cfg.a</name><value>old</value></setting>");
-  WriteWholeFile(backup_, Settings({{"cfg.b", "new"}}));
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "cfg.a"), "<absent>");
-  EXPECT_EQ(Get(*adapter, "cfg.b"), "new");
-  EXPECT_EQ(loop_.PendingMs(), 10000u);
-  loop_.Fire(clock_);
-  EXPECT_FALSE(Exists(backup_));
-  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.b</name>\n<value>new</value>"),
-            std::string::npos);
-}
-
 TEST_F(TFlashFsAdapterTest, CorruptBackupIsTracedAndTheSettingsFileLoads) {
   WriteSettings("<setting><name>cfg.a</name><value>kept</value></setting>");
-  WriteWholeFile(backup_, "<settingslist><setting><name>cut");
+  WriteFile(backup_, "<settingslist><setting><name>cut");
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "kept");
   EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: "));
   EXPECT_TRUE(loop_.added.empty());
 }
 
-TEST_F(TFlashFsAdapterTest, MalformedSettingsFilesDropEverythingButTheCounters) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
+// A missing, empty or malformed file leaves only the three counters, at zero, and nothing to
+// write or report.
+TEST_F(TFlashFsAdapterTest, MissingOrMalformedSettingsFilesLeaveOnlyTheCountersAtZero) {
+  const std::pair<const char*, std::string> cases[] = {
+      {nullptr, ""},
+      {"", ""},  // zero bytes: counts as missing, nothing traced
       {"<settingslist><setting><name>a</name><value>1</value></setting><other/></settingslist>",
        "Unknown element in settings file."},
       {"<settingslist><setting><name>a</name></setting></settingslist>",
        "Unknown element in settings file."},
       {"<settings><setting><name>a</name><value>1</value></setting></settings>",
        "Unknown root element in settings file."},
-      {"", ""},  // zero bytes: counts as missing, nothing traced
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.first);
-    tracker_.lines.clear();
-    WriteWholeFile(settings_, c.first);
+  for (const auto& [content, message] : cases) {
+    SCOPED_TRACE(content ? content : "<missing>");
+    tracker_.messages.clear();
+    if (content) WriteFile(settings_, content);
     auto adapter = Start();
     EXPECT_EQ(Get(*adapter, "a"), "<absent>");
-    EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "0");
-    if (c.second.empty()) {
-      EXPECT_TRUE(tracker_.lines.empty());
+    for (const char* counter : {"periodtimestamp", "periodwritecount", "totalwritecount"}) {
+      EXPECT_EQ(Get(*adapter, std::string("info.ffs.") + counter), "0");
+    }
+    EXPECT_TRUE(loop_.added.empty());
+    EXPECT_TRUE(callback_.reports.empty());
+    if (message.empty()) {
+      EXPECT_TRUE(tracker_.messages.empty());
     } else {
-      EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: " + c.second));
+      EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: " + message));
     }
   }
 }
 
-TEST_F(TFlashFsAdapterTest, OperatorTokenIsTranslatedOnLoadAndTheFileRewritten) {
-  WriteSettings(
-      "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
-      "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "cfg.colour"), "platform_red");
-  EXPECT_EQ(Get(*adapter, "cfg.other"), "OperatorRed");
-  EXPECT_EQ(loop_.added.size(), 1u);
-}
-
-TEST_F(TFlashFsAdapterTest, StoredNameWithAnAliasLoadsUnderTheTranslatedNameAndIsRewritten) {
+// An operator token value and a stored name that is now an alias are translated on load, and the
+// file is rewritten with what was loaded.
+TEST_F(TFlashFsAdapterTest, TokenValuesAndAliasedNamesAreTranslatedOnLoadAndRewritten) {
   // The service's IPC server puts its socket below the root.
   ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
-  WriteWholeFile(dir_.File("aliases.xml"),
-                 "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
+  WriteFile(dir_.File("aliases.xml"),
+            "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
   TIpcClient client;
   TSubscriptionList subscriptions(
       &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
   TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
   WriteSettings(Counters(kNow - 100, 1, 1) +
-                "<setting><name>cfg.old</name><value>kept</value></setting>");
+                "<setting><name>cfg.old</name><value>kept</value></setting>"
+                "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
+                "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
   TFlashFsAdapter adapter(settings_, backup_, 10, 10, &service, &dictionary_, &loop_, clock_);
   adapter.InitializeObjects();
   EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
   EXPECT_FALSE(adapter.HasObject("cfg.old"));
+  EXPECT_EQ(Get(adapter, "cfg.colour"), "platform_red");
+  EXPECT_EQ(Get(adapter, "cfg.other"), "OperatorRed");
   loop_.Fire(clock_);
-  EXPECT_NE(ReadWholeFile(settings_).find("<name>cfg.new</name>"), std::string::npos);
+  const std::string file = ReadFile(settings_);
+  EXPECT_NE(file.find("<name>cfg.new</name>"), std::string::npos);
+  EXPECT_NE(file.find("<value>platform_red</value>"), std::string::npos);
   ::unsetenv("INFOSERVICE_ROOT");
 }
-
-// ---- _env. families -----------------------------------------------------------------------
 
 TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096Bytes) {
   WriteSettings("<setting><name>_env.local.3</name><value>x</value></setting>");
   auto adapter = Start();
   // _env.local.3 from the file is in use: 14 more fit.
-  const char* families[] = {"_env.trusted.", "_env.restricted."};
-  int added = 0;
-  for (const char* family : families) {
-    for (char digit = '0'; digit <= '9' && added < 14; ++digit, ++added) {
-      adapter->SetObject(family + std::string(1, digit), "v");
-    }
+  for (int i = 0; i < 14; ++i) {
+    adapter->SetObject((i < 10 ? "_env.trusted." : "_env.restricted.") + std::to_string(i % 10),
+                       "v");
   }
   try {
     adapter->SetObject("_env.local.0", "v");
@@ -193,38 +161,6 @@ TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096By
   EXPECT_THROW(adapter->SetObject("_env.local.3", std::string(4097, 'a')), TStorageLimitException);
   EXPECT_EQ(Get(*adapter, "_env.local.3").size(), 4096u);
   EXPECT_NO_THROW(adapter->SetObject("cfg.not.env", std::string(5000, 'a')));
-}
-
-// ---- Changes and write timing -------------------------------------------------------------
-
-TEST_F(TFlashFsAdapterTest, UnchangedValueAndAbsentUnsetReportAndScheduleNothing) {
-  WriteSettings(Counters(kNow - 100, 1) + "<setting><name>cfg.a</name><value>1</value></setting>");
-  auto adapter = Start();
-  adapter->SetObject("cfg.a", "1");
-  adapter->UnsetObject("cfg.absent");
-  EXPECT_TRUE(callback_.sets.empty());
-  EXPECT_TRUE(callback_.unsets.empty());
-  EXPECT_TRUE(loop_.added.empty());
-}
-
-TEST_F(TFlashFsAdapterTest, ThreeSetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
-  WriteSettings(Counters(kNow - 100, 1, 7));
-  auto adapter = Start();
-  adapter->SetObject("cfg.a", "1");
-  clock_.Advance(4);
-  adapter->SetObject("cfg.b", "2");
-  clock_.Advance(4);
-  adapter->UnsetObject("cfg.a");
-  adapter->SetObject("cfg.c", "3");
-  ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
-  loop_.Fire(clock_);
-  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
-  EXPECT_TRUE(loop_.active.empty());
-  const std::string file = ReadWholeFile(settings_);
-  EXPECT_EQ(file.find("cfg.a"), std::string::npos);
-  EXPECT_NE(file.find("<value>3</value>"), std::string::npos);
-  EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "2");
-  EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "8");
 }
 
 TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
@@ -245,50 +181,69 @@ TEST_F(TFlashFsAdapterTest, ExhaustedRunningPeriodDefersTheWriteToItsEnd) {
   EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "52");
 }
 
-TEST_F(TFlashFsAdapterTest, TimestampNowOrInTheFutureOrOverADayOldStartsANewPeriod) {
-  for (const time_t stamp : {kNow, kNow + 5, kNow + 100000, kNow - 86400, kNow - 900000}) {
-    SCOPED_TRACE(stamp - kNow);
+// The period starts anew when its timestamp is now, in the future or over a day old; limit 0
+// makes every write of a running period wait for its end.
+TEST_F(TFlashFsAdapterTest, PeriodTimestampAndLimitDecideWhetherTheWriteWaits) {
+  struct TCase {
+    time_t stamp;
+    uint32_t limit;
+    unsigned int waitSeconds;
+  };
+  const TCase cases[] = {{kNow, 10, 10},          {kNow + 5, 10, 10},
+                         {kNow + 100000, 10, 10}, {kNow - 86400, 10, 10},
+                         {kNow - 900000, 10, 10}, {kNow - 1, 0, 86400 + 10 - 1}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.stamp - kNow);
     clock_.Set(kNow);
     loop_.active.clear();
-    WriteSettings(Counters(stamp, 10));
-    auto adapter = Start(10, 10);
+    WriteSettings(Counters(c.stamp, c.limit));
+    auto adapter = Start(10, c.limit);
     adapter->SetObject("cfg.a", "1");
-    EXPECT_EQ(loop_.PendingMs(), 10000u);
+    EXPECT_EQ(loop_.PendingMs(), c.waitSeconds * 1000u);
+    if (c.limit == 0) continue;
     loop_.Fire(clock_);
     EXPECT_EQ(Get(*adapter, "info.ffs.periodwritecount"), "1");
     EXPECT_EQ(Get(*adapter, "info.ffs.periodtimestamp"), std::to_string(kNow + 10));
   }
 }
 
-TEST_F(TFlashFsAdapterTest, WriteLimitZeroMakesEveryWriteInARunningPeriodWait) {
-  WriteSettings(Counters(kNow - 1, 0));
-  auto adapter = Start(10, 0);
-  adapter->SetObject("cfg.a", "1");
-  EXPECT_EQ(loop_.PendingMs(), (86400u + 10u - 1u) * 1000u);
-}
-
-TEST_F(TFlashFsAdapterTest, WrittenFileHasTheExactLayoutWithTheCounters) {
-  auto adapter = Start(0, 10);
+// Changes within the delay give one write, timed from the first, in the exact layout, with the
+// counters of the running period carried on and reported like any other setting. Setting the
+// value held and unsetting an absent name are no changes.
+TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
+  WriteSettings(Counters(kNow - 100, 1, 7) +
+                "<setting><name>cfg.c</name><value>1</value></setting>");
+  auto adapter = Start();
+  adapter->SetObject("cfg.c", "1");
+  adapter->UnsetObject("cfg.absent");
+  EXPECT_TRUE(loop_.added.empty());
   adapter->SetObject("cfg.b", "");
+  clock_.Advance(4);
+  adapter->SetObject("cfg.gone", "1");
+  clock_.Advance(4);
+  adapter->UnsetObject("cfg.gone");
   adapter->SetObject("cfg.a", "x y");
-  EXPECT_EQ(loop_.PendingMs(), 0u);
+  ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
   loop_.Fire(clock_);
-  EXPECT_EQ(ReadWholeFile(settings_),
+  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  EXPECT_TRUE(loop_.active.empty());
+  EXPECT_EQ(ReadFile(settings_),
             "<?xml version=\"1.0\"?>\n<settingslist>\n"
             "<setting>\n<name>cfg.a</name>\n<value>x y</value>\n</setting>\n"
             "<setting>\n<name>cfg.b</name>\n<value></value>\n</setting>\n"
+            "<setting>\n<name>cfg.c</name>\n<value>1</value>\n</setting>\n"
             "<setting>\n<name>info.ffs.periodtimestamp</name>\n<value>" +
-                std::to_string(kNow) +
+                std::to_string(kNow - 100) +
                 "</value>\n</setting>\n"
-                "<setting>\n<name>info.ffs.periodwritecount</name>\n<value>1</value>\n"
+                "<setting>\n<name>info.ffs.periodwritecount</name>\n<value>2</value>\n"
                 "</setting>\n"
-                "<setting>\n<name>info.ffs.totalwritecount</name>\n<value>1</value>\n"
+                "<setting>\n<name>info.ffs.totalwritecount</name>\n<value>8</value>\n"
                 "</setting>\n"
                 "</settingslist>\n");
-  // The counters are settings like any other: subscribers hear of them.
-  EXPECT_EQ(callback_.sets,
-            (std::vector<std::string>{"cfg.b", "cfg.a", "info.ffs.periodtimestamp",
-                                      "info.ffs.periodwritecount", "info.ffs.totalwritecount"}));
+  EXPECT_EQ(
+      callback_.reports,
+      (std::vector<std::string>{"set cfg.b", "set cfg.gone", "unset cfg.gone", "set cfg.a",
+                                "set info.ffs.periodwritecount", "set info.ffs.totalwritecount"}));
 }
 
 TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
@@ -306,43 +261,48 @@ TEST_F(TFlashFsAdapterTest, AwkwardNamesAndValuesSurviveAWriteAndAReload) {
   for (const auto& object : objects) EXPECT_EQ(Get(*reloaded, object.first), object.second);
 }
 
-// ---- Shutdown and failures ----------------------------------------------------------------
-
-TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartLoads) {
-  WriteSettings(Counters(kNow - 100, 1, 1));
-  const std::string before = ReadWholeFile(settings_);
+// A write pending at shutdown goes to the backup; the next start prefers that to the settings
+// file, and its first write removes it.
+TEST_F(TFlashFsAdapterTest, PendingWriteAtShutdownGoesToTheBackupWhichTheNextStartPrefers) {
+  WriteSettings(Counters(kNow - 100, 1, 1) +
+                "<setting><name>cfg.old</name><value>1</value></setting>");
+  const std::string before = ReadFile(settings_);
   {
     auto adapter = Start();
     adapter->SetObject("cfg.a", "pending");
+    adapter->UnsetObject("cfg.old");
   }
   EXPECT_TRUE(loop_.active.empty());
-  EXPECT_EQ(ReadWholeFile(settings_), before);
+  EXPECT_EQ(ReadFile(settings_), before);
   auto adapter = Start();
   EXPECT_EQ(Get(*adapter, "cfg.a"), "pending");
+  EXPECT_EQ(Get(*adapter, "cfg.old"), "<absent>");
   EXPECT_EQ(Get(*adapter, "info.ffs.totalwritecount"), "1");  // not advanced by the backup
+  EXPECT_EQ(loop_.PendingMs(), 10000u);
   loop_.Fire(clock_);
-  EXPECT_FALSE(Exists(backup_));
-  EXPECT_NE(ReadWholeFile(settings_).find("pending"), std::string::npos);
+  EXPECT_FALSE(FileExists(backup_));
+  EXPECT_NE(ReadFile(settings_).find("<name>cfg.a</name>\n<value>pending</value>"),
+            std::string::npos);
 }
 
 TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
   WriteSettings(Counters(kNow - 100, 1, 1));
-  WriteWholeFile(backup_, "<settingslist>" + Counters(kNow - 100, 1, 1) +
-                              "<setting><name>cfg.a</name><value>from backup</value></setting>"
-                              "</settingslist>");
-  const std::string before = ReadWholeFile(settings_);
+  WriteFile(backup_, "<settingslist>" + Counters(kNow - 100, 1, 1) +
+                         "<setting><name>cfg.a</name><value>from backup</value></setting>"
+                         "</settingslist>");
+  const std::string before = ReadFile(settings_);
   // The temporary file cannot be created: a directory holds its name.
   ASSERT_EQ(::mkdir(dir_.File(".settings.xml.tmp").c_str(), 0755), 0);
   {
     auto adapter = Start();
     loop_.Fire(clock_);
     EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: Cannot open file"));
-    EXPECT_EQ(ReadWholeFile(settings_), before);
-    EXPECT_TRUE(Exists(backup_));
+    EXPECT_EQ(ReadFile(settings_), before);
+    EXPECT_TRUE(FileExists(backup_));
     EXPECT_EQ(adapter->GetPendingTimeout(), -1);
   }
   // Nothing was pending at shutdown, but the unwritten state still reaches the backup.
-  const std::string saved = ReadWholeFile(backup_);
+  const std::string saved = ReadFile(backup_);
   EXPECT_NE(saved.find("from backup"), std::string::npos);
   EXPECT_NE(saved.find("<name>info.ffs.totalwritecount</name>\n<value>2</value>"),
             std::string::npos);

@@ -1,20 +1,16 @@
-// Shared support of the integration tests: a temporary box root, the real infoservice process
-// started in it, and infoctl (or any other built program) run against it. Every process is
-// started with fork/exec, ended only by its own pid, and waited for with a deadline; output
-// goes to files in the temporary root so that a child can never block on a full pipe.
+// Shared support of the integration tests: a temporary box root, one child-process helper for
+// every program the tests start, and the daemon and the simulator set up in the root. Children
+// are ended only by their own pid and waited for with a deadline; their output goes to files
+// so that a child can never block on a full pipe.
 #pragma once
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -22,42 +18,30 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
+
+#include "tests/TestSupport.h"
 
 extern char** environ;
 
 namespace integration {
 
-using TClock = std::chrono::steady_clock;
+using test::FileExists;
+using test::ReadFile;
+using test::WriteFile;
 constexpr std::chrono::seconds kDeadline(20);
 
 // Repeats `ready` until it is true or the deadline passed; the interval is short because the
 // tests wait for other processes, whose progress cannot be driven from here.
 inline bool WaitUntil(const std::function<bool()>& ready,
                       std::chrono::milliseconds limit = kDeadline) {
-  const TClock::time_point end = TClock::now() + limit;
-  for (;;) {
-    if (ready()) return true;
-    if (TClock::now() >= end) return false;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return true;
 }
-
-inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-inline void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
-
-inline bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
 // A built program: tools sit in the tools/ subfolder of the build, the daemon at its top.
 inline std::string BinaryPath(const std::string& name) {
@@ -68,41 +52,28 @@ inline std::string BinaryPath(const std::string& name) {
   throw std::runtime_error("program not built: " + name);
 }
 
-inline std::string SourcePath(const std::string& relative) {
-  return std::string(INFOSERVICE_SOURCE_DIR) + "/" + relative;
-}
-
-// A temporary box root (INFOSERVICE_ROOT) with the fixed files the daemon needs to start:
-// an empty token value dictionary and the two object directories. Removed with its content.
+// A temporary box root with the fixed files the daemon needs to start (an empty token value
+// dictionary, the two object directories). It is this process's INFOSERVICE_ROOT too, so that
+// IPC servers of the test put their sockets inside it.
 class TTempRoot final {
  public:
   TTempRoot() {
-    std::string pattern = (getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp");
-    pattern += "/infoservice-it-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
     for (const char* folder : {"/etc", "/flash2", "/flash2/information", "/tmp2",
                                "/tmp2/information", "/proc", "/work"}) {
-      mkdir((path_ + folder).c_str(), 0755);
+      mkdir((Path() + folder).c_str(), 0755);
     }
-    WriteFile(path_ + "/etc/ial_token_value_dictionary.xml", "<Objects></Objects>\n");
-    WriteFile(path_ + "/proc/cmdline", "console=ttyS0\n");
+    WriteFile(Path() + "/etc/ial_token_value_dictionary.xml", "<Objects></Objects>\n");
+    WriteFile(Path() + "/proc/cmdline", "console=ttyS0\n");
+    setenv("INFOSERVICE_ROOT", Path().c_str(), 1);
   }
-  ~TTempRoot() {
-    nftw(
-        path_.c_str(),
-        [](const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-  }
-  TTempRoot(const TTempRoot&) = delete;
-  TTempRoot& operator=(const TTempRoot&) = delete;
+  ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
 
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return dir_.Path(); }
   // A path for the test's own files, outside the box tree.
-  std::string File(const std::string& name) const { return path_ + "/work/" + name; }
+  std::string File(const std::string& name) const { return Path() + "/work/" + name; }
 
  private:
-  std::string path_;
+  test::TTempDir dir_;
 };
 
 using TEnvironment = std::map<std::string, std::string>;
@@ -126,13 +97,15 @@ inline std::vector<std::string> ChildEnvironment(const TEnvironment& overrides) 
   return result;
 }
 
-// One child process. Its standard output and error go to the given files (appended), its
-// standard input is /dev/null. The destructor kills and reaps it if it still runs.
+// One child process. Its standard output and error go to files of its own in the root; its
+// standard input is /dev/null, or a pipe that Send writes to when started `withInput`. A
+// `fileSizeLimit` (RLIMIT_FSIZE, bytes) stands in for a full disk. The destructor ends the
+// child (SIGTERM, then SIGKILL) if it still runs.
 class TProcess final {
  public:
-  // With `withInput`, the child's standard input is a pipe that Send writes to.
-  TProcess(const std::vector<std::string>& argv, const TEnvironment& environment,
-           const std::string& outPath, const std::string& errPath, bool withInput = false) {
+  TProcess(const TTempRoot& root, const std::vector<std::string>& argv,
+           const TEnvironment& environment = {}, bool withInput = false, rlim_t fileSizeLimit = 0)
+      : out_(root.File("process" + std::to_string(++counter_) + ".out")), err_(out_ + ".err") {
     std::vector<std::string> env = ChildEnvironment(environment);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -146,12 +119,14 @@ class TProcess final {
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
       const int in = withInput ? pipeEnds[0] : open("/dev/null", O_RDONLY);
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (in < 0 || out < 0 || err < 0) _exit(126);
       dup2(in, 0);
       dup2(out, 1);
       dup2(err, 2);
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      if (fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
       execve(args[0], args.data(), envp.data());
       _exit(127);
     }
@@ -173,8 +148,22 @@ class TProcess final {
   TProcess(const TProcess&) = delete;
   TProcess& operator=(const TProcess&) = delete;
 
-  pid_t Pid() const { return pid_; }
-  // Writes a line to the child's standard input (a process started `withInput`).
+  std::string Out() const { return ReadFile(out_); }
+  std::string Err() const { return ReadFile(err_); }
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(Out());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  bool WaitForLines(size_t count) const {
+    return WaitUntil([&] { return Lines().size() >= count; });
+  }
+  // Waits until standard output or error holds `text`.
+  bool WaitForOutput(const std::string& text) const {
+    return WaitUntil([&] { return (Out() + Err()).find(text) != std::string::npos; });
+  }
+
   void Send(const std::string& line) const {
     const std::string text = line + "\n";
     if (input_ < 0 ||
@@ -203,6 +192,9 @@ class TProcess final {
  private:
   bool running() const { return status_ == -1; }
 
+  static inline int counter_ = 0;
+  std::string out_;
+  std::string err_;
   pid_t pid_ = -1;
   int status_ = -1;
   int input_ = -1;
@@ -216,17 +208,10 @@ struct TResult {
 
 // Runs a program to its end (killed at the deadline) and collects its output.
 inline TResult RunProgram(const TTempRoot& root, const std::vector<std::string>& argv,
-                          const TEnvironment& environment) {
-  static int counter = 0;
-  const std::string base = root.File("run" + std::to_string(++counter));
-  TResult result;
-  {
-    TProcess process(argv, environment, base + ".out", base + ".err");
-    result.status = process.Wait();
-  }
-  result.out = ReadFile(base + ".out");
-  result.err = ReadFile(base + ".err");
-  return result;
+                          const TEnvironment& environment = {}) {
+  TProcess process(root, argv, environment);
+  const int status = process.Wait();
+  return {status, process.Out(), process.Err()};
 }
 
 // The real daemon in a temporary root. Start waits until the daemon wrote its address file
@@ -236,33 +221,31 @@ class TDaemon final {
   explicit TDaemon(const TTempRoot& root) : root_(root) {}
 
   std::string AddressFile() const { return root_.Path() + "/infoservice.address"; }
-  std::string LogFile() const { return root_.Path() + "/infoservice.log"; }
   TEnvironment Environment() const { return {{"INFOSERVICE_ROOT", root_.Path()}}; }
 
   // Starts "infoservice -i ADDRESSFILE ARGUMENTS..." with the root's environment plus
   // `environment`. True when the daemon came up and serves.
-  bool Start(const std::vector<std::string>& arguments, const TEnvironment& environment = {}) {
+  bool Start(const std::vector<std::string>& arguments, const TEnvironment& environment = {},
+             rlim_t fileSizeLimit = 0) {
     std::vector<std::string> argv = {BinaryPath("infoservice"), "-i", AddressFile()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     TEnvironment env = Environment();
     env.insert(environment.begin(), environment.end());
     ::remove(AddressFile().c_str());
-    process_ = std::make_unique<TProcess>(argv, env, LogFile(), LogFile());
-    WaitUntil([&] { return !ReadFile(AddressFile()).empty() || !process_->Poll(); });
-    return process_->Poll() && !ReadFile(AddressFile()).empty();
+    process_.reset();
+    process_ = std::make_unique<TProcess>(root_, argv, env, false, fileSizeLimit);
+    WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
+    return process_->Poll() && !Address().empty();
   }
-  // Standalone host mode (-s -t), the usual way the tests run the daemon.
-  bool StartStandalone(const std::vector<std::string>& arguments = {}) {
+  // Standalone host mode, the usual way the tests run the daemon.
+  bool StartStandalone(const std::vector<std::string>& arguments = {}, rlim_t fileSizeLimit = 0) {
     std::vector<std::string> all = {"-s", "-t"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    return Start(all);
+    return Start(all, {}, fileSizeLimit);
   }
 
   std::string Address() const { return ReadFile(AddressFile()); }
-  std::string Log() const { return ReadFile(LogFile()); }
-  bool WaitForLog(const std::string& text) const {
-    return WaitUntil([&] { return Log().find(text) != std::string::npos; });
-  }
+  std::string Log() const { return process_->Out() + process_->Err(); }
   TProcess& Process() { return *process_; }
 
   // Hang-up, then the exit status (-1 when it did not end in time).
@@ -271,79 +254,48 @@ class TDaemon final {
     return process_->Wait();
   }
 
-  // infoctl with -i pointing at this daemon's address file.
-  TResult Infoctl(const std::vector<std::string>& arguments) const {
+  // infoctl with -i pointing at this daemon's address file, run to its end or left running.
+  std::vector<std::string> InfoctlCommand(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv = {BinaryPath("infoctl"), "-i", AddressFile()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(root_, argv, Environment());
+    return argv;
+  }
+  TResult Infoctl(const std::vector<std::string>& arguments) const {
+    return RunProgram(root_, InfoctlCommand(arguments), Environment());
+  }
+  std::unique_ptr<TProcess> Watch(const std::vector<std::string>& arguments) const {
+    std::vector<std::string> all = {"watch"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return std::make_unique<TProcess>(root_, InfoctlCommand(all), Environment());
   }
 
  private:
   const TTempRoot& root_;
-  std::unique_ptr<TProcess> process_;
-};
-
-// A long-running infoctl watch whose output lines are read back from its output file.
-class TWatch final {
- public:
-  TWatch(const TTempRoot& root, const TDaemon& daemon, const std::vector<std::string>& arguments)
-      : out_(root.File("watch" + std::to_string(++Counter()) + ".out")), err_(out_ + ".err") {
-    std::vector<std::string> argv = {BinaryPath("infoctl"), "-i", daemon.AddressFile(), "watch"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    process_ = std::make_unique<TProcess>(argv, daemon.Environment(), out_, err_);
-  }
-
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(out_));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  bool WaitForLines(size_t count) const {
-    return WaitUntil([&] { return Lines().size() >= count; });
-  }
-  std::string Errors() const { return ReadFile(err_); }
-  TProcess& Process() { return *process_; }
-
- private:
-  static int& Counter() {
-    static int counter = 0;
-    return counter;
-  }
-
-  std::string out_;
-  std::string err_;
   std::unique_ptr<TProcess> process_;
 };
 
 // The platform simulator (tools/platform-simulator): a name service, platform service and
 // application service that log every call they receive, one line each, and take control
-// commands ("ping", "state ID:STATE") on standard input.
+// commands ("ping", "state ID:STATE", "quit") on standard input.
 class TPlatformSimulator final {
  public:
   explicit TPlatformSimulator(const TTempRoot& root)
-      : root_(root),
-        addressFile_(root.File("nameservice.address")),
-        log_(root.File("simulator.log")) {}
+      : addressFile_(root.File("nameservice.address")),
+        process_(root, {BinaryPath("platform-simulator"), "-a", addressFile_},
+                 {{"INFOSERVICE_ROOT", root.Path()}}, true) {}
 
-  bool Start() {
-    process_ = std::make_unique<TProcess>(
-        std::vector<std::string>{BinaryPath("platform-simulator"), "-a", addressFile_},
-        TEnvironment{{"INFOSERVICE_ROOT", root_.Path()}}, log_, log_, true);
+  // True once the simulator published its name service address.
+  bool Started() const {
     return WaitUntil([&] { return !Address().empty(); });
   }
   std::string Address() const { return ReadFile(addressFile_); }
-  std::string Log() const { return ReadFile(log_); }
-  bool WaitForLog(const std::string& text) const {
-    return WaitUntil([&] { return Log().find(text) != std::string::npos; });
-  }
-  void Command(const std::string& line) const { process_->Send(line); }
+  std::string Log() const { return process_.Out() + process_.Err(); }
+  bool WaitForLog(const std::string& text) const { return process_.WaitForOutput(text); }
+  TProcess& Process() { return process_; }
 
  private:
-  const TTempRoot& root_;
   std::string addressFile_;
-  std::string log_;
-  std::unique_ptr<TProcess> process_;
+  TProcess process_;
 };
 
 }  // namespace integration

@@ -2,113 +2,26 @@
 // exit codes of usage errors and failures, and real datagrams sent to a loopback socket,
 // once and repeated until a stop signal. Everything network-bound stays on 127.0.0.1.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/infocast/InfocastTestDecoder.h"
+#include "tests/integration/DaemonFixture.h"
 
+namespace integration {
 namespace {
 
-namespace fs = std::filesystem;
-
-const char kTool[] = INFOSERVICE_INFOCAST_SEND_PATH;
-constexpr int kTimeoutMs = 10000;
-
-struct TRun {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-class TChild {
- public:
-  // Starts the tool with args; its standard output and error go to pipes.
-  explicit TChild(const std::vector<std::string>& args) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) std::abort();
-    pid_ = fork();
-    if (pid_ < 0) std::abort();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      std::vector<char*> argv{const_cast<char*>(kTool)};
-      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-      argv.push_back(nullptr);
-      execv(kTool, argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
-  }
-  ~TChild() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-    close(err_);
-  }
-
-  pid_t Pid() const { return pid_; }
-
-  // Reads both pipes to their end and reaps the child; bounded by kTimeoutMs per read.
-  TRun Finish() {
-    TRun run;
-    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
-      if (poll(fds, 2, kTimeoutMs) <= 0) {
-        ADD_FAILURE() << "infocast-send did not finish";
-        return run;
-      }
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-        char buffer[65536];
-        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        if (n > 0) {
-          sinks[i]->append(buffer, n);
-        } else {
-          fds[i].fd = -1;
-          --open;
-        }
-      }
-    }
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
-};
-
-TRun RunTool(const std::vector<std::string>& args) { return TChild(args).Finish(); }
-
+// The datagrams of a --dump, one hex line each.
 std::vector<std::string> HexLines(const std::string& text) {
   std::vector<std::string> datagrams;
   std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
+  for (std::string line; std::getline(lines, line);) {
     EXPECT_EQ(line.size() % 2, 0u);
     EXPECT_EQ(line.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
     std::string bytes;
@@ -144,7 +57,7 @@ std::string Pattern(size_t size) {
 }
 
 // A UDP socket bound to 127.0.0.1 on a port the kernel picks.
-class TLoopbackReceiver {
+class TLoopbackReceiver final {
  public:
   TLoopbackReceiver() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in address{};
@@ -153,7 +66,7 @@ class TLoopbackReceiver {
     socklen_t length = sizeof address;
     if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      std::abort();
+      throw std::runtime_error("cannot bind a loopback socket");
     }
     port_ = ntohs(address.sin_port);
   }
@@ -161,10 +74,10 @@ class TLoopbackReceiver {
 
   std::string Destination() const { return "127.0.0.1:" + std::to_string(port_); }
 
-  // The next datagram, or an empty string when none arrives within kTimeoutMs.
+  // The next datagram, or an empty string when none arrives within 10 s.
   std::string Receive() {
     pollfd fd{fd_, POLLIN, 0};
-    if (poll(&fd, 1, kTimeoutMs) != 1) return "";
+    if (poll(&fd, 1, 10000) != 1) return "";
     char buffer[65536];
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
     return n > 0 ? std::string(buffer, n) : "";
@@ -175,32 +88,34 @@ class TLoopbackReceiver {
   int port_ = 0;
 };
 
-}  // namespace
-
 class InfocastSendTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/infocast-send-test.XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+  TResult Run(const std::vector<std::string>& args) { return RunProgram(root_, Command(args)); }
+  std::vector<std::string> Command(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {BinaryPath("infocast-send")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-
+  // Writes a file below the test's folder; `relative` may hold one subfolder.
   std::string Write(const std::string& relative, const std::string& content) {
-    const fs::path path = dir_ / relative;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
+    const std::string path = root_.File(relative);
+    if (relative.find('/') != std::string::npos) {
+      mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
+    }
+    WriteFile(path, content);
+    return path;
   }
 
-  fs::path dir_;
+  TTempRoot root_;
 };
 
-TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFile) {
+// What --dump prints is exactly what goes to the network.
+TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFileAndIsWhatIsSent) {
   const std::string data = Pattern(3000);
-  const TRun run = RunTool({"--dump", Write("cfg.greeting", data)});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  const std::vector<std::string> datagrams = HexLines(run.out);
+  const std::string file = Write("cfg.greeting", data);
+  const TResult dump = Run({"--dump", file});
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  const std::vector<std::string> datagrams = HexLines(dump.out);
   ASSERT_EQ(datagrams.size(), 3u) << "1400-byte datagrams by default";
   EXPECT_EQ(datagrams[0].size(), 1400u);
   const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
@@ -210,14 +125,19 @@ TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFile) {
   EXPECT_EQ(object.precoding, 0x0004);
   EXPECT_EQ(object.flags, 0);
   EXPECT_EQ(object.data, data);
+
+  TLoopbackReceiver receiver;
+  const TResult run = Run({receiver.Destination(), file});
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (const std::string& datagram : datagrams) EXPECT_EQ(receiver.Receive(), datagram);
 }
 
 TEST_F(InfocastSendTest, OptionsReachTheDatagrams) {
   const std::string data = Pattern(500);
-  const TRun run =
-      RunTool({"--type", "0x7", "--precoding", "2", "--name", "var.x", "--time-filter", "100-0x200",
-               "--target-filter", "A=2.1", "--max-size", "100", Write("file", data), "--dump"});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const TResult run =
+      Run({"--type", "0x7", "--precoding", "2", "--name", "var.x", "--time-filter", "100-0x200",
+           "--target-filter", "A=2.1", "--max-size", "100", Write("file", data), "--dump"});
+  ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("only for type 0x0001"), std::string::npos) << run.err;
   const std::vector<std::string> datagrams = HexLines(run.out);
   for (const std::string& datagram : datagrams) EXPECT_LE(datagram.size(), 100u);
@@ -235,10 +155,10 @@ TEST_F(InfocastSendTest, OptionsReachTheDatagrams) {
 TEST_F(InfocastSendTest, DirectoryGivesOneObjectPerFileInNameOrder) {
   Write("objects/store.b", "second");
   Write("objects/store.a", "");
-  Write("objects/sub/store.c", "skipped: not a file of the directory itself");
-  const std::string single = Write("single", "x");
-  const TRun run = RunTool({"--dump", (dir_ / "objects").string(), single});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
+  mkdir(root_.File("objects/sub").c_str(), 0755);
+  WriteFile(root_.File("objects/sub/store.c"), "skipped: not a file of the directory itself");
+  const TResult run = Run({"--dump", root_.File("objects"), Write("single", "x")});
+  ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<TDecodedInfocastObject> objects = DecodeAll(HexLines(run.out));
   ASSERT_EQ(objects.size(), 3u);
   EXPECT_EQ(objects[0].name, "store.a");
@@ -275,60 +195,46 @@ TEST_F(InfocastSendTest, UsageErrorsExitWithTwoAndAMessage) {
       {"127.0.0.1:0", file},
       {"127.0.0.1", file},
       {"localhost:9", file},
-      {"127.0.0.1:9"},
-  };
+      {"127.0.0.1:9"}};
   for (const auto& args : cases) {
     std::string shown;
     for (const std::string& arg : args) shown += arg + " ";
-    const TRun run = RunTool(args);
-    EXPECT_EQ(run.exitCode, 2) << shown;
+    const TResult run = Run(args);
+    EXPECT_EQ(run.status, 2) << shown;
     EXPECT_NE(run.err.find("usage: infocast-send"), std::string::npos) << shown;
     EXPECT_EQ(run.out, "") << shown;
   }
 }
 
-TEST_F(InfocastSendTest, UnreadablePathFailsBeforeAnythingIsSent) {
-  const TRun run = RunTool({"--dump", Write("good", "v"), (dir_ / "missing").string()});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-  EXPECT_NE(run.err.find("missing"), std::string::npos) << run.err;
-}
-
-TEST_F(InfocastSendTest, FileNameTooLongForTheHeaderFails) {
-  const std::string file = Write(std::string(30, 'l'), "v");
-  const TRun named = RunTool({"--dump", "--name", "cfg.short", file});
-  EXPECT_EQ(named.exitCode, 0) << named.err;
-  const TRun run = RunTool({"--dump", file});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.out, "");
-}
-
-TEST_F(InfocastSendTest, SendsTheDumpedDatagramsToLoopback) {
-  const std::string file = Write("cfg.sent", Pattern(2500));
-  const TRun dump = RunTool({"--dump", "--precoding", "0x4000", file});
-  const std::vector<std::string> expected = HexLines(dump.out);
-  ASSERT_EQ(expected.size(), 2u);
-
-  TLoopbackReceiver receiver;
-  const TRun run = RunTool({"--precoding", "0x4000", receiver.Destination(), file});
-  ASSERT_EQ(run.exitCode, 0) << run.err;
-  for (const std::string& datagram : expected) {
-    EXPECT_EQ(receiver.Receive(), datagram);
+// Checked before anything is sent: a path that cannot be read, a file name too long for the
+// header (fine again with a shorter --name).
+TEST_F(InfocastSendTest, BadInputFileFailsWithOneAndNoOutput) {
+  const std::string longName = Write(std::string(30, 'l'), "v");
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--dump", Write("good", "v"), root_.File("missing")}, "missing"},
+      {{"--dump", longName}, ""},
+  };
+  for (const auto& [args, message] : cases) {
+    const TResult run = Run(args);
+    EXPECT_EQ(run.status, 1) << args.back();
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
   }
+  EXPECT_EQ(Run({"--dump", "--name", "cfg.short", longName}).status, 0);
 }
 
 TEST_F(InfocastSendTest, RepeatResendsUntilAStopSignal) {
   const std::string file = Write("cfg.repeated", "value");
   for (int stopSignal : {SIGTERM, SIGINT}) {
     TLoopbackReceiver receiver;
-    TChild child({"--repeat", "5", receiver.Destination(), file});
+    TProcess child(root_, Command({"--repeat", "5", receiver.Destination(), file}));
     const std::string first = receiver.Receive();
     ASSERT_FALSE(first.empty());
-    for (int copy = 0; copy < 3; ++copy) {
-      EXPECT_EQ(receiver.Receive(), first) << "copy " << copy;
-    }
-    kill(child.Pid(), stopSignal);
-    const TRun run = child.Finish();
-    EXPECT_EQ(run.exitCode, 0) << "signal " << stopSignal << ": " << run.err;
+    for (int copy = 0; copy < 3; ++copy) EXPECT_EQ(receiver.Receive(), first) << copy;
+    child.Signal(stopSignal);
+    EXPECT_EQ(child.Wait(), 0) << "signal " << stopSignal << ": " << child.Err();
   }
 }
+
+}  // namespace
+}  // namespace integration

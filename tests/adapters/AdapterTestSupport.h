@@ -1,56 +1,21 @@
-// Fakes shared by the storage adapter tests: a temporary directory, a clock moved by hand, an
-// event loop that only records timeouts, a callback and a tracker that record what they get.
+// Fakes shared by the adapter tests: a clock moved by hand, an event loop that only records
+// timeouts, and a callback that records what the adapter reports.
 #pragma once
 
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/IClock.h"
 #include "platform/IIOEventLoop.h"
 #include "service/IInformationAdapterCallback.h"
-#include "service/TTracker.h"
+#include "tests/TestSupport.h"
 
-namespace storage_test {
-
-class TTempDir final {
- public:
-  TTempDir() {
-    char pattern[] = "/tmp/storage-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
-  ~TTempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-inline void WriteWholeFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-inline bool Exists(const std::string& path) {
-  struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0;
-}
+namespace test {
 
 inline ino_t InodeOf(const std::string& path) {
   struct stat status {};
@@ -118,44 +83,23 @@ class TFakeLoop final : public IIOEventLoop {
   int nextId_ = 0;
 };
 
+// Records every report as "set <name>", "unset <name>" or "enumerate <name>"; wants no fetch.
 class TRecordingCallback final : public IInformationAdapterCallback {
  public:
   void OnSetObject(const IInformationAdapter*, const std::string& name) const override {
-    sets.push_back(name);
+    reports.push_back("set " + name);
   }
   void OnUnsetObject(const IInformationAdapter*, const std::string& name) const override {
-    unsets.push_back(name);
+    reports.push_back("unset " + name);
   }
-  void OnEnumerateObject(const IInformationAdapter*, const std::string&) const override {}
+  void OnEnumerateObject(const IInformationAdapter*, const std::string& name) const override {
+    reports.push_back("enumerate " + name);
+  }
   bool OnFetchObject(const IInformationAdapter*, const std::string&) const override {
     return false;
   }
 
-  mutable std::vector<std::string> sets;
-  mutable std::vector<std::string> unsets;
+  mutable std::vector<std::string> reports;
 };
 
-// Installed as the process tracker for the lifetime of a test fixture.
-class TCapturingTracker final : public TTracker {
- public:
-  TCapturingTracker() : TTracker(6) { TTracker::SetProcessTracker(this); }
-  ~TCapturingTracker() override { TTracker::SetProcessTracker(nullptr); }
-
-  bool Holds(int severity, const std::string& part) const {
-    for (const auto& line : lines) {
-      if (line.first == severity && line.second.find(part) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  std::vector<std::pair<int, std::string>> lines;
-
- protected:
-  void Output(int severity, const char* format, va_list args) override {
-    char text[1024];
-    std::vsnprintf(text, sizeof text, format, args);
-    lines.emplace_back(severity, text);
-  }
-};
-
-}  // namespace storage_test
+}  // namespace test
