@@ -89,34 +89,28 @@ TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
   EXPECT_EQ("alias.xml", options_.aliasFile);
 }
 
-TEST_F(TCommandLineTest, NumbersThatAreNotNumbersGiveZero) {
+TEST_F(TCommandLineTest, NumbersThatAreNotNumbersGiveZeroAndParsingAgainStartsAfresh) {
   ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "abc", "-w", "", "-n", "12x"}));
   EXPECT_EQ(0, options_.writeDelay);
   EXPECT_EQ(0, options_.writeLimit);
   EXPECT_EQ(12, options_.packetBufferSize);
+  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "3"}));
+  EXPECT_EQ(3, options_.writeDelay);
 }
 
-TEST_F(TCommandLineTest, HelpPrintsTheUsageText) {
-  EXPECT_EQ(TCommandLine::TResult::eHelp, Parse({"-s", "-h", "-x"}));
-  EXPECT_EQ(kUsage, usage_);
-}
-
-TEST_F(TCommandLineTest, UnknownOptionOrMissingArgumentPrintsUsageAndFails) {
-  for (std::vector<std::string> words :
-       {std::vector<std::string>{"-x"}, std::vector<std::string>{"-s", "-i"},
-        std::vector<std::string>{"-d"}}) {
-    TCommandLine fresh;
-    options_ = fresh;
-    EXPECT_EQ(TCommandLine::TResult::eBadOption, Parse(words)) << words.back();
+// Help wins over everything after it; an unknown option or a missing argument fails. Both
+// print the usage text.
+TEST_F(TCommandLineTest, HelpOrBadOptionPrintsTheUsageText) {
+  const std::pair<std::vector<std::string>, TCommandLine::TResult> cases[] = {
+      {{"-s", "-h", "-x"}, TCommandLine::TResult::eHelp},
+      {{"-x"}, TCommandLine::TResult::eBadOption},
+      {{"-s", "-i"}, TCommandLine::TResult::eBadOption},
+      {{"-d"}, TCommandLine::TResult::eBadOption}};
+  for (const auto& [words, result] : cases) {
+    options_ = TCommandLine();
+    EXPECT_EQ(result, Parse(words)) << words.back();
     EXPECT_EQ(kUsage, usage_) << words.back();
   }
-}
-
-TEST_F(TCommandLineTest, ParsingTwiceStartsFromTheFirstWord) {
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "3"}));
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-w", "4"}));
-  EXPECT_EQ(3, options_.writeDelay);
-  EXPECT_EQ(4, options_.writeLimit);
 }
 
 }  // namespace

@@ -32,8 +32,7 @@ TEST(TTrackerTest, LevelFiltersBySeverity) {
 TEST(TTrackerTest, FormatsPrintfStyle) {
   test::TRecordingTracker tracker;
   tracker.Warning("TInformationService::Translate %s has %d aliases.", "cfg.a", 2);
-  ASSERT_EQ(1u, tracker.messages.size());
-  EXPECT_EQ("TInformationService::Translate cfg.a has 2 aliases.", tracker.messages[0].second);
+  EXPECT_EQ("TInformationService::Translate cfg.a has 2 aliases.", tracker.messages.at(0).second);
 }
 
 TEST(TTrackerTest, ProcessTrackerIsNeverNull) {
@@ -46,20 +45,15 @@ TEST(TTrackerTest, ProcessTrackerIsNeverNull) {
   EXPECT_EQ(fallback, TTracker::GetProcessTracker());
 }
 
-TEST(TExceptionTest, CodesAndTexts) {
-  TUnknownObjectException unknown("whatever");
-  EXPECT_EQ(201, unknown.GetCode());
+TEST(TExceptionTest, CodesAndACopiedText) {
+  EXPECT_EQ(201, TUnknownObjectException("x").GetCode());
   EXPECT_EQ(202, TStorageLimitException("x").GetCode());
   std::string path = "/tmp/some file";
   TFileException file("Failed to open file '" + path + "'.");
   path.clear();  // the exception keeps its own copy
   EXPECT_EQ(207, file.GetCode());
-  EXPECT_STREQ("Failed to open file '/tmp/some file'.", file.GetText());
-  EXPECT_STREQ(file.GetText(), file.what());
-  TVerboseException verbose("Could not open file \"x\".");
-  EXPECT_EQ(0, verbose.GetCode());
-  EXPECT_STREQ("Could not open file \"x\".", verbose.what());
-  EXPECT_EQ(404, TRemoteException(404, "remote").GetCode());
+  EXPECT_STREQ("Failed to open file '/tmp/some file'.", file.what());
+  EXPECT_EQ(0, TVerboseException("x").GetCode());
 }
 
 }  // namespace
