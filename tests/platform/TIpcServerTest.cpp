@@ -151,42 +151,32 @@ TEST_F(TIpcServerTest, ValuesWithNulBytesAndOneMebibyteRoundTrip) {
   EXPECT_EQ(values, (TStringList{"", big, ""}));
 }
 
-TEST_F(TIpcServerTest, DispatchableExceptionReachesCallerWithCodeAndText) {
+// A served error keeps its code and text, any other failure of the implementation is an
+// internal error, an object without a dispatcher is no such object; the connection stays
+// usable after each.
+TEST_F(TIpcServerTest, FailuresReachTheCallerWithCodeAndTextAndServingGoesOn) {
+  TInformationServiceCaller unserved(&client_, served_.Server().CreateObject());
+  struct TCase {
+    TInformationServiceCaller* caller;
+    const char* name;
+    int code;
+    const char* text;
+  };
+  const TCase cases[] = {{&caller_, "missing.name", 201, "Unknown object"},
+                         {&caller_, "boom", TIpcServer::TImpl::kInternalError, "Internal error"},
+                         {&unserved, "n", TIpcServer::TImpl::kNoSuchObject, "No such object"}};
   std::string value;
-  try {
-    caller_.GetObject("missing.name", value);
-    FAIL() << "no exception";
-  } catch (const TDispatchableException& error) {
-    EXPECT_EQ(error.GetCode(), 201);
-    EXPECT_STREQ(error.GetText(), "Unknown object");
-  }
-  // The connection stays usable after an error answer.
-  caller_.SetObject("x", "1", TStorage::eVolatile);
-  caller_.GetObject("x", value);
-  EXPECT_EQ(value, "1");
-}
-
-TEST_F(TIpcServerTest, OtherExceptionGivesGenericErrorAndServerKeepsServing) {
-  std::string value;
-  try {
-    caller_.GetObject("boom", value);
-    FAIL() << "no exception";
-  } catch (const TRemoteException& error) {
-    EXPECT_EQ(error.GetCode(), TIpcServer::TImpl::kInternalError);
-    EXPECT_STREQ(error.GetText(), "Internal error");
-  }
-  caller_.GetObject("fine", value);
-}
-
-TEST_F(TIpcServerTest, ObjectWithoutDispatcherAnswersNoSuchObject) {
-  const std::string unserved = served_.Server().CreateObject();
-  TInformationServiceCaller other(&client_, unserved);
-  std::string value;
-  try {
-    other.GetObject("n", value);
-    FAIL() << "no exception";
-  } catch (const TRemoteException& error) {
-    EXPECT_EQ(error.GetCode(), TIpcServer::TImpl::kNoSuchObject);
+  for (const TCase& c : cases) {
+    try {
+      c.caller->GetObject(c.name, value);
+      ADD_FAILURE() << "no exception for " << c.name;
+    } catch (const TDispatchableException& error) {
+      EXPECT_EQ(error.GetCode(), c.code);
+      EXPECT_STREQ(error.GetText(), c.text);
+    }
+    caller_.SetObject("x", c.name, TStorage::eVolatile);
+    caller_.GetObject("x", value);
+    EXPECT_EQ(value, c.name);
   }
 }
 
