@@ -28,6 +28,14 @@ void ExpectSampleTree(const TXmlElement& root) {
   std::string value;
   ASSERT_TRUE(first.GetStringValue("Value", value));
   EXPECT_EQ("  x & y  ", value);
+  // A missing child leaves the value alone; an empty one is present and empty (the first of
+  // two children named Value).
+  const TXmlElement& second = root.GetChildren()[1];
+  value = "unchanged";
+  EXPECT_FALSE(second.GetStringValue("Alias", value));
+  EXPECT_EQ("unchanged", value);
+  ASSERT_TRUE(second.GetStringValue("Value", value));
+  EXPECT_EQ("", value);
   EXPECT_EQ("Other", root.GetChildren()[2].GetName());
   EXPECT_EQ("t<raw>u\xE2\x98\xBA", root.GetChildren()[2].GetText());
 }
@@ -44,18 +52,7 @@ TEST(TGeneralXmlParserTest, AllOverloadsBuildTheSameTree) {
   ExpectSampleTree(parser.GetRootElement());
 }
 
-TEST(TGeneralXmlParserTest, StringValueOfEmptyChildIsPresentAndEmpty) {
-  TGeneralXmlParser parser;
-  parser.Parse(kDocument);
-  const TXmlElement& second = parser.GetRootElement().GetChildren()[1];
-  std::string value = "unchanged";
-  EXPECT_FALSE(second.GetStringValue("Alias", value));
-  EXPECT_EQ("unchanged", value);
-  ASSERT_TRUE(second.GetStringValue("Value", value));
-  EXPECT_EQ("", value);  // the first of two children named Value
-}
-
-TEST(TGeneralXmlParserTest, NewParseReplacesTheTree) {
+TEST(TGeneralXmlParserTest, NewParseReplacesTheTreeAndInvalidBuffersAreRefused) {
   TGeneralXmlParser parser;
   parser.Parse(kDocument);
   parser.Parse("<Root>text</Root>");
@@ -63,6 +60,10 @@ TEST(TGeneralXmlParserTest, NewParseReplacesTheTree) {
   EXPECT_TRUE(parser.GetRootElement().GetChildren().empty());
   EXPECT_THROW(parser.Parse("<Root>"), TException);
   EXPECT_EQ("", parser.GetRootElement().GetName());
+  // Invalid buffers are refused.
+  EXPECT_THROW(parser.Parse("<a/>", -1), TException);
+  EXPECT_THROW(parser.Parse(nullptr, 4), TException);
+  EXPECT_THROW(parser.Parse(static_cast<const char*>(nullptr)), TException);
 }
 
 class TGeneralXmlParserMalformedTest : public ::testing::TestWithParam<std::string> {};
@@ -121,13 +122,6 @@ TEST(TGeneralXmlParserTest, ModerateNestingIsAccepted) {
     ++depth;
   }
   EXPECT_EQ(200, depth);
-}
-
-TEST(TGeneralXmlParserTest, InvalidBufferIsRefused) {
-  TGeneralXmlParser parser;
-  EXPECT_THROW(parser.Parse("<a/>", -1), TException);
-  EXPECT_THROW(parser.Parse(nullptr, 4), TException);
-  EXPECT_THROW(parser.Parse(static_cast<const char*>(nullptr)), TException);
 }
 
 TEST(TGeneralXmlParserTest, ExampleDefaultsFileHasTheDefaultsLayout) {
