@@ -58,8 +58,13 @@ TEST(TGeneralXmlParserTest, NewParseReplacesTheTreeAndInvalidBuffersAreRefused) 
   parser.Parse("<Root>text</Root>");
   EXPECT_EQ("Root", parser.GetRootElement().GetName());
   EXPECT_TRUE(parser.GetRootElement().GetChildren().empty());
-  EXPECT_THROW(parser.Parse("<Root>"), TException);
-  EXPECT_EQ("", parser.GetRootElement().GetName());
+  try {
+    parser.Parse("<a>\n<b>\n</a>");
+    ADD_FAILURE() << "parsed";
+  } catch (const TException& e) {
+    EXPECT_STREQ("XML parse error at line 3, column 2: mismatched tag", e.GetText());
+  }
+  EXPECT_EQ("", parser.GetRootElement().GetName()) << "a failed parse leaves no tree";
   // Invalid buffers are refused.
   EXPECT_THROW(parser.Parse("<a/>", -1), TException);
   EXPECT_THROW(parser.Parse(nullptr, 4), TException);
@@ -102,16 +107,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "<!ENTITY e7 '&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;'>"
                       "<!ENTITY e8 '&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;'>]><a>&e8;</a>"));
 
-TEST(TGeneralXmlParserTest, ErrorTextGivesExpatsReasonAndLine) {
-  TGeneralXmlParser parser;
-  try {
-    parser.Parse("<a>\n<b>\n</a>");
-    FAIL();
-  } catch (const TException& e) {
-    EXPECT_STREQ("XML parse error at line 3, column 2: mismatched tag", e.GetText());
-  }
-}
-
 TEST(TGeneralXmlParserTest, ModerateNestingIsAccepted) {
   TGeneralXmlParser parser;
   parser.Parse(Nested(200));
@@ -124,21 +119,11 @@ TEST(TGeneralXmlParserTest, ModerateNestingIsAccepted) {
   EXPECT_EQ(200, depth);
 }
 
-TEST(TGeneralXmlParserTest, ExampleDefaultsFileHasTheDefaultsLayout) {
+TEST(TGeneralXmlParserTest, ExampleDefaultsFileParses) {
   TFileMapper mapper(INFOSERVICE_SOURCE_DIR "/examples/defaults.xml");
   TGeneralXmlParser parser;
   parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
   EXPECT_EQ("Objects", parser.GetRootElement().GetName());
-  std::map<std::string, std::string> defaults;
-  for (const TXmlElement& object : parser.GetRootElement().GetChildren()) {
-    std::string name;
-    std::string value;
-    ASSERT_EQ("Object", object.GetName());
-    ASSERT_TRUE(object.GetStringValue("Name", name) && object.GetStringValue("Value", value));
-    defaults[name] = value;
-  }
-  EXPECT_EQ("sv-SE", defaults.at("cfg.locale.ui"));
-  EXPECT_EQ("News & Weather <beta>", defaults.at("cfg.portal.title"));
 }
 
 }  // namespace
