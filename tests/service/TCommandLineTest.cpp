@@ -54,7 +54,7 @@ class TCommandLineTest : public ::testing::Test {
   std::vector<std::vector<char>> buffers_;
 };
 
-TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
+TEST_F(TCommandLineTest, NoOptionsGiveTheDefaultsAndNonNumbersGiveZero) {
   ASSERT_EQ(TCommandLine::TResult::eRun, Parse({}));
   EXPECT_FALSE(options_.standalone);
   EXPECT_FALSE(options_.hostEnvironment);
@@ -66,6 +66,11 @@ TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
   EXPECT_EQ(10, options_.writeLimit);
   EXPECT_EQ(1600, options_.packetBufferSize);
   EXPECT_EQ("", usage_);
+  // Numbers that are not numbers give zero, or their leading digits.
+  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "abc", "-w", "", "-n", "12x"}));
+  EXPECT_EQ(0, options_.writeDelay);
+  EXPECT_EQ(0, options_.writeLimit);
+  EXPECT_EQ(12, options_.packetBufferSize);
 }
 
 TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
@@ -87,15 +92,10 @@ TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
   EXPECT_EQ(2048, options_.packetBufferSize);
   EXPECT_EQ("def.xml", options_.defaultsFile);
   EXPECT_EQ("alias.xml", options_.aliasFile);
-}
-
-TEST_F(TCommandLineTest, NumbersThatAreNotNumbersGiveZeroAndParsingAgainStartsAfresh) {
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "abc", "-w", "", "-n", "12x"}));
-  EXPECT_EQ(0, options_.writeDelay);
-  EXPECT_EQ(0, options_.writeLimit);
-  EXPECT_EQ(12, options_.packetBufferSize);
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "3"}));
-  EXPECT_EQ(3, options_.writeDelay);
+  // Parsing again starts from the first word.
+  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-w", "4"}));
+  EXPECT_EQ(7, options_.writeDelay);
+  EXPECT_EQ(4, options_.writeLimit);
 }
 
 // Help wins over everything after it; an unknown option or a missing argument fails. Both
