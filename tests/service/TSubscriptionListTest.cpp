@@ -27,27 +27,21 @@ class TSubscriptionListTest : public ::testing::Test {
   std::function<void(const std::string& address)> hook_;
 };
 
-TEST_F(TSubscriptionListTest, EqualItemIsHeldOnceButAnotherIdIsASecondItem) {
-  EXPECT_TRUE(list_.Add("cfg.*", 5, "a"));
-  EXPECT_FALSE(list_.Add("cfg.*", 5, "a"));
-  EXPECT_TRUE(list_.Add("cfg.*", 6, "a"));
-
-  list_.DispatchObjectChanged("cfg.x");
-
-  EXPECT_EQ((std::vector<std::string>{"changed a cfg.x", "changed a cfg.x"}), calls_);
-}
-
-TEST_F(TSubscriptionListTest, DispatchGoesToMatchingItemsInExpressionIdAddressOrder) {
+// An equal item is held once, another id makes a second item; dispatch goes to the matching
+// items in expression, id, address order.
+TEST_F(TSubscriptionListTest, DispatchGoesToMatchingItemsOnceInExpressionIdAddressOrder) {
   list_.Add("cfg.x", 1, "b");
-  list_.Add("cfg.*", 2, "c");
+  EXPECT_TRUE(list_.Add("cfg.*", 2, "c"));
+  EXPECT_FALSE(list_.Add("cfg.*", 2, "c"));
   list_.Add("cfg.*", -1, "d");
   list_.Add("cfg.*", 2, "a");
+  EXPECT_TRUE(list_.Add("cfg.*", 3, "a"));
   list_.Add("var.*", 1, "e");
 
   list_.DispatchObjectRemoved("cfg.x");
 
   EXPECT_EQ((std::vector<std::string>{"removed d cfg.x", "removed a cfg.x", "removed c cfg.x",
-                                      "removed b cfg.x"}),
+                                      "removed a cfg.x", "removed b cfg.x"}),
             calls_);
 }
 

@@ -20,16 +20,13 @@ std::vector<int> SeveritiesPassed(int level) {
   return severities;
 }
 
-TEST(TTrackerTest, LevelFiltersBySeverity) {
+TEST(TTrackerTest, LevelFiltersBySeverityAndMessagesArePrintfFormatted) {
   EXPECT_EQ((std::vector<int>{}), SeveritiesPassed(0));
   EXPECT_EQ((std::vector<int>{1}), SeveritiesPassed(1));
   EXPECT_EQ((std::vector<int>{1, 2}), SeveritiesPassed(2));
   EXPECT_EQ((std::vector<int>{1, 2, 3}), SeveritiesPassed(4));
   EXPECT_EQ((std::vector<int>{1, 2, 3, 5}), SeveritiesPassed(5));
   EXPECT_EQ((std::vector<int>{1, 2, 3, 5}), SeveritiesPassed(6));
-}
-
-TEST(TTrackerTest, FormatsPrintfStyle) {
   test::TRecordingTracker tracker;
   tracker.Warning("TInformationService::Translate %s has %d aliases.", "cfg.a", 2);
   EXPECT_EQ("TInformationService::Translate cfg.a has 2 aliases.", tracker.messages.at(0).second);
