@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
