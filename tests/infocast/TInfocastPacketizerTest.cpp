@@ -20,28 +20,19 @@ std::string Pattern(size_t size) {
   return data;
 }
 
-TInfocastHeader HeaderOf(const std::string& datagram) {
-  TInfocastHeader header;
-  EXPECT_TRUE(header.Decode(datagram.data(), datagram.size()));
-  return header;
-}
-
 const uint16_t kPrecodings[] = {0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x4000};
 
 }  // namespace
 
 TEST(TInfocastPacketizerTest, EmptyObjectIsOneBareHeader) {
-  const TInfocastPacketizer packetizer(0x0001, 0x0000, "cfg.empty", 1400);
-  const std::vector<std::string> datagrams = packetizer.Packetize("");
+  const std::vector<std::string> datagrams =
+      TInfocastPacketizer(0x0001, 0x0000, "cfg.empty", 1400).Packetize("");
   ASSERT_EQ(datagrams.size(), 1u);
-  ASSERT_EQ(datagrams[0].size(), 44u);
-  const TInfocastHeader header = HeaderOf(datagrams[0]);
-  EXPECT_EQ(header.type, 0x0001);
-  EXPECT_EQ(header.precoding, 0x0000);
-  EXPECT_EQ(header.packetNumber, 1u);
-  EXPECT_EQ(header.packetCount, 1u);
-  EXPECT_EQ(header.GetName(), "cfg.empty");
-  EXPECT_EQ(header.flags, 0);
+  EXPECT_EQ(datagrams[0].size(), 44u);
+  const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
+  EXPECT_EQ(object.error, "");
+  EXPECT_EQ(object.name, "cfg.empty");
+  EXPECT_EQ(object.flags, 0);
 }
 
 // For each precoding, the largest object that fits N datagrams fills every one of them to
@@ -126,18 +117,13 @@ TEST(TInfocastPacketizerTest, DynamicHeaderLengthsAndFlags) {
     EXPECT_EQ(packetizer.GetFlags(), c.flags);
     const std::vector<std::string> datagrams = packetizer.Packetize("v");
     ASSERT_EQ(datagrams.size(), 1u);
-    const std::string& datagram = datagrams[0];
-    EXPECT_EQ(HeaderOf(datagram).flags, c.flags);
-    EXPECT_EQ(datagram.size(), 44 + c.length + 1 + 4);
-    size_t at = 44;
-    if (c.time) {
-      EXPECT_EQ(datagram.substr(at, 16), "5F5E1000FFFFFFFE");
-      at += 16;
-    }
-    if (c.target) {
-      EXPECT_EQ(datagram.substr(at, 32), "H=velmora-nm" + std::string(20, '\0'));
-    }
-    EXPECT_EQ(datagram[44 + c.length], 'v');
+    EXPECT_EQ(datagrams[0].size(), 44 + c.length + 1 + 4);
+    const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
+    EXPECT_EQ(object.error, "");
+    EXPECT_EQ(object.flags, c.flags);
+    EXPECT_EQ(object.timeFilter, c.time ? "5F5E1000FFFFFFFE" : "");
+    EXPECT_EQ(object.targetFilter, c.target ? "H=velmora-nm" + std::string(20, '\0') : "");
+    EXPECT_EQ(object.data, "v");
   }
 }
 
@@ -189,15 +175,17 @@ TEST(TInfocastPacketizerTest, RefusesWhatABoxWouldMisread) {
   EXPECT_THROW(packetizer.SetTargetFilter(std::string("H=a\0") + std::string(29, ':')), TException);
 }
 
-TEST(TInfocastPacketizerTest, DatagramTooSmallForAnyDataIsRefused) {
+// The datagram size must leave room for a data byte besides headers and signature; a huge
+// size gives one datagram of the object's own size.
+TEST(TInfocastPacketizerTest, DatagramSizeLimits) {
   // 44 header + 4 signature: 48 bytes leave no data byte for a CRC-32 object.
   const TInfocastPacketizer tight(1, 0x0004, "n", 48);
   EXPECT_THROW(tight.GetPacketCount(0), TException);
   EXPECT_THROW(tight.Packetize("x"), TException);
-  const TInfocastPacketizer smallest(1, 0x0004, "n", 49);
   // Packet 1 has room for 5 data bytes and takes all three; the last packet carries only the
   // CRC-32, which is a valid packet with an empty slice.
-  const std::vector<std::string> datagrams = smallest.Packetize("xyz");
+  const std::vector<std::string> datagrams =
+      TInfocastPacketizer(1, 0x0004, "n", 49).Packetize("xyz");
   ASSERT_EQ(datagrams.size(), 2u);
   EXPECT_EQ(datagrams[0].size(), 47u);
   EXPECT_EQ(datagrams[1].size(), 48u);
@@ -208,11 +196,8 @@ TEST(TInfocastPacketizerTest, DatagramTooSmallForAnyDataIsRefused) {
   filtered.SetTargetFilter("A=1");
   EXPECT_THROW(filtered.GetPacketCount(1), TException);
   EXPECT_THROW(TInfocastPacketizer(1, 0, "n", 0).GetPacketCount(0), TException);
-}
-
-TEST(TInfocastPacketizerTest, HugeMaximumSizeGivesOneDatagramOfTheObjectsOwnSize) {
-  const TInfocastPacketizer packetizer(1, 0x4000, "n", SIZE_MAX);
-  const std::vector<std::string> datagrams = packetizer.Packetize("abc");
-  ASSERT_EQ(datagrams.size(), 1u);
-  EXPECT_EQ(datagrams[0].size(), 44u + 3 + 4);
+  const std::vector<std::string> huge =
+      TInfocastPacketizer(1, 0x4000, "n", SIZE_MAX).Packetize("abc");
+  ASSERT_EQ(huge.size(), 1u);
+  EXPECT_EQ(huge[0].size(), 44u + 3 + 4);
 }

@@ -7,21 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/TAtomicFile.h"
 #include "service/TException.h"
+#include "tests/TestSupport.h"
 
 namespace {
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> Entries(const std::string& directory) {
   std::vector<std::string> names;
@@ -33,62 +25,50 @@ std::vector<std::string> Entries(const std::string& directory) {
   return names;
 }
 
-mode_t CurrentUmask() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return mask;
-}
-
-}  // namespace
-
 class TAtomicFileTest : public ::testing::Test {
  protected:
-  TAtomicFileTest() {
-    char pattern[] = "/tmp/atomic-test-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    path_ = dir_ + "/file";
-  }
-  ~TAtomicFileTest() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string dir_;
-  std::string path_;
+  test::TTempDir dir_;
+  std::string path_ = dir_.File("file");
+  std::string temporary_ = dir_.File(".file.tmp");
 };
 
 TEST_F(TAtomicFileTest, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaryFile) {
   TAtomicFile::Replace(path_, std::string("first, longer content"), 0640);
   TAtomicFile::Replace(path_, std::string("2nd\0x", 5), 0640);
-  EXPECT_EQ(Read(path_), std::string("2nd\0x", 5));
+  EXPECT_EQ(test::ReadFile(path_), std::string("2nd\0x", 5));
   TAtomicFile::Replace(path_, std::string(), 0640);
-  EXPECT_EQ(Read(path_), "");
-  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"file"});
+  EXPECT_EQ(test::ReadFile(path_), "");
+  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
   struct stat status {};
   ASSERT_EQ(::stat(path_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777 & ~0640, 0u);
 }
 
 TEST_F(TAtomicFileTest, TemporaryFileLeftByACrashIsReused) {
-  std::ofstream(dir_ + "/.file.tmp") << "half written by a process that died";
-  ASSERT_EQ(::chmod((dir_ + "/.file.tmp").c_str(), 0600), 0);
+  test::WriteFile(temporary_, "half written by a process that died");
+  ASSERT_EQ(::chmod(temporary_.c_str(), 0600), 0);
   TAtomicFile::Replace(path_, std::string("whole"), 0644);
-  EXPECT_EQ(Read(path_), "whole");
-  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"file"});
+  EXPECT_EQ(test::ReadFile(path_), "whole");
+  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
   struct stat status {};
   ASSERT_EQ(::stat(path_.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777, 0644u & ~static_cast<unsigned>(CurrentUmask()));
+  const mode_t umask = ::umask(0);
+  ::umask(umask);
+  EXPECT_EQ(status.st_mode & 0777, 0644u & ~static_cast<unsigned>(umask));
 }
 
 TEST_F(TAtomicFileTest, FailuresThrowWithThePathAndLeaveTheTargetUntouched) {
   TAtomicFile::Replace(path_, std::string("previous"), 0644);
-  ASSERT_EQ(::mkdir((dir_ + "/.file.tmp").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(temporary_.c_str(), 0755), 0);
   try {
     TAtomicFile::Replace(path_, std::string("next"), 0644);
     FAIL();
   } catch (const TVerboseException& failure) {
-    EXPECT_NE(std::string(failure.GetText()).find(dir_ + "/.file.tmp"), std::string::npos);
+    EXPECT_NE(std::string(failure.GetText()).find(temporary_), std::string::npos);
     EXPECT_EQ(failure.GetCode(), EEXIST);
   }
-  EXPECT_EQ(Read(path_), "previous");
-  EXPECT_THROW(TAtomicFile::Replace(dir_ + "/missing/file", std::string("x"), 0644),
+  EXPECT_EQ(test::ReadFile(path_), "previous");
+  EXPECT_THROW(TAtomicFile::Replace(dir_.File("missing/file"), std::string("x"), 0644),
                TVerboseException);
 }
 
@@ -112,8 +92,8 @@ TEST_F(TAtomicFileTest, WriteFailingPartWayKeepsThePreviousContent) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(Read(path_), "previous");
-  EXPECT_EQ(Entries(dir_), std::vector<std::string>{"file"});
+  EXPECT_EQ(test::ReadFile(path_), "previous");
+  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
 }
 
 TEST_F(TAtomicFileTest, RemoveUnlinksAndReportsAMissingFile) {
@@ -122,3 +102,5 @@ TEST_F(TAtomicFileTest, RemoveUnlinksAndReportsAMissingFile) {
   EXPECT_FALSE(TAtomicFile::Remove(path_));
   EXPECT_EQ(TAtomicFile::DirectoryOf("/b"), "/");
 }
+
+}  // namespace

@@ -66,49 +66,38 @@ TEST_F(TFileMapperTest, LongPathMessageIsCutTo199Characters) {
   EXPECT_EQ(("Could not open file \"" + path).substr(0, 199), text);
 }
 
-TEST_F(TFileMapperTest, ReopeningReleasesThePreviousMapping) {
+// Reopening, a failed open, Close, moves and destruction each release what they replace.
+TEST_F(TFileMapperTest, EveryReplacementReleasesThePreviousMapping) {
   test::WriteFile(dir_.File("a"), "first");
   test::WriteFile(dir_.File("b"), "second file");
-  TFileMapper mapper(dir_.File("a").c_str());
-  int descriptors = OpenDescriptorCount();
-  for (int i = 0; i < 50; ++i) {
-    ASSERT_TRUE(mapper.TryOpen(dir_.File(i % 2 ? "b" : "a").c_str()));
-  }
-  EXPECT_EQ(descriptors, OpenDescriptorCount());
-  EXPECT_EQ("second file", std::string(mapper.GetData(), mapper.GetLength()));
-  // A failed open leaves nothing of the earlier mapping behind.
-  EXPECT_FALSE(mapper.TryOpen(dir_.File("missing").c_str()));
-  EXPECT_EQ(nullptr, mapper.GetData());
-  EXPECT_EQ(descriptors - 1, OpenDescriptorCount());
-}
-
-TEST_F(TFileMapperTest, CloseAndDestructionReleaseEverything) {
-  test::WriteFile(dir_.File("f"), "content");
-  int descriptors = OpenDescriptorCount();
+  const int descriptors = OpenDescriptorCount();
   {
-    TFileMapper mapper(dir_.File("f").c_str());
+    TFileMapper mapper(dir_.File("a").c_str());
+    for (int i = 0; i < 50; ++i) {
+      ASSERT_TRUE(mapper.TryOpen(dir_.File(i % 2 ? "b" : "a").c_str()));
+    }
     EXPECT_EQ(descriptors + 1, OpenDescriptorCount());
-    mapper.Close();
+    EXPECT_EQ("second file", std::string(mapper.GetData(), mapper.GetLength()));
+    EXPECT_FALSE(mapper.TryOpen(dir_.File("missing").c_str()));
     EXPECT_EQ(nullptr, mapper.GetData());
+    EXPECT_EQ(descriptors, OpenDescriptorCount());
+    ASSERT_TRUE(mapper.TryOpen(dir_.File("a").c_str()));
+    mapper.Close();
+    mapper.Close();
     EXPECT_EQ(0u, mapper.GetLength());
     EXPECT_EQ(descriptors, OpenDescriptorCount());
-    mapper.Close();
-    ASSERT_TRUE(mapper.TryOpen(dir_.File("f").c_str()));
-  }
-  EXPECT_EQ(descriptors, OpenDescriptorCount());
-}
 
-TEST_F(TFileMapperTest, MoveHandsOverTheMapping) {
-  test::WriteFile(dir_.File("f"), "content");
-  int descriptors = OpenDescriptorCount();
-  TFileMapper first(dir_.File("f").c_str());
-  TFileMapper second(std::move(first));
-  EXPECT_EQ(nullptr, first.GetData());
-  EXPECT_EQ("content", std::string(second.GetData(), second.GetLength()));
-  TFileMapper third;
-  third = std::move(second);
-  EXPECT_EQ("content", std::string(third.GetData(), third.GetLength()));
-  third = TFileMapper();
+    ASSERT_TRUE(mapper.TryOpen(dir_.File("b").c_str()));
+    TFileMapper moved(std::move(mapper));
+    EXPECT_EQ(nullptr, mapper.GetData());
+    TFileMapper assigned(dir_.File("a").c_str());
+    assigned = std::move(moved);
+    EXPECT_EQ("second file", std::string(assigned.GetData(), assigned.GetLength()));
+    EXPECT_EQ(descriptors + 1, OpenDescriptorCount());
+    TFileMapper last(dir_.File("a").c_str());
+    last = TFileMapper();
+    EXPECT_EQ(descriptors + 1, OpenDescriptorCount());
+  }
   EXPECT_EQ(descriptors, OpenDescriptorCount());
 }
 

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -53,41 +52,37 @@ class TIpcServerTest : public ::testing::Test {
   TInformationServiceCaller caller_{&client_, served_.Address()};
 };
 
-TEST_F(TIpcServerTest, SocketLivesInRuntimeDirectoryReachableByOwnerAndGroupOnly) {
-  const std::string directory = root_.Path() + "/tmp/infoservice-ipc";
+// Sockets live in the runtime directory, reachable by owner and group only; a new server
+// removes the sockets of dead processes, nothing else, and its own when it goes.
+TEST_F(TIpcServerTest, SocketsLiveInRuntimeDirectoryAndDeadProcessesSocketsAreRemoved) {
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc/";
   const std::string& path = served_.Server().GetSocketPath();
-  EXPECT_EQ(path.rfind(directory + "/", 0), 0u);
+  EXPECT_EQ(path.rfind(directory, 0), 0u);
   struct stat info {};
   ASSERT_EQ(stat(directory.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0770u);
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   EXPECT_EQ(info.st_mode & 0007, 0u);
+
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = directory + "s" + std::to_string(child) + "-1.sock";
+  const std::string living = directory + "s1-1.sock";  // init never dies
+  const std::string other = directory + "notes.txt";
+  for (const auto& file : {dead, living, other}) test::WriteFile(file, "");
   std::string secondPath;
   {
     TIpcServer second;
     secondPath = second.GetSocketPath();
     EXPECT_NE(secondPath, path);
+    EXPECT_FALSE(test::FileExists(dead));
+    EXPECT_TRUE(test::FileExists(living) && test::FileExists(other) && test::FileExists(path));
   }
-  EXPECT_NE(stat(secondPath.c_str(), &info), 0);  // removed with its server
-  EXPECT_EQ(stat(path.c_str(), &info), 0);
-}
-
-TEST_F(TIpcServerTest, NewServerRemovesSocketsOfDeadProcessesOnly) {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_GT(child, 0);
-  waitpid(child, nullptr, 0);
-  const std::string directory = root_.Path() + "/tmp/infoservice-ipc/";
-  const std::string dead = directory + "s" + std::to_string(child) + "-1.sock";
-  const std::string living = directory + "s1-1.sock";  // init never dies
-  const std::string other = directory + "notes.txt";
-  for (const auto& path : {dead, living, other}) test::WriteFile(path, "");
-  TIpcServer server;
-  EXPECT_FALSE(test::FileExists(dead));
-  EXPECT_TRUE(test::FileExists(living));
-  EXPECT_TRUE(test::FileExists(other));
-  EXPECT_TRUE(test::FileExists(served_.Server().GetSocketPath()));
+  EXPECT_FALSE(test::FileExists(secondPath));  // removed with its server
+  EXPECT_TRUE(test::FileExists(path));
 }
 
 TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
@@ -151,42 +146,32 @@ TEST_F(TIpcServerTest, ValuesWithNulBytesAndOneMebibyteRoundTrip) {
   EXPECT_EQ(values, (TStringList{"", big, ""}));
 }
 
-TEST_F(TIpcServerTest, DispatchableExceptionReachesCallerWithCodeAndText) {
+// A served error keeps its code and text, any other failure of the implementation is an
+// internal error, an object without a dispatcher is no such object; the connection stays
+// usable after each.
+TEST_F(TIpcServerTest, FailuresReachTheCallerWithCodeAndTextAndServingGoesOn) {
+  TInformationServiceCaller unserved(&client_, served_.Server().CreateObject());
+  struct TCase {
+    TInformationServiceCaller* caller;
+    const char* name;
+    int code;
+    const char* text;
+  };
+  const TCase cases[] = {{&caller_, "missing.name", 201, "Unknown object"},
+                         {&caller_, "boom", TIpcServer::TImpl::kInternalError, "Internal error"},
+                         {&unserved, "n", TIpcServer::TImpl::kNoSuchObject, "No such object"}};
   std::string value;
-  try {
-    caller_.GetObject("missing.name", value);
-    FAIL() << "no exception";
-  } catch (const TDispatchableException& error) {
-    EXPECT_EQ(error.GetCode(), 201);
-    EXPECT_STREQ(error.GetText(), "Unknown object");
-  }
-  // The connection stays usable after an error answer.
-  caller_.SetObject("x", "1", TStorage::eVolatile);
-  caller_.GetObject("x", value);
-  EXPECT_EQ(value, "1");
-}
-
-TEST_F(TIpcServerTest, OtherExceptionGivesGenericErrorAndServerKeepsServing) {
-  std::string value;
-  try {
-    caller_.GetObject("boom", value);
-    FAIL() << "no exception";
-  } catch (const TRemoteException& error) {
-    EXPECT_EQ(error.GetCode(), TIpcServer::TImpl::kInternalError);
-    EXPECT_STREQ(error.GetText(), "Internal error");
-  }
-  caller_.GetObject("fine", value);
-}
-
-TEST_F(TIpcServerTest, ObjectWithoutDispatcherAnswersNoSuchObject) {
-  const std::string unserved = served_.Server().CreateObject();
-  TInformationServiceCaller other(&client_, unserved);
-  std::string value;
-  try {
-    other.GetObject("n", value);
-    FAIL() << "no exception";
-  } catch (const TRemoteException& error) {
-    EXPECT_EQ(error.GetCode(), TIpcServer::TImpl::kNoSuchObject);
+  for (const TCase& c : cases) {
+    try {
+      c.caller->GetObject(c.name, value);
+      ADD_FAILURE() << "no exception for " << c.name;
+    } catch (const TDispatchableException& error) {
+      EXPECT_EQ(error.GetCode(), c.code);
+      EXPECT_STREQ(error.GetText(), c.text);
+    }
+    caller_.SetObject("x", c.name, TStorage::eVolatile);
+    caller_.GetObject("x", value);
+    EXPECT_EQ(value, c.name);
   }
 }
 

@@ -54,7 +54,7 @@ class TCommandLineTest : public ::testing::Test {
   std::vector<std::vector<char>> buffers_;
 };
 
-TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
+TEST_F(TCommandLineTest, NoOptionsGiveTheDefaultsAndNonNumbersGiveZero) {
   ASSERT_EQ(TCommandLine::TResult::eRun, Parse({}));
   EXPECT_FALSE(options_.standalone);
   EXPECT_FALSE(options_.hostEnvironment);
@@ -66,6 +66,11 @@ TEST_F(TCommandLineTest, NoOptionsGiveTheDefaults) {
   EXPECT_EQ(10, options_.writeLimit);
   EXPECT_EQ(1600, options_.packetBufferSize);
   EXPECT_EQ("", usage_);
+  // Numbers that are not numbers give zero, or their leading digits.
+  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "abc", "-w", "", "-n", "12x"}));
+  EXPECT_EQ(0, options_.writeDelay);
+  EXPECT_EQ(0, options_.writeLimit);
+  EXPECT_EQ(12, options_.packetBufferSize);
 }
 
 TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
@@ -87,36 +92,25 @@ TEST_F(TCommandLineTest, EveryOptionIsReadAndLaterOccurrencesWin) {
   EXPECT_EQ(2048, options_.packetBufferSize);
   EXPECT_EQ("def.xml", options_.defaultsFile);
   EXPECT_EQ("alias.xml", options_.aliasFile);
+  // Parsing again starts from the first word.
+  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-w", "4"}));
+  EXPECT_EQ(7, options_.writeDelay);
+  EXPECT_EQ(4, options_.writeLimit);
 }
 
-TEST_F(TCommandLineTest, NumbersThatAreNotNumbersGiveZero) {
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "abc", "-w", "", "-n", "12x"}));
-  EXPECT_EQ(0, options_.writeDelay);
-  EXPECT_EQ(0, options_.writeLimit);
-  EXPECT_EQ(12, options_.packetBufferSize);
-}
-
-TEST_F(TCommandLineTest, HelpPrintsTheUsageText) {
-  EXPECT_EQ(TCommandLine::TResult::eHelp, Parse({"-s", "-h", "-x"}));
-  EXPECT_EQ(kUsage, usage_);
-}
-
-TEST_F(TCommandLineTest, UnknownOptionOrMissingArgumentPrintsUsageAndFails) {
-  for (std::vector<std::string> words :
-       {std::vector<std::string>{"-x"}, std::vector<std::string>{"-s", "-i"},
-        std::vector<std::string>{"-d"}}) {
-    TCommandLine fresh;
-    options_ = fresh;
-    EXPECT_EQ(TCommandLine::TResult::eBadOption, Parse(words)) << words.back();
+// Help wins over everything after it; an unknown option or a missing argument fails. Both
+// print the usage text.
+TEST_F(TCommandLineTest, HelpOrBadOptionPrintsTheUsageText) {
+  const std::pair<std::vector<std::string>, TCommandLine::TResult> cases[] = {
+      {{"-s", "-h", "-x"}, TCommandLine::TResult::eHelp},
+      {{"-x"}, TCommandLine::TResult::eBadOption},
+      {{"-s", "-i"}, TCommandLine::TResult::eBadOption},
+      {{"-d"}, TCommandLine::TResult::eBadOption}};
+  for (const auto& [words, result] : cases) {
+    options_ = TCommandLine();
+    EXPECT_EQ(result, Parse(words)) << words.back();
     EXPECT_EQ(kUsage, usage_) << words.back();
   }
-}
-
-TEST_F(TCommandLineTest, ParsingTwiceStartsFromTheFirstWord) {
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-y", "3"}));
-  ASSERT_EQ(TCommandLine::TResult::eRun, Parse({"-w", "4"}));
-  EXPECT_EQ(3, options_.writeDelay);
-  EXPECT_EQ(4, options_.writeLimit);
 }
 
 }  // namespace

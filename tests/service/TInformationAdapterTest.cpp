@@ -69,8 +69,13 @@ uint16_t CodeOf(const std::function<void()>& call, std::string& text) {
   return 0;
 }
 
-TEST_F(TInformationAdapterTest, DefaultsHoldNothingForWriting) {
+// The plain base stores nothing for writing, reads are exact, and enumeration reports in byte
+// order, only once there is a callback.
+TEST_F(TInformationAdapterTest, DefaultsHoldNothingForWritingAndEnumerateInByteOrder) {
+  adapter_.Put("cfg.b", "");
+  adapter_.Put("Cfg.z", "");
   adapter_.Put("cfg.a", "1");
+  adapter_.EnumerateObjects();  // no callback yet: nothing to report to, no crash
   EXPECT_FALSE(adapter_.IsStorageType(IInformationAdapter::TStorageType::ePermanent));
   EXPECT_FALSE(adapter_.IsStorageType(IInformationAdapter::TStorageType::eVolatile));
   EXPECT_TRUE(adapter_.SupportsObject("anything"));
@@ -83,73 +88,51 @@ TEST_F(TInformationAdapterTest, DefaultsHoldNothingForWriting) {
   EXPECT_EQ("1", value);
   EXPECT_FALSE(adapter_.HasObject("CFG.A"));
   value = "untouched";
-  EXPECT_FALSE(adapter_.GetObject("cfg.b", value));
+  EXPECT_FALSE(adapter_.GetObject("cfg.c", value));
   EXPECT_EQ("untouched", value);
-}
 
-TEST_F(TInformationAdapterTest, EnumeratesInByteOrderOnlyWithACallback) {
-  adapter_.EnumerateObjects();  // no callback yet: nothing to report to, no crash
   TRecordingCallback callback;
   adapter_.SetCallback(&callback);
-  adapter_.EnumerateObjects();
-  EXPECT_TRUE(callback.enumerated.empty());
-  adapter_.Put("cfg.b", "");
-  adapter_.Put("Cfg.z", "");
-  adapter_.Put("cfg.a", "");
   adapter_.EnumerateObjects();
   using E = std::pair<const IInformationAdapter*, std::string>;
   EXPECT_EQ((std::vector<E>{{&adapter_, "Cfg.z"}, {&adapter_, "cfg.a"}, {&adapter_, "cfg.b"}}),
             callback.enumerated);
 }
 
-TEST_F(TInformationAdapterTest, GetToFileOfAnUnheldNameTouchesNoFile) {
-  test::WriteFile(dir_.File("existing"), "old");
-  EXPECT_FALSE(adapter_.GetObjectToFile("cfg.none", dir_.File("existing")));
-  EXPECT_EQ("old", test::ReadFile(dir_.File("existing")));
-  EXPECT_FALSE(adapter_.GetObjectToFile("cfg.none", dir_.File("missing")));
-  EXPECT_FALSE(test::FileExists(dir_.File("missing")));
-}
-
-TEST_F(TInformationAdapterTest, GetToFileNeverCreatesAFile) {
-  adapter_.Put("cfg.a", "value");
-  std::string path = dir_.File("missing");
-  std::string text;
-  EXPECT_EQ(207, CodeOf([&] { adapter_.GetObjectToFile("cfg.a", path); }, text));
-  EXPECT_EQ("Failed to open file '" + path + "'.", text);
-  EXPECT_FALSE(test::FileExists(path));
-  ASSERT_EQ(1u, tracker_.Tracker().messages.size());
-  EXPECT_EQ(TTracker::kError, tracker_.Tracker().messages[0].first);
-  EXPECT_EQ("TInformationAdapter::GetObjectToFile(): " + text,
-            tracker_.Tracker().messages[0].second);
-}
-
-TEST_F(TInformationAdapterTest, GetToFileReplacesTheContentExactly) {
-  std::string binary("a\0b\n", 4);
-  adapter_.Put("cfg.bin", binary);
-  adapter_.Put("cfg.empty", "");
+// An unheld name touches no file; a held one replaces the content exactly, asking the
+// overridden GetObject.
+TEST_F(TInformationAdapterTest, GetToFileWritesExactlyTheHeldValue) {
   test::WriteFile(dir_.File("f"), "a much longer previous content");
+  EXPECT_FALSE(adapter_.GetObjectToFile("cfg.none", dir_.File("f")));
+  EXPECT_FALSE(adapter_.GetObjectToFile("cfg.none", dir_.File("missing")));
+  EXPECT_EQ("a much longer previous content", test::ReadFile(dir_.File("f")));
+  EXPECT_FALSE(test::FileExists(dir_.File("missing")));
+  const std::string binary("a\0b\n", 4);
+  adapter_.Put("cfg.bin", binary);
   EXPECT_TRUE(adapter_.GetObjectToFile("cfg.bin", dir_.File("f")));
   EXPECT_EQ(binary, test::ReadFile(dir_.File("f")));
-  EXPECT_TRUE(adapter_.GetObjectToFile("cfg.empty", dir_.File("f")));
-  EXPECT_EQ("", test::ReadFile(dir_.File("f")));
-}
-
-TEST_F(TInformationAdapterTest, GetToFileAsksTheOverriddenGetObject) {
   TComputingAdapter computing;
-  test::WriteFile(dir_.File("f"), "");
   EXPECT_TRUE(computing.GetObjectToFile("var.computed", dir_.File("f")));
   EXPECT_EQ("computed", test::ReadFile(dir_.File("f")));
 }
 
-TEST_F(TInformationAdapterTest, GetToFileFailuresAre207) {
+// A missing file is never created, a FIFO nobody reads fails at once rather than block the
+// loop, and every failure is a traced 207.
+TEST_F(TInformationAdapterTest, GetToFileNeverCreatesAFileAndFailuresAre207) {
   adapter_.Put("cfg.a", "value");
   ASSERT_EQ(0, mkfifo(dir_.File("fifo").c_str(), 0600));
-  std::string text;
-  // A FIFO nobody reads must fail at once rather than block the loop.
-  EXPECT_EQ(207, CodeOf([&] { adapter_.GetObjectToFile("cfg.a", dir_.File("fifo")); }, text));
-  EXPECT_EQ("Failed to open file '" + dir_.File("fifo") + "'.", text);
-  EXPECT_EQ(207, CodeOf([&] { adapter_.GetObjectToFile("cfg.a", dir_.Path()); }, text));
+  for (const std::string& path : {dir_.File("missing"), dir_.File("fifo"), dir_.Path()}) {
+    SCOPED_TRACE(path);
+    std::string text;
+    EXPECT_EQ(207, CodeOf([&] { adapter_.GetObjectToFile("cfg.a", path); }, text));
+    EXPECT_EQ("Failed to open file '" + path + "'.", text);
+    EXPECT_EQ(TTracker::kError, tracker_.Tracker().messages.back().first);
+    EXPECT_EQ("TInformationAdapter::GetObjectToFile(): " + text,
+              tracker_.Tracker().messages.back().second);
+  }
+  EXPECT_FALSE(test::FileExists(dir_.File("missing")));
   if (test::FileExists("/dev/full")) {
+    std::string text;
     EXPECT_EQ(207, CodeOf([&] { adapter_.GetObjectToFile("cfg.a", "/dev/full"); }, text));
     EXPECT_EQ("Failed to write to file.", text);
   }
@@ -160,14 +143,8 @@ TEST_F(TInformationAdapterTest, SetFromFileHandsTheWholeContentToSetObject) {
   std::string content("line 1\nline 2\0tail", 18);
   test::WriteFile(dir_.File("f"), content);
   recording.SetObjectFromFile("cfg.a", dir_.File("f"));
-  ASSERT_EQ(1u, recording.sets.size());
-  EXPECT_EQ("cfg.a", recording.sets[0].first);
-  EXPECT_EQ(content, recording.sets[0].second);
-}
-
-TEST_F(TInformationAdapterTest, SetFromFileOnThePlainBaseChangesNothing) {
-  test::WriteFile(dir_.File("f"), "content");
-  adapter_.SetObjectFromFile("cfg.a", dir_.File("f"));
+  EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"cfg.a", content}}), recording.sets);
+  adapter_.SetObjectFromFile("cfg.a", dir_.File("f"));  // the plain base stores nothing
   EXPECT_FALSE(adapter_.HasObject("cfg.a"));
 }
 

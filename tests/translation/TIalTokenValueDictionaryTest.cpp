@@ -51,11 +51,19 @@ TEST_F(TIalTokenValueDictionaryTest, PairTranslatesOneWayAndBack) {
   EXPECT_EQ("A", interface.Retranslate("B"));
   EXPECT_EQ("A", interface.Retranslate("A"));
   EXPECT_EQ("a", interface.Translate("a"));
+  // An entry added by a lookup would have an empty platform token and would then match.
+  EXPECT_FALSE(interface.IsIalTokenValue("unknown"));
+  EXPECT_FALSE(interface.IsPlatformTokenValue(""));
 }
 
-TEST_F(TIalTokenValueDictionaryTest, RetranslateTakesTheFirstOperatorTokenInTokenOrder) {
-  auto dictionary = Load(Pair("Q", "B") + Pair("A", "B") + Pair("M", "B"));
+// Several operator tokens for one platform token: Retranslate takes the first in token
+// order. One operator token in several pairs: the last pair wins.
+TEST_F(TIalTokenValueDictionaryTest, RetranslateTakesFirstOperatorTokenAndLastPairWins) {
+  auto dictionary = Load(Pair("Q", "B") + Pair("A", "B") + Pair("M", "B") + Pair("C", "first") +
+                         Pair("C", "second"));
   EXPECT_EQ("A", dictionary->Retranslate("B"));
+  EXPECT_EQ("second", dictionary->Translate("C"));
+  EXPECT_FALSE(dictionary->IsPlatformTokenValue("first"));
 }
 
 TEST_F(TIalTokenValueDictionaryTest, EmptyPlatformTokenIsNoTranslation) {
@@ -64,12 +72,6 @@ TEST_F(TIalTokenValueDictionaryTest, EmptyPlatformTokenIsNoTranslation) {
   EXPECT_EQ("A", dictionary->Translate("A"));
   EXPECT_TRUE(dictionary->IsPlatformTokenValue(""));
   EXPECT_EQ("A", dictionary->Retranslate(""));
-}
-
-TEST_F(TIalTokenValueDictionaryTest, LaterPairForTheSameOperatorTokenWins) {
-  auto dictionary = Load(Pair("A", "first") + Pair("A", "second"));
-  EXPECT_EQ("second", dictionary->Translate("A"));
-  EXPECT_FALSE(dictionary->IsPlatformTokenValue("first"));
 }
 
 TEST_F(TIalTokenValueDictionaryTest, NameEntriesAndPairsAreToldApart) {
@@ -88,16 +90,6 @@ TEST_F(TIalTokenValueDictionaryTest, NameEntriesAndPairsAreToldApart) {
   EXPECT_FALSE(dictionary->IsPlatformTokenValue("ignored"));
 }
 
-TEST_F(TIalTokenValueDictionaryTest, LookupsOfUnknownValuesAddNothing) {
-  auto dictionary = Load(Pair("A", "B"));
-  for (int i = 0; i < 100; ++i) {
-    EXPECT_FALSE(dictionary->IsIalTokenValue("unknown" + std::to_string(i)));
-  }
-  // An entry added by a lookup would have an empty platform token and would then match.
-  EXPECT_FALSE(dictionary->IsPlatformTokenValue(""));
-  EXPECT_EQ("A", dictionary->Retranslate("B"));
-}
-
 struct TFatalCase {
   const char* label;
   const char* content;  // nullptr: the file is not created
@@ -109,6 +101,7 @@ void PrintTo(const TFatalCase& fatalCase, std::ostream* out) { *out << fatalCase
 // A death test runs again in a child process, in a temporary directory of its own.
 const char kOpenError[] =
     "TIalTokenValueDictionary: Could not open file \".*/dictionary\\.xml\"\\.";
+const char kUnknown[] = "TIalTokenValueDictionary: Unknown element in default adapter file\\.";
 
 class TIalTokenValueDictionaryDeathTest : public ::testing::TestWithParam<TFatalCase> {};
 
@@ -126,21 +119,16 @@ INSTANTIATE_TEST_SUITE_P(
         TFatalCase{"Missing", nullptr, kOpenError}, TFatalCase{"Empty", "", kOpenError},
         TFatalCase{"WrongRoot", "<Dictionary/>",
                    "TIalTokenValueDictionary: Unknown root element in default adapter file\\."},
-        TFatalCase{"WrongChild", "<Objects><Token/></Objects>",
-                   "TIalTokenValueDictionary: Unknown element in default adapter file\\."},
+        TFatalCase{"WrongChild", "<Objects><Token/></Objects>", kUnknown},
         TFatalCase{"OnlyPlatformValue",
                    "<Objects><Object><PlatformValue>p</PlatformValue></Object></Objects>",
-                   "TIalTokenValueDictionary: Unknown element in default adapter file\\."},
+                   kUnknown},
         TFatalCase{"OnlyOperatorValue",
                    "<Objects><Object><CorvantelaValue>o</CorvantelaValue></Object></Objects>",
-                   "TIalTokenValueDictionary: Unknown element in default adapter file\\."},
+                   kUnknown},
         TFatalCase{"Malformed", "<Objects>&bad;</Objects>",
                    "TIalTokenValueDictionary: XML parse error at line 1"}),
     [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
-
-}  // namespace
-
-namespace {
 
 TEST_F(TIalTokenValueDictionaryTest, ExampleFileLoads) {
   TIalTokenValueDictionary dictionary(INFOSERVICE_SOURCE_DIR
