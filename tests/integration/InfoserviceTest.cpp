@@ -66,7 +66,10 @@ class TCountingObserver final : public IToiInformationObserver {
 };
 
 TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
-  ASSERT_TRUE(daemon_.Start({"-t"}, PlatformEnvironment())) << daemon_.Log();
+  // The service id is read as its leading digits.
+  TEnvironment platform = PlatformEnvironment();
+  platform["SERVICE_ID"] = "42x";
+  ASSERT_TRUE(daemon_.Start({"-t"}, platform)) << daemon_.Log();
   ASSERT_TRUE(simulator_.WaitForLog("call RegisterService ")) << simulator_.Log();
   const std::string log = simulator_.Log();
   const size_t registered = log.find("call RegisterObject InformationService " + daemon_.Address());
@@ -86,6 +89,8 @@ TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
 
   simulator_.Process().Send("ping");
   EXPECT_TRUE(simulator_.WaitForLog("call ReportPing 42")) << simulator_.Log();
+  simulator_.Process().Send("unload 1");
+  EXPECT_TRUE(simulator_.WaitForLog("call UnloadDone 42")) << simulator_.Log();
 
   // Instance 5 and instance 6 subscribe through two objects of one server of the test, so their
   // notifications share a connection and arrive in the order the daemon sent them. Instance 5

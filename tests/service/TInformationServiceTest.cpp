@@ -4,20 +4,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "platform/IToiApplicationService.h"
-#include "platform/IToiNameService.h"
-#include "platform/IToiPlatformService.h"
-#include "platform/TApplicationServiceDispatcher.h"
 #include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceDispatcher.h"
-#include "platform/TPlatformServiceDispatcher.h"
 #include "service/TException.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
@@ -446,116 +437,6 @@ TEST_F(TInformationServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBefor
   setenv("SERVICE_ID", "12", 1);
   EXPECT_DEATH(run(), "NAMESERVICE_ADDRESS is not set\n$");
   unsetenv("SERVICE_ID");
-}
-
-// The platform's three services, served on a thread of their own as the real ones run in
-// other processes. Every call they receive goes to the log.
-class TFakePlatform final : public IToiNameService,
-                            public IToiPlatformService,
-                            public IToiApplicationService {
- public:
-  TFakePlatform()
-      : nameAddress_(server_.CreateObject()),
-        names_(server_, nameAddress_, *this),
-        platform_(server_, Register("PlatformService"), *this),
-        application_(server_, Register("ApplicationService"), *this),
-        thread_([this] { server_.Run(); }) {}
-  ~TFakePlatform() override {
-    server_.Stop();
-    thread_.join();
-  }
-
-  const std::string& NameServiceAddress() const { return nameAddress_; }
-  TLog Calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
-  std::string Lookup(const std::string& name) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return registry_[name];
-  }
-
-  void RegisterObject(const std::string& name, const std::string& address) override {
-    Record("register " + name);
-    std::lock_guard<std::mutex> lock(mutex_);
-    registry_[name] = address;
-  }
-  void LookupObject(const std::string& name, std::string& address) override {
-    Record("lookup " + name);
-    address = Lookup(name);
-  }
-  void RegisterComponent(int serviceId, const std::string& address) override {
-    Record("component " + std::to_string(serviceId) + " " + Name(address));
-  }
-  void ReportPing(int serviceId) override { Record("ping " + std::to_string(serviceId)); }
-  void UnloadDone(int serviceId) override { Record("unloaded " + std::to_string(serviceId)); }
-  void RegisterService(const std::string& address) override { Record("observer " + Name(address)); }
-  void StartInstance(int id) override { Record("start " + std::to_string(id)); }
-  void ReleaseInstance(int id) override { Record("release " + std::to_string(id)); }
-
- private:
-  std::string Register(const std::string& name) {
-    registry_[name] = server_.CreateObject();
-    return registry_[name];
-  }
-  // Addresses are the runtime's; the log only says whether one is usable.
-  static std::string Name(const std::string& address) {
-    return TCIpcClient_ValidateAddress(address) ? "<address>" : "<invalid>";
-  }
-  void Record(const std::string& call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(call);
-  }
-
-  std::mutex mutex_;
-  TLog calls_;
-  std::map<std::string, std::string> registry_;
-  TIpcServer server_;
-  std::string nameAddress_;
-  TNameServiceDispatcher names_;
-  TPlatformServiceDispatcher platform_;
-  TApplicationServiceDispatcher application_;
-  std::thread thread_;
-};
-
-TEST_F(TInformationServiceTest, PlatformModeRegistersAndAnswersThePlatform) {
-  TFakePlatform platform;
-  setenv("SERVICE_ID", "42x", 1);
-  setenv("NAMESERVICE_ADDRESS", platform.NameServiceAddress().c_str(), 1);
-  const std::string addressFile = root_.File("address");
-  Create(false, {}, addressFile);
-  auto* adapter = new TFakeAdapter("only", &log_, {kVolatile});
-  service_->AddAdapter(adapter);
-  // Once registered and initialised, the platform's life-cycle calls arrive; they are made
-  // directly here since their transport is the runtime's own concern.
-  adapter->onInitialize = [&] {
-    const std::string address = platform.Lookup("InformationService");
-    service_->SubscribeObject2("cfg.*", 5, address, false);
-    service_->SubscribeObject2("cfg.*", 6, address, false);
-    service_->OnStateChanged(
-        {{5, TInformationService::kStateEnded}, {6, TInformationService::kStateStarted}});
-    service_->Ping();
-    service_->OnUnload(true);
-    service_->OnLoad();
-    service_->OnStandbyChanged();
-    service_->Stop();
-  };
-
-  service_->Run();
-  unsetenv("SERVICE_ID");
-  unsetenv("NAMESERVICE_ADDRESS");
-
-  EXPECT_EQ(test::ReadFile(addressFile), platform.Lookup("InformationService"));
-  EXPECT_EQ((TLog{"register InformationService", "lookup PlatformService", "component 42 <address>",
-                  "lookup ApplicationService", "observer <address>", "release 5", "start 6",
-                  "ping 42", "unloaded 42"}),
-            platform.Calls());
-  // Instance 5 lost its subscription, instance 6 kept its own: one notification.
-  log_.clear();
-  service_->SetObject("cfg.x", "1", kVolatile);
-  EXPECT_EQ((TLog{"set only cfg.x=1", "monitor cfg.x",
-                  "changed " + platform.Lookup("InformationService") + " cfg.x"}),
-            log_);
 }
 
 }  // namespace
