@@ -1,5 +1,5 @@
-// Fakes shared by the adapter tests: a clock moved by hand, an event loop that only records
-// timeouts, and a callback that records what the adapter reports.
+// Fakes shared by the adapter tests: an event loop that only records timeouts for the clock
+// moved by hand, and a callback that records what the adapter reports.
 #pragma once
 
 #include <dirent.h>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/IClock.h"
 #include "platform/IIOEventLoop.h"
+#include "platform/TManualClock.h"
 #include "service/IInformationAdapterCallback.h"
 #include "tests/TestSupport.h"
 
@@ -33,18 +33,6 @@ inline std::vector<std::string> ListDirectory(const std::string& path) {
   }
   return names;
 }
-
-class TManualClock final : public IClock {
- public:
-  explicit TManualClock(time_t now) : now_(now) {}
-  int64_t MonotonicMs() const override { return static_cast<int64_t>(now_) * 1000; }
-  time_t WallSeconds() const override { return now_; }
-  void Advance(time_t seconds) { now_ += seconds; }
-  void Set(time_t now) { now_ = now; }
-
- private:
-  time_t now_;
-};
 
 // Records every timeout; nothing fires by itself.
 class TFakeLoop final : public IIOEventLoop {
@@ -68,11 +56,11 @@ class TFakeLoop final : public IIOEventLoop {
     EXPECT_EQ(active.size(), 1u);
     return active.empty() ? 0 : active.begin()->second.milliseconds;
   }
-  // Moves the clock by the armed delay (whole seconds) and fires the timeout.
+  // Moves the clock by the armed delay and fires the timeout.
   void Fire(TManualClock& clock) {
     ASSERT_EQ(active.size(), 1u);
     const auto timeout = *active.begin();
-    clock.Advance(timeout.second.milliseconds / 1000);
+    clock.Advance(timeout.second.milliseconds);
     timeout.second.handler->HandleTimeout(timeout.first);
   }
 

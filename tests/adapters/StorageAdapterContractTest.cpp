@@ -20,7 +20,7 @@ using namespace test;
 struct TFakes {
   TTempDir dir;
   TFakeLoop loop;
-  TManualClock clock{1800000000};
+  TManualClock clock{1000, 1800000000};
 };
 
 using TFactory = std::function<std::unique_ptr<IInformationAdapter>(TFakes&)>;

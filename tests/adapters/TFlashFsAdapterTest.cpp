@@ -63,7 +63,7 @@ class TFlashFsAdapterTest : public ::testing::Test {
   TTempDir dir_;
   std::string settings_ = dir_.File("settings.xml");
   std::string backup_ = dir_.File("settings.bak");
-  TManualClock clock_{kNow};
+  TManualClock clock_{1000, kNow};
   TFakeLoop loop_;
   TRecordingCallback callback_;
   TFakeDictionary dictionary_;
@@ -194,7 +194,7 @@ TEST_F(TFlashFsAdapterTest, PeriodTimestampAndLimitDecideWhetherTheWriteWaits) {
                          {kNow - 900000, 10, 10}, {kNow - 1, 0, 86400 + 10 - 1}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.stamp - kNow);
-    clock_.Set(kNow);
+    clock_.SetWallSeconds(kNow);
     loop_.active.clear();
     WriteSettings(Counters(c.stamp, c.limit));
     auto adapter = Start(10, c.limit);
@@ -218,9 +218,9 @@ TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
   adapter->UnsetObject("cfg.absent");
   EXPECT_TRUE(loop_.added.empty());
   adapter->SetObject("cfg.b", "");
-  clock_.Advance(4);
+  clock_.Advance(4000);
   adapter->SetObject("cfg.gone", "1");
-  clock_.Advance(4);
+  clock_.Advance(4000);
   adapter->UnsetObject("cfg.gone");
   adapter->SetObject("cfg.a", "x y");
   ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
