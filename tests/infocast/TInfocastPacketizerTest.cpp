@@ -24,17 +24,6 @@ const uint16_t kPrecodings[] = {0x0000, 0x0001, 0x0002, 0x0003, 0x0004, 0x4000};
 
 }  // namespace
 
-TEST(TInfocastPacketizerTest, EmptyObjectIsOneBareHeader) {
-  const std::vector<std::string> datagrams =
-      TInfocastPacketizer(0x0001, 0x0000, "cfg.empty", 1400).Packetize("");
-  ASSERT_EQ(datagrams.size(), 1u);
-  EXPECT_EQ(datagrams[0].size(), 44u);
-  const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
-  EXPECT_EQ(object.error, "");
-  EXPECT_EQ(object.name, "cfg.empty");
-  EXPECT_EQ(object.flags, 0);
-}
-
 // For each precoding, the largest object that fits N datagrams fills every one of them to
 // the maximum size, and one byte more needs another datagram.
 TEST(TInfocastPacketizerTest, ObjectFillingExactlyNDatagrams) {
@@ -128,7 +117,8 @@ TEST(TInfocastPacketizerTest, DynamicHeaderLengthsAndFlags) {
 }
 
 // Round trip through the test decoder, which reads the datagrams as a box does, over a grid
-// of sizes around packet boundaries, precodings, filters and datagram sizes.
+// of sizes around packet boundaries (an empty object included), precodings, filters and
+// datagram sizes.
 TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
   for (uint16_t precoding : kPrecodings) {
     for (size_t maxSize : {53u, 97u, 1400u}) {
