@@ -129,6 +129,10 @@ TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
         for (size_t size : {0u, 1u, 2u, 3u, 4u, 5u, 52u, 53u, 54u, 1399u, 4096u, 20000u}) {
           const std::string data = Pattern(size);
           const std::vector<std::string> datagrams = packetizer.Packetize(data);
+          if (size == 0 && filters == 0 && precoding == 0) {
+            ASSERT_EQ(datagrams.size(), 1u) << "an empty object is one bare header";
+            EXPECT_EQ(datagrams[0].size(), 44u);
+          }
           for (const std::string& datagram : datagrams) {
             ASSERT_LE(datagram.size(), maxSize + 48);
           }
