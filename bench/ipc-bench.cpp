@@ -25,6 +25,7 @@
 #include "platform/TIpcAddress.h"
 #include "platform/TIpcClient.h"
 #include "platform/TIpcServer.h"
+#include "platform/TNullInformationService.h"
 #include "platform/TToiInformationObserverCaller.h"
 #include "service/TException.h"
 
@@ -96,7 +97,7 @@ struct TRawPeer {
 
 // Answers a get with the name; a set notifies every subscriber one-way, as the daemon does,
 // dropping what cannot be delivered.
-class TEchoService final : public IToiInformationService {
+class TEchoService final : public TNullInformationService {
  public:
   void GetObject(const std::string& name, std::string& value) override { value = name; }
   void SetObject(const std::string& name, const std::string&, TStorageType) override {
@@ -110,23 +111,6 @@ class TEchoService final : public IToiInformationService {
   void SubscribeObject(const std::string&, int, const std::string& address) override {
     subscribers_.push_back(address);
   }
-  void GetObjects(const TStringList&, TStringList&) override {}
-  void GetObjectToFile(const std::string&, const std::string&) override {}
-  void SetObjects(const TStringList&, const TStringList&,
-                  const std::vector<TStorageType>&) override {}
-  void SetObjectFromFile(const std::string&, const std::string&, TStorageType) override {}
-  void UnsetObject(const std::string&, TStorageType) override {}
-  void UnsetObjects(const TStringList&, const std::vector<TStorageType>&) override {}
-  void SubscribeObject2(const std::string&, int, const std::string&, bool) override {}
-  void SubscribeObjects(const TStringList&, int, const std::string&) override {}
-  void SubscribeObjects2(const TStringList&, int, const std::string&, bool) override {}
-  void UnsubscribeObject(const std::string&, const std::string&) override {}
-  void UnsubscribeObjects(const TStringList&, const std::string&) override {}
-  void UnsubscribeAllObjects(const std::string&) override {}
-  void SubscribeObjectInternal(const std::string&, const std::string&) override {}
-  void SubscribeObject2Internal(const std::string&, const std::string&, bool) override {}
-  void SubscribeObjectsInternal(const TStringList&, const std::string&) override {}
-  void SubscribeObjects2Internal(const TStringList&, const std::string&, bool) override {}
 
  private:
   TIpcClient client_;

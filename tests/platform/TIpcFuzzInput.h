@@ -14,37 +14,21 @@
 #include "platform/TIpcMarshal.h"
 #include "platform/TIpcReader.h"
 #include "platform/TIpcWriter.h"
+#include "platform/TNullInformationService.h"
 #include "service/TException.h"
 
-class TNullInformationService final : public IToiInformationService {
+// Answers reads with their own arguments so that replies are encoded too.
+class TFuzzedInformationService final : public TNullInformationService {
  public:
   void GetObject(const std::string& name, std::string& value) override { value = name; }
   void GetObjects(const TStringList& names, TStringList& values) override { values = names; }
-  void GetObjectToFile(const std::string&, const std::string&) override {}
-  void SetObject(const std::string&, const std::string&, TStorageType) override {}
-  void SetObjects(const TStringList&, const TStringList&,
-                  const std::vector<TStorageType>&) override {}
-  void SetObjectFromFile(const std::string&, const std::string&, TStorageType) override {}
-  void UnsetObject(const std::string&, TStorageType) override {}
-  void UnsetObjects(const TStringList&, const std::vector<TStorageType>&) override {}
-  void SubscribeObject(const std::string&, int, const std::string&) override {}
-  void SubscribeObject2(const std::string&, int, const std::string&, bool) override {}
-  void SubscribeObjects(const TStringList&, int, const std::string&) override {}
-  void SubscribeObjects2(const TStringList&, int, const std::string&, bool) override {}
-  void UnsubscribeObject(const std::string&, const std::string&) override {}
-  void UnsubscribeObjects(const TStringList&, const std::string&) override {}
-  void UnsubscribeAllObjects(const std::string&) override {}
-  void SubscribeObjectInternal(const std::string&, const std::string&) override {}
-  void SubscribeObject2Internal(const std::string&, const std::string&, bool) override {}
-  void SubscribeObjectsInternal(const TStringList&, const std::string&) override {}
-  void SubscribeObjects2Internal(const TStringList&, const std::string&, bool) override {}
 };
 
 // Returns the number of frames that decoded completely, arguments included.
 inline int ConsumeIpcInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   TIpcFrameDecoder decoder;
-  TNullInformationService service;
+  TFuzzedInformationService service;
   const size_t piece = 1 + data[0] % 64;
   int served = 0;
   try {
