@@ -3,12 +3,14 @@
 #pragma once
 
 #include <ftw.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -94,5 +96,26 @@ class TScopedProcessTracker final {
  private:
   TRecordingTracker tracker_;
 };
+
+// A data file that must stop the process: its content (nullptr: the file is absent) and a
+// regular expression the fatal trace must match.
+struct TFatalFileCase {
+  const char* content;
+  const char* message;
+};
+
+// For each case, writes the file as fileName in a fresh directory and expects load(path) to
+// trace the message and abort. Each death test reruns in a child process.
+template <typename TLoad>
+void ExpectEachFileIsFatal(const char* fileName, std::initializer_list<TFatalFileCase> cases,
+                           TLoad load) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const TFatalFileCase& c : cases) {
+    TTempDir dir;
+    const std::string path = dir.File(fileName);
+    if (c.content) WriteFile(path, c.content);
+    EXPECT_DEATH(load(path), c.message) << (c.content ? c.content : "<missing file>");
+  }
+}
 
 }  // namespace test

@@ -52,37 +52,22 @@ TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
             callback_.reports);
 }
 
-using TDefaultAdapterDeathTest = TDefaultAdapterTest;
-
-TEST_F(TDefaultAdapterDeathTest, UnreadableOrMalformedFilesStopTheProcess) {
-  struct TCase {
-    const char* content;
-    const char* message;
-  };
-  const TCase cases[] = {
-      {nullptr, "TDefaultAdapter: Could not open file"},
-      {"", "TDefaultAdapter: Could not open file"},
-      {"<Objects><Object>", "TDefaultAdapter: "},
-      {"<Defaults/>", "TDefaultAdapter: Unknown root element in default adapter file\\."},
-      {"<Objects><Thing/></Objects>",
-       "TDefaultAdapter: Unknown element in default adapter file\\."},
-      {"<Objects><Object><Name>a</Name></Object></Objects>",
-       "TDefaultAdapter: Unknown element in default adapter file\\."},
-      {"<Objects><Object><Value>1</Value></Object></Objects>",
-       "TDefaultAdapter: Unknown element in default adapter file\\."},
-  };
-  for (const TCase& c : cases) {
-    test::TTempDir dir;
-    const std::string path = dir.File("defaults.xml");
-    if (c.content) test::WriteFile(path, c.content);
-    EXPECT_DEATH(
-        {
-          TDefaultAdapter adapter(path, nullptr);
-          adapter.InitializeObjects();
-        },
-        c.message)
-        << (c.content ? c.content : "<missing file>");
-  }
+TEST(TDefaultAdapterDeathTest, UnreadableOrMalformedFilesStopTheProcess) {
+  const char* const openError = "TDefaultAdapter: Could not open file";
+  const char* const unknown = "TDefaultAdapter: Unknown element in default adapter file\\.";
+  test::ExpectEachFileIsFatal(
+      "defaults.xml",
+      {{nullptr, openError},
+       {"", openError},
+       {"<Objects><Object>", "TDefaultAdapter: "},
+       {"<Defaults/>", "TDefaultAdapter: Unknown root element in default adapter file\\."},
+       {"<Objects><Thing/></Objects>", unknown},
+       {"<Objects><Object><Name>a</Name></Object></Objects>", unknown},
+       {"<Objects><Object><Value>1</Value></Object></Objects>", unknown}},
+      [](const std::string& path) {
+        TDefaultAdapter adapter(path, nullptr);
+        adapter.InitializeObjects();
+      });
 }
 
 }  // namespace

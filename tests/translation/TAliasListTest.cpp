@@ -91,39 +91,20 @@ TEST_F(TAliasListTest, TextsAreTakenUnchangedAndExtraChildrenIgnored) {
 }
 
 // Each faulty file stops the process after a fatal trace.
-struct TFatalCase {
-  const char* label;
-  const char* content;  // nullptr: the file is not created
-  const char* message;  // the trace must match this (a regular expression)
-};
-
-void PrintTo(const TFatalCase& fatalCase, std::ostream* out) { *out << fatalCase.label; }
-
-// A death test runs again in a child process, in a temporary directory of its own.
-const char kOpenError[] = "TAliasList: Could not open file \".*/aliases\\.xml\"\\.";
-const char kUnknown[] = "TAliasList: Unknown element in default adapter file\\.";
-
-class TAliasListDeathTest : public ::testing::TestWithParam<TFatalCase> {};
-
-TEST_P(TAliasListDeathTest, TracesFatalAndAborts) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  test::TTempDir dir;
-  std::string path = dir.File("aliases.xml");
-  if (GetParam().content) test::WriteFile(path, GetParam().content);
-  EXPECT_DEATH({ TAliasList aliases(path); }, GetParam().message);
+TEST(TAliasListDeathTest, FaultyFilesTraceFatalAndAbort) {
+  const char* const openError = "TAliasList: Could not open file \".*/aliases\\.xml\"\\.";
+  const char* const unknown = "TAliasList: Unknown element in default adapter file\\.";
+  test::ExpectEachFileIsFatal(
+      "aliases.xml",
+      {{nullptr, openError},
+       {"", openError},
+       {"<Aliases/>", "TAliasList: Unknown root element in default adapter file\\."},
+       {"<Objects><Entry/></Objects>", unknown},
+       {"<Objects><Object><Name>A</Name></Object></Objects>", unknown},
+       {"<Objects><Object><Alias>A</Alias></Object></Objects>", unknown},
+       {"<Objects><Object>", "TAliasList: XML parse error at line 1"}},
+      [](const std::string& path) { TAliasList aliases(path); });
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, TAliasListDeathTest,
-    ::testing::Values(
-        TFatalCase{"Missing", nullptr, kOpenError}, TFatalCase{"Empty", "", kOpenError},
-        TFatalCase{"WrongRoot", "<Aliases/>",
-                   "TAliasList: Unknown root element in default adapter file\\."},
-        TFatalCase{"WrongChild", "<Objects><Entry/></Objects>", kUnknown},
-        TFatalCase{"NoAlias", "<Objects><Object><Name>A</Name></Object></Objects>", kUnknown},
-        TFatalCase{"NoName", "<Objects><Object><Alias>A</Alias></Object></Objects>", kUnknown},
-        TFatalCase{"Malformed", "<Objects><Object>", "TAliasList: XML parse error at line 1"}),
-    [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
 
 TEST_F(TAliasListTest, ExampleFileLoads) {
   TAliasList aliases(INFOSERVICE_SOURCE_DIR "/examples/aliases.xml");

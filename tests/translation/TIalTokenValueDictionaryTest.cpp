@@ -90,45 +90,24 @@ TEST_F(TIalTokenValueDictionaryTest, NameEntriesAndPairsAreToldApart) {
   EXPECT_FALSE(dictionary->IsPlatformTokenValue("ignored"));
 }
 
-struct TFatalCase {
-  const char* label;
-  const char* content;  // nullptr: the file is not created
-  const char* message;  // the trace must match this (a regular expression)
-};
-
-void PrintTo(const TFatalCase& fatalCase, std::ostream* out) { *out << fatalCase.label; }
-
-// A death test runs again in a child process, in a temporary directory of its own.
-const char kOpenError[] =
-    "TIalTokenValueDictionary: Could not open file \".*/dictionary\\.xml\"\\.";
-const char kUnknown[] = "TIalTokenValueDictionary: Unknown element in default adapter file\\.";
-
-class TIalTokenValueDictionaryDeathTest : public ::testing::TestWithParam<TFatalCase> {};
-
-TEST_P(TIalTokenValueDictionaryDeathTest, TracesFatalAndAborts) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  test::TTempDir dir;
-  std::string path = dir.File("dictionary.xml");
-  if (GetParam().content) test::WriteFile(path, GetParam().content);
-  EXPECT_DEATH({ TIalTokenValueDictionary dictionary(path); }, GetParam().message);
+// Each faulty file stops the process after a fatal trace.
+TEST(TIalTokenValueDictionaryDeathTest, FaultyFilesTraceFatalAndAbort) {
+  const char* const openError =
+      "TIalTokenValueDictionary: Could not open file \".*/dictionary\\.xml\"\\.";
+  const char* const unknown =
+      "TIalTokenValueDictionary: Unknown element in default adapter file\\.";
+  test::ExpectEachFileIsFatal(
+      "dictionary.xml",
+      {{nullptr, openError},
+       {"", openError},
+       {"<Dictionary/>",
+        "TIalTokenValueDictionary: Unknown root element in default adapter file\\."},
+       {"<Objects><Token/></Objects>", unknown},
+       {"<Objects><Object><PlatformValue>p</PlatformValue></Object></Objects>", unknown},
+       {"<Objects><Object><CorvantelaValue>o</CorvantelaValue></Object></Objects>", unknown},
+       {"<Objects>&bad;</Objects>", "TIalTokenValueDictionary: XML parse error at line 1"}},
+      [](const std::string& path) { TIalTokenValueDictionary dictionary(path); });
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, TIalTokenValueDictionaryDeathTest,
-    ::testing::Values(
-        TFatalCase{"Missing", nullptr, kOpenError}, TFatalCase{"Empty", "", kOpenError},
-        TFatalCase{"WrongRoot", "<Dictionary/>",
-                   "TIalTokenValueDictionary: Unknown root element in default adapter file\\."},
-        TFatalCase{"WrongChild", "<Objects><Token/></Objects>", kUnknown},
-        TFatalCase{"OnlyPlatformValue",
-                   "<Objects><Object><PlatformValue>p</PlatformValue></Object></Objects>",
-                   kUnknown},
-        TFatalCase{"OnlyOperatorValue",
-                   "<Objects><Object><CorvantelaValue>o</CorvantelaValue></Object></Objects>",
-                   kUnknown},
-        TFatalCase{"Malformed", "<Objects>&bad;</Objects>",
-                   "TIalTokenValueDictionary: XML parse error at line 1"}),
-    [](const ::testing::TestParamInfo<TFatalCase>& info) { return info.param.label; });
 
 TEST_F(TIalTokenValueDictionaryTest, ExampleFileLoads) {
   TIalTokenValueDictionary dictionary(INFOSERVICE_SOURCE_DIR
