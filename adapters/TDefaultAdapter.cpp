@@ -1,9 +1,9 @@
 #include "adapters/TDefaultAdapter.h"
 
-#include "platform/TXmlElement.h"
-#include "service/TException.h"
+#include "base/TException.h"
 #include "service/TInformationService.h"
 #include "translation/ObjectListFile.h"
+#include "xml/TXmlElement.h"
 
 namespace {
 

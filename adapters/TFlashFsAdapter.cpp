@@ -38,13 +38,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/TAtomicFile.h"
-#include "platform/TFileMapper.h"
-#include "platform/TGeneralXmlParser.h"
-#include "platform/TXmlFormat.h"
+#include "base/TException.h"
+#include "os/TAtomicFile.h"
+#include "os/TFileMapper.h"
 #include "service/IInformationAdapterCallback.h"
-#include "service/TException.h"
 #include "service/TInformationService.h"
+#include "xml/TGeneralXmlParser.h"
+#include "xml/TXmlFormat.h"
 
 namespace {
 

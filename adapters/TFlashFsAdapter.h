@@ -12,9 +12,9 @@
 #include <map>
 #include <string>
 
-#include "platform/IClock.h"
-#include "platform/IIOEventLoop.h"
-#include "platform/IIOTimeoutHandler.h"
+#include "os/IClock.h"
+#include "os/IIOEventLoop.h"
+#include "os/IIOTimeoutHandler.h"
 #include "service/TInformationAdapter.h"
 #include "translation/IIalTokenValueDictionary.h"
 

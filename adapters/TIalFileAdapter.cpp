@@ -10,11 +10,11 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/TAtomicFile.h"
-#include "platform/TFileDescriptor.h"
-#include "platform/TFileMapper.h"
+#include "base/TException.h"
+#include "os/TAtomicFile.h"
+#include "os/TFileDescriptor.h"
+#include "os/TFileMapper.h"
 #include "service/IInformationAdapterCallback.h"
-#include "service/TException.h"
 
 namespace {
 

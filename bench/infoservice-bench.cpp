@@ -36,16 +36,16 @@
 #include <thread>
 #include <vector>
 
-#include "platform/IToiInformationObserver.h"
-#include "platform/IToiNameService.h"
-#include "platform/TInformationServiceCaller.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcProtocolDispatcher.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceCaller.h"
-#include "platform/TNameServiceProtocol.h"
-#include "platform/TToiInformationObserverDispatcher.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcProtocolDispatcher.h"
+#include "ipc/TIpcServer.h"
+#include "toi/IToiInformationObserver.h"
+#include "toi/IToiNameService.h"
+#include "toi/TInformationServiceCaller.h"
+#include "toi/TNameServiceCaller.h"
+#include "toi/TNameServiceProtocol.h"
+#include "toi/TToiInformationObserverDispatcher.h"
 
 namespace {
 

@@ -19,15 +19,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/IToiInformationService.h"
-#include "platform/TInformationServiceCaller.h"
-#include "platform/TInformationServiceDispatcher.h"
-#include "platform/TIpcAddress.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNullInformationService.h"
-#include "platform/TToiInformationObserverCaller.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcAddress.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "toi/IToiInformationService.h"
+#include "toi/TInformationServiceCaller.h"
+#include "toi/TInformationServiceDispatcher.h"
+#include "toi/TNullInformationService.h"
+#include "toi/TToiInformationObserverCaller.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "adapters/TFlashFsAdapter.h"
-#include "platform/IClock.h"
-#include "platform/IIOEventLoop.h"
+#include "os/IClock.h"
+#include "os/IIOEventLoop.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <limits>
 
+#include "base/TException.h"
 #include "infocast/InfocastChecksums.h"
 #include "infocast/TInfocastHeader.h"
-#include "service/TException.h"
 
 namespace {
 

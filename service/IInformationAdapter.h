@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/IToiInformationService.h"
+#include "toi/IToiInformationService.h"
 
 class IInformationAdapterCallback;
 

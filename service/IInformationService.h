@@ -3,7 +3,7 @@
 // own; the operations, their failures and their ownership rules are those of the base.
 #pragma once
 
-#include "platform/IToiInformationService.h"
+#include "toi/IToiInformationService.h"
 
 class IInformationService : public IToiInformationService {
  protected:

@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "platform/TFileMapper.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "os/TFileMapper.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <map>
 #include <string>
 
+#include "base/TTracker.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
-#include "service/TTracker.h"
 
 class TInformationAdapter : public IInformationAdapter {
  public:

@@ -7,16 +7,16 @@
 #include <cstdlib>
 #include <utility>
 
-#include "platform/TApplicationServiceCaller.h"
-#include "platform/TInformationServiceDispatcher.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceCaller.h"
-#include "platform/TPlatformComponentDispatcher.h"
-#include "platform/TPlatformServiceCaller.h"
-#include "platform/TToiApplicationObserverDispatcher.h"
-#include "platform/TUniqueFd.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "os/TUniqueFd.h"
+#include "toi/TApplicationServiceCaller.h"
+#include "toi/TInformationServiceDispatcher.h"
+#include "toi/TNameServiceCaller.h"
+#include "toi/TPlatformComponentDispatcher.h"
+#include "toi/TPlatformServiceCaller.h"
+#include "toi/TToiApplicationObserverDispatcher.h"
 #include "translation/TAliasList.h"
 
 const TInformationService::TLanguageCode TInformationService::LanguageCodes[] = {

@@ -16,16 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "platform/IIOEventLoop.h"
-#include "platform/IPlatformComponent.h"
-#include "platform/IToiApplicationObserver.h"
-#include "platform/TStringList.h"
+#include "base/TStringList.h"
+#include "base/TTracker.h"
+#include "os/IIOEventLoop.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
 #include "service/ILocalInformationMonitor.h"
 #include "service/ISubscriptionList.h"
-#include "service/TTracker.h"
+#include "toi/IPlatformComponent.h"
+#include "toi/IToiApplicationObserver.h"
 
 class TAliasList;
 class TApplicationServiceCaller;

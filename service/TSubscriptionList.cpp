@@ -3,8 +3,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/TToiInformationObserverCaller.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "toi/TToiInformationObserverCaller.h"
 
 TSubscriptionList::TSubscriptionList(TIpcClient* client) : TSubscriptionList(client, nullptr) {}
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <tuple>
 
-#include "platform/TStringList.h"
+#include "base/TStringList.h"
+#include "base/TTracker.h"
 #include "service/ISubscriptionList.h"
 #include "service/TObjectExpression.h"
-#include "service/TTracker.h"
 
 class TIpcClient;
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/TTracker.h"
+#include "base/TTracker.h"
 
 namespace test {
 

@@ -33,9 +33,9 @@
 #include <string>
 #include <vector>
 
+#include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
-#include "service/TException.h"
 
 namespace {
 

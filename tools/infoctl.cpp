@@ -42,13 +42,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/IToiInformationObserver.h"
-#include "platform/TInformationServiceCaller.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceCaller.h"
-#include "platform/TToiInformationObserverDispatcher.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "toi/IToiInformationObserver.h"
+#include "toi/TInformationServiceCaller.h"
+#include "toi/TNameServiceCaller.h"
+#include "toi/TToiInformationObserverDispatcher.h"
 
 namespace {
 

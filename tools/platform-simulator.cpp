@@ -19,19 +19,19 @@
 #include <string>
 #include <vector>
 
-#include "platform/IToiApplicationService.h"
-#include "platform/IToiNameService.h"
-#include "platform/IToiPlatformService.h"
-#include "platform/TApplicationServiceDispatcher.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceDispatcher.h"
-#include "platform/TPlatformComponentCaller.h"
-#include "platform/TPlatformServiceDispatcher.h"
-#include "platform/TStderrTracker.h"
-#include "platform/TToiApplicationObserverCaller.h"
-#include "service/TException.h"
-#include "service/TTracker.h"
+#include "base/TException.h"
+#include "base/TStderrTracker.h"
+#include "base/TTracker.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "toi/IToiApplicationService.h"
+#include "toi/IToiNameService.h"
+#include "toi/IToiPlatformService.h"
+#include "toi/TApplicationServiceDispatcher.h"
+#include "toi/TNameServiceDispatcher.h"
+#include "toi/TPlatformComponentCaller.h"
+#include "toi/TPlatformServiceDispatcher.h"
+#include "toi/TToiApplicationObserverCaller.h"
 
 namespace {
 

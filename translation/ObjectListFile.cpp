@@ -2,9 +2,9 @@
 
 #include <cstdlib>
 
-#include "platform/TFileMapper.h"
-#include "platform/TGeneralXmlParser.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "os/TFileMapper.h"
+#include "xml/TGeneralXmlParser.h"
 
 const char kUnknownObjectListElement[] = "Unknown element in default adapter file.";
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/TXmlElement.h"
-#include "service/TTracker.h"
+#include "base/TTracker.h"
+#include "xml/TXmlElement.h"
 
 // Maps and parses the file and calls onObject for every "Object" child in document order.
 // Throws TException "Unknown root element in default adapter file." for another root and

@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "platform/TStringList.h"
-#include "service/TTracker.h"
+#include "base/TStringList.h"
+#include "base/TTracker.h"
 
 class TAliasList final {
  public:

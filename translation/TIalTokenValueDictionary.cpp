@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "service/TException.h"
+#include "base/TException.h"
 #include "translation/ObjectListFile.h"
 
 TIalTokenValueDictionary::TIalTokenValueDictionary(std::string path)

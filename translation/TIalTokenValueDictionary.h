@@ -6,8 +6,8 @@
 #include <map>
 #include <string>
 
-#include "platform/TStringList.h"
-#include "service/TTracker.h"
+#include "base/TStringList.h"
+#include "base/TTracker.h"
 #include "translation/IIalTokenValueDictionary.h"
 
 class TIalTokenValueDictionary final : public IIalTokenValueDictionary {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/IIOEventLoop.h"
-#include "platform/TManualClock.h"
+#include "os/IIOEventLoop.h"
+#include "os/TManualClock.h"
 #include "service/IInformationAdapterCallback.h"
 #include "tests/TestSupport.h"
 

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "adapters/TFlashFsAdapter.h"
-#include "platform/TIpcClient.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/adapters/AdapterTestSupport.h"

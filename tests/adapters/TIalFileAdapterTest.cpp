@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "adapters/TIalFileAdapter.h"
-#include "service/TException.h"
+#include "base/TException.h"
 #include "tests/adapters/AdapterTestSupport.h"
 
 using namespace test;

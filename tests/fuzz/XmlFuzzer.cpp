@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/TGeneralXmlParser.h"
-#include "platform/TXmlFormat.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "xml/TGeneralXmlParser.h"
+#include "xml/TXmlFormat.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string input(reinterpret_cast<const char*>(data), size);

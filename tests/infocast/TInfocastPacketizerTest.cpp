@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/TException.h"
 #include "infocast/InfocastChecksums.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
-#include "service/TException.h"
 #include "tests/infocast/InfocastTestDecoder.h"
 
 namespace {

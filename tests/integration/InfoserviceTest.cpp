@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/IToiInformationObserver.h"
-#include "platform/TEpollEventLoop.h"
-#include "platform/TInformationServiceCaller.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TToiInformationObserverDispatcher.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "tests/integration/DaemonFixture.h"
+#include "toi/IToiInformationObserver.h"
+#include "toi/TInformationServiceCaller.h"
+#include "toi/TToiInformationObserverDispatcher.h"
 
 namespace integration {
 namespace {

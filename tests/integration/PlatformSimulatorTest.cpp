@@ -5,18 +5,18 @@
 #include <string>
 #include <vector>
 
-#include "platform/IPlatformComponent.h"
-#include "platform/IToiApplicationObserver.h"
-#include "platform/TApplicationServiceCaller.h"
-#include "platform/TEpollEventLoop.h"
-#include "platform/TIpcClient.h"
-#include "platform/TIpcServer.h"
-#include "platform/TNameServiceCaller.h"
-#include "platform/TPlatformComponentDispatcher.h"
-#include "platform/TPlatformServiceCaller.h"
-#include "platform/TToiApplicationObserverDispatcher.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "tests/integration/DaemonFixture.h"
+#include "toi/IPlatformComponent.h"
+#include "toi/IToiApplicationObserver.h"
+#include "toi/TApplicationServiceCaller.h"
+#include "toi/TNameServiceCaller.h"
+#include "toi/TPlatformComponentDispatcher.h"
+#include "toi/TPlatformServiceCaller.h"
+#include "toi/TToiApplicationObserverDispatcher.h"
 
 namespace integration {
 namespace {

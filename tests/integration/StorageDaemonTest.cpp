@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/TInformationServiceCaller.h"
-#include "platform/TIpcClient.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
 #include "tests/integration/DaemonFixture.h"
+#include "toi/TInformationServiceCaller.h"
 
 namespace integration {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/TException.h"
+#include "base/TException.h"
 #include "service/TInformationAdapter.h"
 #include "tests/TestSupport.h"
 

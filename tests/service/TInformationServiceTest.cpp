@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/TIpcClient.h"
-#include "service/TException.h"
+#include "base/TException.h"
+#include "ipc/TIpcClient.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"

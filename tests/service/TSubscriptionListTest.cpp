@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "service/TException.h"
+#include "base/TException.h"
 #include "service/TSubscriptionList.h"
 
 namespace {

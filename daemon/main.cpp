@@ -1,0 +1,140 @@
+// The infoservice daemon: reads its command line, builds the objects that live for the whole
+// process, assembles the adapters in their priority order, serves until the hang-up signal
+// and shuts down in order. Exit code 0 after a normal stop and for -h; 1 for a bad option,
+// when an exception ended the service, and for a hang-up before the service exists.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+
+#include "adapters/TDefaultAdapter.h"
+#include "adapters/TFlashFsAdapter.h"
+#include "adapters/TIalFileAdapter.h"
+#include "adapters/TVolatileAdapter.h"
+#include "base/TException.h"
+#include "base/TLogTracker.h"
+#include "base/TStderrTracker.h"
+#include "base/TTracker.h"
+#include "daemon/TCommandLine.h"
+#include "ipc/TIpcClient.h"
+#include "os/RootPath.h"
+#include "service/TInformationService.h"
+#include "service/TSubscriptionList.h"
+#include "translation/TIalTokenValueDictionary.h"
+
+namespace {
+
+constexpr TTracker::TLevel kTraceLevel = 6;
+constexpr int kLogFacility = 4;
+
+// What the hang-up handler reaches. Lock-free atomics, so reading them is safe in a handler.
+std::atomic<TInformationService*> g_service{nullptr};
+std::atomic<bool> g_shuttingDown{false};
+
+// Only async-signal-safe work here: the service's Stop() (which only wakes the loop) or
+// _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are flushing
+// their pending writes, and cutting that short would lose settings.
+void OnHangUp(int) {
+  if (TInformationService* service = g_service.load()) {
+    service->Stop();
+  } else if (!g_shuttingDown.load()) {
+    _exit(1);
+  }
+}
+
+void InstallHangUpHandler() {
+  struct sigaction action = {};
+  action.sa_handler = OnHangUp;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGHUP, &action, nullptr);
+  // A write past a file-size limit must fail with EFBIG, so the adapter can answer 207 and
+  // keep the previous file, instead of ending the daemon and losing what it had not written.
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+std::unique_ptr<TTracker> CreateTracker(bool standalone) {
+  if (standalone) return std::make_unique<TStderrTracker>(kTraceLevel, true);
+  return std::make_unique<TLogTracker>(kTraceLevel, kLogFacility);
+}
+
+// The list order is the routing priority: reads see the first holder of a name and writes
+// go to the first adapter that takes the storage type and the name.
+void AddAdapters(TInformationService& service, const TCommandLine& options,
+                 TIalTokenValueDictionary& dictionary) {
+  TTracker* tracker = TTracker::GetProcessTracker();
+  IIOEventLoop* loop = service.GetEventLoop();
+  // 1 syslog settings: not built yet.
+  service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
+                                         IInformationAdapter::TStorageType(0)));
+  service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
+                                         IInformationAdapter::TStorageType(1)));
+  service.AddAdapter(new TVolatileAdapter());
+  // 5 flash user settings, 6 production parameters: not built yet.
+  service.AddAdapter(new TFlashFsAdapter(
+      options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
+      static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
+  tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
+  // 8 Infocast, 9 system information, 10 last key: not built yet.
+  service.AddAdapter(new TDefaultAdapter(options.defaultsFile, &service));
+}
+
+// Everything from the assembly to the end of serving; the result is the exit code.
+int Serve(TInformationService& service, const TCommandLine& options,
+          TIalTokenValueDictionary& dictionary) {
+  TTracker* tracker = TTracker::GetProcessTracker();
+  try {
+    AddAdapters(service, options, dictionary);
+    // The management monitor joins here once it exists.
+    service.Run();
+    return 0;
+  } catch (const TException& exception) {
+    tracker->Fatal("Exception: %s", exception.GetText());
+  } catch (...) {
+    tracker->Fatal("Unknown exception");
+  }
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InstallHangUpHandler();
+
+  TCommandLine options;
+  switch (options.Parse(argc, argv)) {
+    case TCommandLine::TResult::eHelp:
+      return 0;
+    case TCommandLine::TResult::eBadOption:
+      return 1;
+    case TCommandLine::TResult::eRun:
+      break;
+  }
+
+  std::unique_ptr<TTracker> tracker = CreateTracker(options.standalone);
+  TTracker::SetProcessTracker(tracker.get());
+
+  TIpcClient client;
+  TCIpcClient_Init(&client);
+  auto subscriptions = std::make_unique<TSubscriptionList>(&client);
+  // Outlives the service, whose adapters keep references to it.
+  auto dictionary =
+      std::make_unique<TIalTokenValueDictionary>(RootPath("/etc/ial_token_value_dictionary.xml"));
+  auto service = std::make_unique<TInformationService>(
+      options.standalone, options.ipcAddressFile, options.aliasFile, subscriptions.get(), &client);
+  g_service.store(service.get());
+
+  tracker->Trace("Starting service");
+  const int exitCode = Serve(*service, options, *dictionary);
+  if (exitCode == 0) tracker->Trace("Shutting down");
+
+  g_shuttingDown.store(true);
+  g_service.store(nullptr);
+  service.reset();
+  subscriptions.reset();
+  TCIpcClient_CleanUp(&client);
+  dictionary.reset();
+  TTracker::SetProcessTracker(nullptr);
+  return exitCode;
+}

@@ -1,0 +1,323 @@
+#include "ipc/TIpcClient.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/TException.h"
+#include "ipc/TIpcAddress.h"
+#include "ipc/TIpcClientImpl.h"
+#include "ipc/TIpcFrameDecoder.h"
+#include "ipc/TIpcProtocolError.h"
+#include "ipc/TIpcReader.h"
+#include "os/IClock.h"
+#include "os/TEpollEventLoop.h"
+#include "os/TUniqueFd.h"
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+
+int64_t NowMs() { return IClock::System().MonotonicMs(); }
+
+void SetTimeouts(int fd, int milliseconds) {
+  timeval tv{};
+  tv.tv_sec = milliseconds / 1000;
+  tv.tv_usec = (milliseconds % 1000) * 1000;
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+
+}  // namespace
+
+// One connection to a peer's socket. The socket blocks (with kernel timeouts) for calls;
+// one-way sends pass MSG_DONTWAIT. As an event handler it drains its queue when the loop of
+// this thread reports the socket writable.
+class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
+ public:
+  TPeer(TUniqueFd fd, std::string address) : fd_(std::move(fd)), address_(std::move(address)) {}
+  ~TPeer() override { Unwatch(); }
+
+  bool IsBroken() const { return !fd_.IsValid(); }
+  bool HasQueue() const { return queued_.size() > queuedOffset_; }
+  int Fd() const { return fd_.Get(); }
+  const std::string& Address() const { return address_; }
+  TIpcFrameDecoder& Decoder() { return decoder_; }
+
+  void EnsureTimeouts(int milliseconds) {
+    if (timeoutMs_ == milliseconds) return;
+    SetTimeouts(fd_.Get(), milliseconds);
+    timeoutMs_ = milliseconds;
+  }
+
+  void Close() {
+    Unwatch();
+    fd_.Reset();
+    queued_.clear();
+    queuedOffset_ = 0;
+  }
+
+  // Hands queued bytes to the kernel without waiting. False (and closed) on a dead peer.
+  bool FlushQueue() {
+    while (HasQueue()) {
+      const ssize_t sent = send(fd_.Get(), queued_.data() + queuedOffset_,
+                                queued_.size() - queuedOffset_, MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+        Close();
+        return false;
+      }
+      queuedOffset_ += static_cast<size_t>(sent);
+    }
+    queued_.clear();
+    queuedOffset_ = 0;
+    return true;
+  }
+
+  // One-way delivery of a complete frame; throws TException when it must be dropped.
+  void PostFrame(const std::string& frame) {
+    if (!FlushQueue()) throw TException("IPC peer " + address_ + " has gone");
+    size_t offset = 0;
+    if (!HasQueue()) {
+      for (;;) {
+        const ssize_t sent =
+            send(fd_.Get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent >= 0) {
+          offset = static_cast<size_t>(sent);
+          break;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        const int error = errno;
+        Close();
+        throw TException(ErrnoMessage("IPC delivery to " + address_, error));
+      }
+      if (offset == frame.size()) return;
+    } else if (queued_.size() - queuedOffset_ + frame.size() > kMaxQueuedBytes) {
+      throw TException("IPC peer " + address_ + " is not reading; delivery dropped");
+    }
+    queued_.append(frame, offset, std::string::npos);
+    Watch();
+  }
+
+  // Blocking send for calls, bounded by the deadline.
+  void SendAll(const char* data, size_t size, int64_t deadlineMs) {
+    size_t offset = 0;
+    while (offset < size) {
+      const ssize_t sent = send(fd_.Get(), data + offset, size - offset, MSG_NOSIGNAL);
+      if (sent > 0) {
+        offset += static_cast<size_t>(sent);
+        continue;
+      }
+      if (sent < 0 && errno == EINTR) continue;
+      const int error = errno;
+      Close();
+      if (sent < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
+        throw TException("IPC call to " + address_ + " timed out while sending");
+      }
+      throw TException(ErrnoMessage("IPC call to " + address_, error));
+    }
+    if (NowMs() > deadlineMs) {
+      Close();
+      throw TException("IPC call to " + address_ + " timed out while sending");
+    }
+  }
+
+  void SendQueue(int64_t deadlineMs) {
+    if (!HasQueue()) return;
+    SendAll(queued_.data() + queuedOffset_, queued_.size() - queuedOffset_, deadlineMs);
+    queued_.clear();
+    queuedOffset_ = 0;
+    Unwatch();
+  }
+
+  // IIOEventHandler
+  void HandleEvent(int /*descriptor*/, unsigned int /*events*/) override {
+    FlushQueue();
+    if (!HasQueue()) Unwatch();
+  }
+
+ private:
+  void Watch() {
+    if (watchLoop_) return;
+    TEpollEventLoop* loop = TEpollEventLoop::Current();
+    if (!loop) return;
+    try {
+      loop->RegisterFileDescriptor(fd_.Get(), TEpollEventLoop::kWritable, 0, this);
+      watchLoop_ = loop;
+      watchToken_ = loop->GetLifeToken();
+    } catch (const TException&) {
+      // Without the loop the queue still drains on the next use of this peer.
+    }
+  }
+
+  void Unwatch() {
+    if (!watchLoop_) return;
+    if (!watchToken_.expired()) watchLoop_->UnregisterFileDescriptor(fd_.Get());
+    watchLoop_ = nullptr;
+    watchToken_.reset();
+  }
+
+  TUniqueFd fd_;
+  std::string address_;
+  std::string queued_;
+  size_t queuedOffset_ = 0;
+  TIpcFrameDecoder decoder_;
+  int timeoutMs_ = -1;
+  TEpollEventLoop* watchLoop_ = nullptr;
+  std::weak_ptr<int> watchToken_;
+};
+
+TIpcClient::TImpl::TImpl() = default;
+TIpcClient::TImpl::~TImpl() = default;
+
+TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPath,
+                                                     const std::string& address, int64_t deadlineMs,
+                                                     bool mayWait) {
+  auto found = peers_.find(socketPath);
+  if (found != peers_.end()) {
+    if (!found->second->IsBroken()) return *found->second;
+    peers_.erase(found);
+  }
+  if (peers_.size() >= kMaxPeers) {
+    for (auto it = peers_.begin(); it != peers_.end();) {
+      it = (it->second->IsBroken() || !it->second->HasQueue()) ? peers_.erase(it) : std::next(it);
+    }
+  }
+  TUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.IsValid()) throw TException(ErrnoMessage("IPC socket for " + address, errno));
+  sockaddr_un peer{};
+  peer.sun_family = AF_UNIX;
+  std::memcpy(peer.sun_path, socketPath.data(), socketPath.size());
+  // Non-blocking connect: a peer whose backlog is full (a process that stopped serving)
+  // refuses at once instead of holding a one-way delivery; calls retry until their deadline.
+  while (connect(fd.Get(), reinterpret_cast<sockaddr*>(&peer), sizeof peer) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN && mayWait && NowMs() < deadlineMs) {
+      poll(nullptr, 0, 5);
+      continue;
+    }
+    throw TException(ErrnoMessage("IPC cannot reach " + address, errno));
+  }
+  const int flags = fcntl(fd.Get(), F_GETFL);
+  fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+  auto& slot = peers_[socketPath];
+  slot = std::make_unique<TPeer>(std::move(fd), address);
+  return *slot;
+}
+
+void TIpcClient::TImpl::Call(const std::string& address, uint16_t operation, TIpcWriter& request,
+                             std::string& reply) {
+  TIpcAddress target;
+  if (!TIpcAddress::Parse(address, target)) {
+    throw TException("Invalid IPC address '" + address + "'");
+  }
+  const int64_t deadline = NowMs() + timeoutMs;
+  TPeer& peer = GetPeer(target.socketPath, address, deadline, true);
+  peer.EnsureTimeouts(timeoutMs);
+  const uint32_t callId = nextCallId_++;
+  if (nextCallId_ == 0) nextCallId_ = 1;
+  const std::string& frame =
+      request.Finish(TIpcFrameKind::eCall, operation, callId, target.objectId);
+  peer.SendQueue(deadline);
+  peer.SendAll(frame.data(), frame.size(), deadline);
+
+  TIpcFrame answer;
+  char chunk[kReadChunk];
+  try {
+    for (;;) {
+      while (peer.Decoder().Next(answer)) {
+        if (answer.kind != TIpcFrameKind::eReply && answer.kind != TIpcFrameKind::eError) {
+          throw TIpcProtocolError("request on a client connection");
+        }
+        if (answer.callId != callId) continue;  // an answer to an abandoned call
+        if (answer.kind == TIpcFrameKind::eReply) {
+          reply.assign(answer.payload, answer.payloadSize);
+          return;
+        }
+        TIpcReader reader(answer.payload, answer.payloadSize);
+        uint16_t code = 0;
+        std::string text;
+        reader.Get(code);
+        reader.Get(text);
+        reader.ExpectEnd();
+        throw TRemoteException(code, std::move(text));
+      }
+      const ssize_t got = recv(peer.Fd(), chunk, sizeof chunk, 0);
+      if (got > 0) {
+        peer.Decoder().Append(chunk, static_cast<size_t>(got));
+        if (NowMs() > deadline) throw TException("IPC call to " + address + " timed out");
+        continue;
+      }
+      if (got < 0 && errno == EINTR) continue;
+      if (got == 0) throw TException("IPC peer " + address + " closed the connection");
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        throw TException("IPC call to " + address + " timed out after " +
+                         std::to_string(timeoutMs) + " ms");
+      }
+      throw TException(ErrnoMessage("IPC call to " + address, errno));
+    }
+  } catch (const TRemoteException&) {
+    throw;
+  } catch (const TIpcProtocolError& error) {
+    peer.Close();
+    throw TException(std::string(error.GetText()) + " from " + address);
+  } catch (const TException&) {
+    // Late bytes of this call would confuse the next one: start over with a new connection.
+    peer.Close();
+    throw;
+  }
+}
+
+void TIpcClient::TImpl::Post(const std::string& address, uint16_t operation, TIpcWriter& request) {
+  TIpcAddress target;
+  if (!TIpcAddress::Parse(address, target)) {
+    throw TException("Invalid IPC address '" + address + "'");
+  }
+  TPeer& peer = GetPeer(target.socketPath, address, 0, false);
+  peer.PostFrame(request.Finish(TIpcFrameKind::eOneWay, operation, 0, target.objectId));
+}
+
+void TIpcClient::TImpl::FlushQueues(int maxWaitMs) {
+  const int64_t deadline = NowMs() + maxWaitMs;
+  for (;;) {
+    std::vector<pollfd> waiting;
+    for (auto& entry : peers_) {
+      TPeer& peer = *entry.second;
+      if (!peer.IsBroken() && peer.FlushQueue() && peer.HasQueue()) {
+        waiting.push_back(pollfd{peer.Fd(), POLLOUT, 0});
+      }
+    }
+    const int64_t left = deadline - NowMs();
+    if (waiting.empty() || left <= 0) return;
+    poll(waiting.data(), waiting.size(), static_cast<int>(left));
+  }
+}
+
+void TIpcClient::TImpl::CloseAll() { peers_.clear(); }
+
+TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>()) {}
+TIpcClient::~TIpcClient() = default;
+
+void TIpcClient::SetCallTimeoutMs(int milliseconds) {
+  impl_->timeoutMs = milliseconds > 0 ? milliseconds : 1;
+}
+
+int TCIpcClient_Init(TIpcClient* /*client*/) { return 0; }
+
+void TCIpcClient_CleanUp(TIpcClient* client) {
+  if (!client) return;
+  // Notifications still queued get a short, bounded chance to leave before the connections go.
+  client->GetImpl().FlushQueues(200);
+  client->GetImpl().CloseAll();
+}
+
+bool TCIpcClient_ValidateAddress(const std::string& address) {
+  TIpcAddress parsed;
+  return TIpcAddress::Parse(address, parsed);
+}

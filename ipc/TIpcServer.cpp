@@ -1,0 +1,316 @@
+#include "ipc/TIpcServer.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/TTracker.h"
+#include "ipc/TIpcAddress.h"
+#include "ipc/TIpcDispatcher.h"
+#include "ipc/TIpcFrameDecoder.h"
+#include "ipc/TIpcProtocolError.h"
+#include "ipc/TIpcReader.h"
+#include "ipc/TIpcServerImpl.h"
+#include "os/RootPath.h"
+
+namespace {
+
+const char kRuntimeDirectory[] = "/tmp/infoservice-ipc";
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr int kAcceptsPerEvent = 64;
+
+// The runtime directory holds every socket of the box's processes; only the owner and the
+// group may reach them. Missing parents are created as ordinary directories.
+void MakeRuntimeDirectory(const std::string& path) {
+  for (size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0755);
+  }
+  if (mkdir(path.c_str(), 0770) == 0) {
+    chmod(path.c_str(), 0770);  // the umask may have taken the group bits away
+    return;
+  }
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    throw TException(ErrnoMessage("TIpcServer: runtime directory " + path, errno));
+  }
+  if (info.st_uid == geteuid() && (info.st_mode & 0777) != 0770) chmod(path.c_str(), 0770);
+}
+
+// Sockets of processes that died without removing them (s<pid>-<n>.sock whose pid no longer
+// exists) would pile up in the runtime directory, which lives in RAM on the box.
+void RemoveStaleSockets(const std::string& directory) {
+  DIR* entries = opendir(directory.c_str());
+  if (!entries) return;
+  while (const dirent* entry = readdir(entries)) {
+    int pid = 0;
+    unsigned number = 0;
+    char end = 0;
+    if (std::sscanf(entry->d_name, "s%d-%u.soc%c", &pid, &number, &end) != 3 || end != 'k' ||
+        pid <= 0 || pid == getpid()) {
+      continue;
+    }
+    if (kill(pid, 0) != 0 && errno == ESRCH) unlink((directory + "/" + entry->d_name).c_str());
+  }
+  closedir(entries);
+}
+
+std::string NewSocketPath() {
+  static std::atomic<unsigned> counter{0};
+  return RootPath(kRuntimeDirectory) + "/s" + std::to_string(getpid()) + "-" +
+         std::to_string(++counter) + ".sock";
+}
+
+}  // namespace
+
+struct TIpcServer::TImpl::TConnection {
+  explicit TConnection(int fd) : fd(fd) {}
+  TUniqueFd fd;
+  TIpcFrameDecoder decoder;
+  std::string replies;
+  size_t repliesOffset = 0;
+  bool watchingWritable = false;
+};
+
+TIpcServer::TImpl::TImpl(IClock& clock) : loop(clock) {
+  MakeRuntimeDirectory(RootPath(kRuntimeDirectory));
+  RemoveStaleSockets(RootPath(kRuntimeDirectory));
+  socketPath = NewSocketPath();
+  if (!TIpcAddress::IsValidSocketPath(socketPath)) {
+    throw TException("TIpcServer: socket path too long or unusable: " + socketPath);
+  }
+  listener_.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listener_.IsValid()) throw TException(ErrnoMessage("TIpcServer: socket", errno));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+  unlink(socketPath.c_str());  // left behind by a dead process that had our pid
+  if (bind(listener_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw TException(ErrnoMessage("TIpcServer: bind " + socketPath, errno));
+  }
+  chmod(socketPath.c_str(), 0660);
+  if (listen(listener_.Get(), 128) != 0) {
+    const int error = errno;
+    unlink(socketPath.c_str());
+    throw TException(ErrnoMessage("TIpcServer: listen " + socketPath, error));
+  }
+  loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
+}
+
+TIpcServer::TImpl::~TImpl() {
+  for (auto& entry : connections_) loop.UnregisterFileDescriptor(entry.first);
+  connections_.clear();
+  loop.UnregisterFileDescriptor(listener_.Get());
+  unlink(socketPath.c_str());
+}
+
+std::string TIpcServer::TImpl::CreateObject() {
+  if (nextObjectId_ == 0) throw TException("TIpcServer: out of object numbers");
+  return TIpcAddress::Format(socketPath, nextObjectId_++);
+}
+
+uint32_t TIpcServer::TImpl::AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) {
+  TIpcAddress parsed;
+  if (!TIpcAddress::Parse(address, parsed) || parsed.socketPath != socketPath ||
+      parsed.objectId >= nextObjectId_) {
+    throw TException("TIpcServer: '" + address + "' is not an object of this server");
+  }
+  if (!dispatchers_.emplace(parsed.objectId, dispatcher).second) {
+    throw TException("TIpcServer: '" + address + "' is served already");
+  }
+  return parsed.objectId;
+}
+
+void TIpcServer::TImpl::RemoveDispatcher(uint32_t objectId, TIpcDispatcher* dispatcher) {
+  auto found = dispatchers_.find(objectId);
+  if (found != dispatchers_.end() && found->second == dispatcher) dispatchers_.erase(found);
+}
+
+void TIpcServer::TImpl::HandleEvent(int descriptor, unsigned int events) {
+  if (descriptor == listener_.Get()) {
+    AcceptConnections();
+    return;
+  }
+  auto found = connections_.find(descriptor);
+  if (found == connections_.end()) return;
+  TConnection& connection = *found->second;
+  bool keep = true;
+  if (events & TEpollEventLoop::kWritable) keep = FlushReplies(connection);
+  if (keep && (events & IIOEventLoop::kReadable)) keep = ReadAndServe(connection);
+  if (!keep) CloseConnection(descriptor);
+}
+
+void TIpcServer::TImpl::AcceptConnections() {
+  for (int i = 0; i < kAcceptsPerEvent; ++i) {
+    TUniqueFd fd(accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.IsValid()) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        TTracker::GetProcessTracker()->Error("TIpcServer: accept on %s: %s", socketPath.c_str(),
+                                             std::strerror(errno));
+      }
+      return;
+    }
+    if (connections_.size() >= kMaxConnections) {
+      if (!refusalTraced_) {
+        TTracker::GetProcessTracker()->Warning("TIpcServer: connection limit %zu reached",
+                                               kMaxConnections);
+        refusalTraced_ = true;
+      }
+      continue;  // fd closes here
+    }
+    refusalTraced_ = false;
+    const int descriptor = fd.Get();
+    auto connection = std::make_unique<TConnection>(fd.Release());
+    loop.RegisterFileDescriptor(descriptor, IIOEventLoop::kReadable, 0, this);
+    connections_[descriptor] = std::move(connection);
+  }
+}
+
+bool TIpcServer::TImpl::ReadAndServe(TConnection& connection) {
+  char chunk[kReadChunk];
+  const ssize_t got = recv(connection.fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
+  if (got == 0) {
+    if (connection.decoder.Buffered() > 0) {
+      TTracker::GetProcessTracker()->Warning(
+          "TIpcServer: connection %d closed within a frame (%zu bytes dropped)",
+          connection.fd.Get(), connection.decoder.Buffered());
+    }
+    return false;
+  }
+  if (got < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+  connection.decoder.Append(chunk, static_cast<size_t>(got));
+  TIpcFrame frame;
+  try {
+    while (connection.decoder.Next(frame)) {
+      if (!ServeFrame(connection, frame)) return false;
+    }
+  } catch (const TIpcProtocolError& error) {
+    TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: %s",
+                                           connection.fd.Get(), error.GetText());
+    return false;
+  }
+  return true;
+}
+
+bool TIpcServer::TImpl::ServeFrame(TConnection& connection, const TIpcFrame& frame) {
+  if (frame.kind != TIpcFrameKind::eCall && frame.kind != TIpcFrameKind::eOneWay) {
+    throw TIpcProtocolError("reply sent to a server");
+  }
+  const bool answer = frame.kind == TIpcFrameKind::eCall;
+  auto found = dispatchers_.find(frame.objectId);
+  if (found == dispatchers_.end()) {
+    return !answer || SendError(connection, frame.callId, kNoSuchObject, "No such object");
+  }
+  TIpcReader reader(frame.payload, frame.payloadSize);
+  writer_.Clear();
+  try {
+    if (!found->second->Dispatch(frame.operation, reader, writer_)) {
+      return !answer || SendError(connection, frame.callId, kNoSuchOperation, "No such operation");
+    }
+  } catch (const TIpcProtocolError&) {
+    throw;
+  } catch (const TDispatchableException& error) {
+    return !answer || SendError(connection, frame.callId, error.GetCode(), error.GetText());
+  } catch (const std::exception& error) {
+    TTracker::GetProcessTracker()->Error("TIpcServer: operation %u of object %u failed: %s",
+                                         frame.operation, frame.objectId, error.what());
+    return !answer || SendError(connection, frame.callId, kInternalError, "Internal error");
+  } catch (...) {
+    TTracker::GetProcessTracker()->Error("TIpcServer: operation %u of object %u failed",
+                                         frame.operation, frame.objectId);
+    return !answer || SendError(connection, frame.callId, kInternalError, "Internal error");
+  }
+  if (!answer) return true;
+  try {
+    return SendFrame(connection, writer_.Finish(TIpcFrameKind::eReply, 0, frame.callId, 0));
+  } catch (const TException& error) {  // results beyond the frame limit
+    TTracker::GetProcessTracker()->Error("TIpcServer: reply to operation %u: %s", frame.operation,
+                                         error.GetText());
+    return SendError(connection, frame.callId, kInternalError, "Reply too large");
+  }
+}
+
+bool TIpcServer::TImpl::SendError(TConnection& connection, uint32_t callId, uint16_t code,
+                                  const std::string& text) {
+  writer_.Clear();
+  writer_.Put(code);
+  // An error text never needs more than a line or two; a huge one is cut to fit.
+  writer_.Put(text.size() > 4096 ? text.substr(0, 4096) : text);
+  return SendFrame(connection, writer_.Finish(TIpcFrameKind::eError, 0, callId, 0));
+}
+
+bool TIpcServer::TImpl::SendFrame(TConnection& connection, const std::string& frame) {
+  size_t offset = 0;
+  if (connection.replies.size() == connection.repliesOffset) {
+    for (;;) {
+      const ssize_t sent =
+          send(connection.fd.Get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      if (sent >= 0) {
+        offset = static_cast<size_t>(sent);
+        break;
+      }
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+      return false;
+    }
+    if (offset == frame.size()) return true;
+    connection.replies.clear();
+    connection.repliesOffset = 0;
+  }
+  connection.replies.append(frame, offset, std::string::npos);
+  if (connection.replies.size() - connection.repliesOffset > kMaxReplyBacklog) {
+    TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: replies not read",
+                                           connection.fd.Get());
+    return false;
+  }
+  if (!connection.watchingWritable) {
+    loop.RegisterFileDescriptor(connection.fd.Get(),
+                                IIOEventLoop::kReadable | TEpollEventLoop::kWritable, 0, this);
+    connection.watchingWritable = true;
+  }
+  return true;
+}
+
+bool TIpcServer::TImpl::FlushReplies(TConnection& connection) {
+  while (connection.replies.size() > connection.repliesOffset) {
+    const ssize_t sent =
+        send(connection.fd.Get(), connection.replies.data() + connection.repliesOffset,
+             connection.replies.size() - connection.repliesOffset, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent < 0) {
+      if (errno == EINTR) continue;
+      return errno == EAGAIN || errno == EWOULDBLOCK;
+    }
+    connection.repliesOffset += static_cast<size_t>(sent);
+  }
+  connection.replies.clear();
+  connection.repliesOffset = 0;
+  if (connection.watchingWritable) {
+    loop.RegisterFileDescriptor(connection.fd.Get(), IIOEventLoop::kReadable, 0, this);
+    connection.watchingWritable = false;
+  }
+  return true;
+}
+
+void TIpcServer::TImpl::CloseConnection(int descriptor) {
+  loop.UnregisterFileDescriptor(descriptor);
+  connections_.erase(descriptor);
+}
+
+TIpcServer::TIpcServer() : TIpcServer(IClock::System()) {}
+TIpcServer::TIpcServer(IClock& clock) : impl_(std::make_unique<TImpl>(clock)) {}
+TIpcServer::~TIpcServer() = default;
+
+std::string TIpcServer::CreateObject() { return impl_->CreateObject(); }
+void TIpcServer::Run() { impl_->loop.Run(); }
+void TIpcServer::Stop() { impl_->loop.Stop(); }
+IIOEventLoop& TIpcServer::GetEventLoop() { return impl_->loop; }
+const std::string& TIpcServer::GetSocketPath() const { return impl_->socketPath; }

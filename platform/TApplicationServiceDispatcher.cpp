@@ -1,6 +1,0 @@
-#include "platform/TApplicationServiceDispatcher.h"
-
-TApplicationServiceDispatcher::TApplicationServiceDispatcher(TIpcServer& server,
-                                                             const std::string& address,
-                                                             IToiApplicationService& impl)
-    : TIpcProtocolDispatcher<TApplicationServiceProtocol>(server, address, impl) {}

@@ -1,6 +1,0 @@
-#include "platform/TInformationServiceDispatcher.h"
-
-TInformationServiceDispatcher::TInformationServiceDispatcher(TIpcServer& server,
-                                                             const std::string& address,
-                                                             IToiInformationService& impl)
-    : TToiInformationServiceDispatcher(server, address, impl) {}

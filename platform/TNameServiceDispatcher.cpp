@@ -1,5 +1,0 @@
-#include "platform/TNameServiceDispatcher.h"
-
-TNameServiceDispatcher::TNameServiceDispatcher(TIpcServer& server, const std::string& address,
-                                               IToiNameService& impl)
-    : TIpcProtocolDispatcher<TNameServiceProtocol>(server, address, impl) {}

@@ -1,6 +1,0 @@
-#include "platform/TPlatformComponentDispatcher.h"
-
-TPlatformComponentDispatcher::TPlatformComponentDispatcher(TIpcServer& server,
-                                                           const std::string& address,
-                                                           IPlatformComponent& impl)
-    : TIpcProtocolDispatcher<TPlatformComponentProtocol>(server, address, impl) {}

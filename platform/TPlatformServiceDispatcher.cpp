@@ -1,6 +1,0 @@
-#include "platform/TPlatformServiceDispatcher.h"
-
-TPlatformServiceDispatcher::TPlatformServiceDispatcher(TIpcServer& server,
-                                                       const std::string& address,
-                                                       IToiPlatformService& impl)
-    : TIpcProtocolDispatcher<TPlatformServiceProtocol>(server, address, impl) {}

@@ -1,6 +1,0 @@
-#include "platform/TToiInformationObserverDispatcher.h"
-
-TToiInformationObserverDispatcher::TToiInformationObserverDispatcher(TIpcServer& server,
-                                                                     const std::string& address,
-                                                                     IToiInformationObserver& impl)
-    : TIpcProtocolDispatcher<TInformationObserverProtocol>(server, address, impl) {}

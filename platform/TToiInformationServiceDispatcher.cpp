@@ -1,6 +1,0 @@
-#include "platform/TToiInformationServiceDispatcher.h"
-
-TToiInformationServiceDispatcher::TToiInformationServiceDispatcher(TIpcServer& server,
-                                                                   const std::string& address,
-                                                                   IToiInformationService& impl)
-    : TIpcProtocolDispatcher<TInformationServiceProtocol>(server, address, impl) {}

@@ -1,0 +1,263 @@
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <thread>
+
+#include "ipc/TIpcAddress.h"
+#include "ipc/TIpcFrame.h"
+#include "ipc/TIpcServer.h"
+#include "ipc/TIpcServerImpl.h"
+#include "ipc/TIpcWriter.h"
+#include "os/TEpollEventLoop.h"
+#include "os/TUniqueFd.h"
+#include "tests/ipc/TIpcTestSupport.h"
+#include "toi/TInformationServiceCaller.h"
+#include "toi/TToiInformationObserverDispatcher.h"
+
+namespace {
+
+using TStorage = IToiInformationService::TStorageType;
+
+TUniqueFd ConnectRaw(const std::string& socketPath) {
+  TUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+  EXPECT_EQ(connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  timeval tv{10, 0};  // a guard against a server bug hanging the test, never reached
+  setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  return fd;
+}
+
+// True when the server closed the connection (after reading what we sent).
+bool ServerClosed(int fd) {
+  char buffer[256];
+  for (int i = 0; i < 100; ++i) {
+    const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+    if (got == 0) return true;
+    if (got < 0) return errno == ECONNRESET;
+  }
+  return false;
+}
+
+class TIpcServerTest : public ::testing::Test {
+ protected:
+  TTemporaryRoot root_;
+  TServedFake served_;
+  TIpcClient client_;
+  TInformationServiceCaller caller_{&client_, served_.Address()};
+};
+
+// Sockets live in the runtime directory, reachable by owner and group only; a new server
+// removes the sockets of dead processes, nothing else, and its own when it goes.
+TEST_F(TIpcServerTest, SocketsLiveInRuntimeDirectoryAndDeadProcessesSocketsAreRemoved) {
+  const std::string directory = root_.Path() + "/tmp/infoservice-ipc/";
+  const std::string& path = served_.Server().GetSocketPath();
+  EXPECT_EQ(path.rfind(directory, 0), 0u);
+  struct stat info {};
+  ASSERT_EQ(stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0770u);
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISSOCK(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0007, 0u);
+
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string dead = directory + "s" + std::to_string(child) + "-1.sock";
+  const std::string living = directory + "s1-1.sock";  // init never dies
+  const std::string other = directory + "notes.txt";
+  for (const auto& file : {dead, living, other}) test::WriteFile(file, "");
+  std::string secondPath;
+  {
+    TIpcServer second;
+    secondPath = second.GetSocketPath();
+    EXPECT_NE(secondPath, path);
+    EXPECT_FALSE(test::FileExists(dead));
+    EXPECT_TRUE(test::FileExists(living) && test::FileExists(other) && test::FileExists(path));
+  }
+  EXPECT_FALSE(test::FileExists(secondPath));  // removed with its server
+  EXPECT_TRUE(test::FileExists(path));
+}
+
+TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
+  const std::string a = "ipc:/x/y.sock#9";
+  const TStringList two{"a.b", "c.*"};
+  struct TCase {
+    std::function<void()> call;
+    std::string expected;
+  };
+  std::string value;
+  TStringList values;
+  const std::vector<TCase> cases = {
+      {[&] { caller_.GetObject("n", value); }, "GetObject(n)"},
+      {[&] { caller_.GetObjects(two, values); }, "GetObjects([a.b,c.*])"},
+      {[&] { caller_.GetObjectToFile("n", "/f"); }, "GetObjectToFile(n,/f)"},
+      {[&] { caller_.SetObject("n", "vv", TStorage::eVolatile); }, "SetObject(n,2,1)"},
+      {[&] {
+         caller_.SetObjects(two, {"1", ""}, {TStorage::eVolatile, TStorage::ePermanent});
+       },
+       "SetObjects([a.b,c.*],[1,],10)"},
+      {[&] { caller_.SetObjectFromFile("n", "/f", TStorage::ePermanent); },
+       "SetObjectFromFile(n,/f,0)"},
+      {[&] { caller_.UnsetObject("n", static_cast<TStorage>(-5)); }, "UnsetObject(n,-5)"},
+      {[&] { caller_.UnsetObjects(two, {}); }, "UnsetObjects([a.b,c.*],0)"},
+      {[&] { caller_.SubscribeObject("e", -7, a); }, "SubscribeObject(e,-7," + a + ")"},
+      {[&] { caller_.SubscribeObject2("e", 2147483647, a, false); },
+       "SubscribeObject2(e,2147483647," + a + ",0)"},
+      {[&] { caller_.SubscribeObjects(two, 3, a); }, "SubscribeObjects([a.b,c.*],3," + a + ")"},
+      {[&] { caller_.SubscribeObjects2({}, 4, a, true); }, "SubscribeObjects2([],4," + a + ",1)"},
+      {[&] { caller_.UnsubscribeObject("e", a); }, "UnsubscribeObject(e," + a + ")"},
+      {[&] { caller_.UnsubscribeObjects(two, a); }, "UnsubscribeObjects([a.b,c.*]," + a + ")"},
+      {[&] { caller_.UnsubscribeAllObjects(""); }, "UnsubscribeAllObjects()"},
+      {[&] { caller_.SubscribeObjectInternal("e", a); }, "SubscribeObjectInternal(e," + a + ")"},
+      {[&] { caller_.SubscribeObject2Internal("e", a, true); },
+       "SubscribeObject2Internal(e," + a + ",1)"},
+      {[&] { caller_.SubscribeObjectsInternal(two, a); },
+       "SubscribeObjectsInternal([a.b,c.*]," + a + ")"},
+      {[&] { caller_.SubscribeObjects2Internal(two, a, false); },
+       "SubscribeObjects2Internal([a.b,c.*]," + a + ",0)"},
+  };
+  for (const auto& entry : cases) {
+    entry.call();
+    EXPECT_EQ(served_.Fake().LastCall(), entry.expected);
+  }
+  EXPECT_EQ(served_.Fake().Calls().size(), cases.size());
+}
+
+TEST_F(TIpcServerTest, ValuesWithNulBytesAndOneMebibyteRoundTrip) {
+  const std::string withNul("a\0b\0\0c", 6);
+  std::string big(1024 * 1024, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  caller_.SetObject(withNul, big, TStorage::ePermanent);
+  caller_.SetObject("empty", "", TStorage::ePermanent);
+  std::string value = "stale";
+  caller_.GetObject(withNul, value);
+  EXPECT_EQ(value, big);
+  caller_.GetObject("empty", value);
+  EXPECT_EQ(value, "");
+  TStringList values{"replaced"};
+  caller_.GetObjects({"empty", withNul, "empty"}, values);
+  EXPECT_EQ(values, (TStringList{"", big, ""}));
+}
+
+// A served error keeps its code and text, any other failure of the implementation is an
+// internal error, an object without a dispatcher is no such object; the connection stays
+// usable after each.
+TEST_F(TIpcServerTest, FailuresReachTheCallerWithCodeAndTextAndServingGoesOn) {
+  TInformationServiceCaller unserved(&client_, served_.Server().CreateObject());
+  struct TCase {
+    TInformationServiceCaller* caller;
+    const char* name;
+    int code;
+    const char* text;
+  };
+  const TCase cases[] = {{&caller_, "missing.name", 201, "Unknown object"},
+                         {&caller_, "boom", TIpcServer::TImpl::kInternalError, "Internal error"},
+                         {&unserved, "n", TIpcServer::TImpl::kNoSuchObject, "No such object"}};
+  std::string value;
+  for (const TCase& c : cases) {
+    try {
+      c.caller->GetObject(c.name, value);
+      ADD_FAILURE() << "no exception for " << c.name;
+    } catch (const TDispatchableException& error) {
+      EXPECT_EQ(error.GetCode(), c.code);
+      EXPECT_STREQ(error.GetText(), c.text);
+    }
+    caller_.SetObject("x", c.name, TStorage::eVolatile);
+    caller_.GetObject("x", value);
+    EXPECT_EQ(value, c.name);
+  }
+}
+
+TEST_F(TIpcServerTest, MalformedFramesCloseOnlyTheirConnection) {
+  const std::string path = served_.Server().GetSocketPath();
+  TIpcAddress target;
+  ASSERT_TRUE(TIpcAddress::Parse(served_.Address(), target));
+  // A valid GetObject frame whose string length runs past the payload.
+  TIpcWriter truncatedArguments;
+  truncatedArguments.Put(std::string("abc"));
+  std::string badArguments = truncatedArguments.Finish(TIpcFrameKind::eCall, 1, 1, target.objectId);
+  badArguments[19] = 9;  // length 9 but only 3 bytes follow
+  TIpcWriter badBool;
+  badBool.Put(std::string("e"));
+  badBool.Put(static_cast<int32_t>(1));
+  badBool.Put(std::string("a"));
+  std::string wrongBool = badBool.Finish(TIpcFrameKind::eCall, 10, 1, target.objectId);
+  wrongBool.push_back(2);
+  wrongBool[3] = static_cast<char>(wrongBool[3] + 1);
+  const std::vector<std::string> inputs = {
+      std::string("GET / HTTP/1.0\r\n\r\n"),
+      std::string("\xff\xff\xff\xff", 4),                      // oversized
+      std::string("\x00\x00\x00\x05\x01\x01\x00\x01\x00", 9),  // shorter than a header
+      std::string("\x00\x00\x00\x0c\x02\x01\x00\x01\x00\x00\x00\x01\x00\x00\x00\x01", 16),
+      std::string("\x00\x00\x00\x0c\x01\x03\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00", 16),
+      badArguments,
+      wrongBool,
+  };
+  for (const auto& input : inputs) {
+    TUniqueFd raw = ConnectRaw(path);
+    ASSERT_EQ(send(raw.Get(), input.data(), input.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(input.size()));
+    EXPECT_TRUE(ServerClosed(raw.Get())) << "input of " << input.size() << " bytes";
+  }
+  // A frame cut off before its end, then the sender goes away.
+  {
+    TUniqueFd raw = ConnectRaw(path);
+    ASSERT_EQ(send(raw.Get(), badArguments.data(), 10, MSG_NOSIGNAL), 10);
+  }
+  // A stalled half frame on one connection does not block another client.
+  TUniqueFd stalled = ConnectRaw(path);
+  ASSERT_EQ(send(stalled.Get(), badArguments.data(), 10, MSG_NOSIGNAL), 10);
+  std::string value;
+  caller_.SetObject("still", "serving", TStorage::eVolatile);
+  caller_.GetObject("still", value);
+  EXPECT_EQ(value, "serving");
+  EXPECT_TRUE(served_.Fake().LastCall().rfind("GetObject(still)", 0) == 0);
+}
+
+TEST_F(TIpcServerTest, DispatcherDestroyedStopsRouting) {
+  TIpcServer server;
+  TIpcClient serverClient;
+  TFakeInformationService fake(serverClient);
+  const std::string address = server.CreateObject();
+  EXPECT_THROW(TInformationServiceDispatcher(server, served_.Address(), fake), TException);
+  EXPECT_THROW(TInformationServiceDispatcher(server, "ipc:/elsewhere.sock#1", fake), TException);
+  {
+    TInformationServiceDispatcher dispatcher(server, address, fake);
+    EXPECT_THROW(TInformationServiceDispatcher(server, address, fake), TException);
+  }
+  std::thread thread([&] { server.Run(); });
+  TInformationServiceCaller caller(&client_, address);
+  std::string value;
+  EXPECT_THROW(caller.GetObject("n", value), TRemoteException);
+  server.Stop();
+  thread.join();
+  EXPECT_TRUE(fake.Calls().empty());
+}
+
+// A process that serves an observer and calls the service from the same thread: the
+// notification caused by its own set waits in its socket until it runs its loop.
+TEST_F(TIpcServerTest, SubscribeThenSetFromSameThreadGetsReplyAndNotification) {
+  class TObserver final : public IToiInformationObserver {
+   public:
+    std::vector<std::string> changed;
+    void OnObjectsChanged(const TStringList& names) override { changed.push_back(Join(names)); }
+    void OnObjectsRemoved(const TStringList&) override {}
+  } observer;
+  TIpcServer own;
+  const std::string ownAddress = own.CreateObject();
+  TToiInformationObserverDispatcher dispatcher(own, ownAddress, observer);
+  caller_.SubscribeObject("cfg.*", 5, ownAddress);
+  caller_.SetObject("cfg.x", "1", TStorage::ePermanent);
+  auto& loop = static_cast<TEpollEventLoop&>(own.GetEventLoop());
+  for (int pass = 0; pass < 100 && observer.changed.empty(); ++pass) loop.RunOnce(1000);
+  EXPECT_EQ(observer.changed, std::vector<std::string>{"[cfg.x]"});
+}
+
+}  // namespace

@@ -1,0 +1,19 @@
+#include "toi/TPlatformServiceCaller.h"
+
+#include "toi/TPlatformServiceProtocol.h"
+
+TPlatformServiceCaller::TPlatformServiceCaller(TIpcClient* client, const std::string& address)
+    : TIpcCaller(client, address) {}
+
+void TPlatformServiceCaller::RegisterComponent(int serviceId, const std::string& componentAddress) {
+  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kRegisterComponent>(serviceId,
+                                                                                 componentAddress);
+}
+
+void TPlatformServiceCaller::ReportPing(int serviceId) {
+  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kReportPing>(serviceId);
+}
+
+void TPlatformServiceCaller::UnloadDone(int serviceId) {
+  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kUnloadDone>(serviceId);
+}

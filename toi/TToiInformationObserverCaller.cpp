@@ -1,0 +1,18 @@
+#include "toi/TToiInformationObserverCaller.h"
+
+#include "ipc/TIpcCaller.h"
+#include "toi/TInformationObserverProtocol.h"
+
+TToiInformationObserverCaller::TToiInformationObserverCaller(TIpcClient* client,
+                                                             const std::string& address)
+    : client_(client), address_(address) {}
+
+void TToiInformationObserverCaller::OnObjectsChanged(const TStringList& names) {
+  TIpcCaller::InvokeOn<TInformationObserverProtocol,
+                       TInformationObserverProtocol::kOnObjectsChanged>(client_, address_, names);
+}
+
+void TToiInformationObserverCaller::OnObjectsRemoved(const TStringList& names) {
+  TIpcCaller::InvokeOn<TInformationObserverProtocol,
+                       TInformationObserverProtocol::kOnObjectsRemoved>(client_, address_, names);
+}
