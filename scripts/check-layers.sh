@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Fails when a source file includes a project header from a folder its layer may not use.
+# The layers, lowest first: base -> os -> xml, ipc -> toi -> translation, infocast -> service
+# -> adapters -> daemon -> tools, bench. A folder may include from itself and from the folders
+# listed for it below; a new folder must be added here before its files may include anything.
+set -euo pipefail
+cd "${1:-$(dirname "$0")/..}"
+
+declare -A allowed=(
+  [base]=""
+  [os]="base"
+  [xml]="base os"
+  [ipc]="base os"
+  [toi]="base os ipc"
+  [translation]="base os xml"
+  [infocast]="base os"
+  [service]="base os xml ipc toi translation infocast"
+  [adapters]="base os xml ipc toi translation infocast service"
+  [daemon]="base os xml ipc toi translation infocast service adapters"
+  [tools]="base os xml ipc toi translation infocast service adapters"
+  [bench]="base os xml ipc toi translation infocast service adapters"
+)
+
+violations=0
+for folder in "${!allowed[@]}"; do
+  [ -d "$folder" ] || continue
+  while IFS= read -r line; do
+    file=${line%%:*}
+    target=$(sed -E 's/^[^:]*:[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^/"]+)\/.*/\1/' <<<"$line")
+    [ "$target" = "$folder" ] && continue
+    case " ${allowed[$folder]} " in
+      *" $target "*) continue ;;
+    esac
+    echo "layer violation: $file includes from $target/ (${folder}/ may use: ${allowed[$folder]:-nothing})" >&2
+    violations=$((violations + 1))
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^/"]+/' -r "$folder" --include='*.h' --include='*.cpp' || true)
+done
+
+# A source folder that the table does not know is a folder nobody has placed in a layer.
+for dir in */; do
+  dir=${dir%/}
+  case "$dir" in build* | tests | docs | examples | scripts | cmake) continue ;; esac
+  if compgen -G "$dir/*.cpp" >/dev/null || compgen -G "$dir/*.h" >/dev/null; then
+    [ -n "${allowed[$dir]+set}" ] || { echo "layer check: folder $dir/ is not in the layer table" >&2; violations=$((violations + 1)); }
+  fi
+done
+
+if [ "$violations" -gt 0 ]; then
+  echo "$violations layer violation(s)" >&2
+  exit 1
+fi
+echo "layers: every include points down"
