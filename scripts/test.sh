@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the project twice, normally in build/ and with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/, and runs every test in both. Exits non-zero when
-# anything fails to build or any test fails.
+# UndefinedBehaviorSanitizer in build-asan/, and runs every test in both; runs each fuzz
+# target for a few seconds when clang is installed; then builds for the box's 32-bit ARM
+# processor and for a big-endian one and runs their tests under qemu-user
+# (scripts/cross-test.sh; INFOSERVICE_CROSS=0 leaves the cross builds out). Exits non-zero
+# when anything fails to build or any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,4 +30,12 @@ for dir in build build-asan; do
   echo "== ctest in $dir"
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" || status=1
 done
+
+bash scripts/fuzz.sh "${INFOSERVICE_FUZZ_SECONDS:-5}" || status=1
+
+if [ "${INFOSERVICE_CROSS:-1}" != 0 ]; then
+  for arch in armhf s390x; do
+    bash scripts/cross-test.sh "$arch" || status=1
+  done
+fi
 exit $status

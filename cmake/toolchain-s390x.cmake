@@ -1,0 +1,17 @@
+# Cross build for s390x (s390x-linux-gnu) with Debian's cross compiler; tests run under qemu-user.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR s390x)
+set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
+set(CMAKE_LIBRARY_ARCHITECTURE s390x-linux-gnu)
+# scripts/cross-test.sh unpacks the target's expat into INFOSERVICE_SYSROOT; it is linked
+# statically, so the test binaries need nothing under qemu beyond the cross C++ runtime.
+set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu ${INFOSERVICE_SYSROOT})
+set(EXPAT_INCLUDE_DIR ${INFOSERVICE_SYSROOT}/usr/include CACHE PATH "")
+set(EXPAT_LIBRARY ${INFOSERVICE_SYSROOT}/usr/lib/s390x-linux-gnu/libexpat.a CACHE FILEPATH "")
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+# -L makes qemu find the target's dynamic loader and libraries.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-s390x-static -L /usr/s390x-linux-gnu)
