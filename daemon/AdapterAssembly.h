@@ -1,6 +1,6 @@
 // The daemon's adapter list. The order is the routing priority: reads see the first holder of
 // a name and writes go to the first adapter that takes the storage type and the name, so the
-// specialised storages come before the general settings file and the defaults come last.
+// dedicated storages come before the general settings file and the defaults come last.
 #pragma once
 
 #include "daemon/TCommandLine.h"
