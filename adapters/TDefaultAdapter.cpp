@@ -1,20 +1,11 @@
 #include "adapters/TDefaultAdapter.h"
 
 #include "base/TException.h"
-#include "service/TInformationService.h"
+#include "translation/LanguageCodes.h"
 #include "translation/ObjectListFile.h"
 #include "xml/TXmlElement.h"
 
-namespace {
-
-// The user-interface language is also kept as the three-letter code the platform reads.
-const char kUiLocaleName[] = "cfg.locale.ui";
-const char kUiLanguageName[] = "config.uilanguage";
-
-}  // namespace
-
-TDefaultAdapter::TDefaultAdapter(const std::string& fileName, TInformationService* service)
-    : fileName_(fileName), service_(service) {}
+TDefaultAdapter::TDefaultAdapter(const std::string& fileName) : fileName_(fileName) {}
 
 TDefaultAdapter::~TDefaultAdapter() = default;
 
@@ -27,7 +18,8 @@ void TDefaultAdapter::InitializeObjects() {
       if (!object.GetStringValue("Name", name) || !object.GetStringValue("Value", value)) {
         throw TException(kUnknownObjectListElement);
       }
-      if (name == kUiLocaleName) objects_[kUiLanguageName] = TInformationService::Convert(value);
+      // The platform's copy of the language comes with the default language.
+      if (name == kUiLocaleName) objects_[kUiLanguageName] = ConvertLanguageCode(value);
       objects_[name] = value;
     });
   });

@@ -13,12 +13,10 @@
 
 #include "service/TInformationAdapter.h"
 
-class TInformationService;
-
 class TDefaultAdapter final : public TInformationAdapter {
  public:
-  // Stores the file name (empty: no defaults) and the service (not owned); reads nothing.
-  TDefaultAdapter(const std::string& fileName, TInformationService* service);
+  // Stores the file name (empty: no defaults); reads nothing.
+  explicit TDefaultAdapter(const std::string& fileName);
   ~TDefaultAdapter() override;
 
   // IInformationAdapter
@@ -28,6 +26,4 @@ class TDefaultAdapter final : public TInformationAdapter {
 
  private:
   std::string fileName_;
-  // Kept for the language-code conversion, which needs no service state today.
-  [[maybe_unused]] TInformationService* service_;
 };

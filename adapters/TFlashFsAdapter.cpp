@@ -42,7 +42,6 @@
 #include "os/TAtomicFile.h"
 #include "os/TFileMapper.h"
 #include "service/IInformationAdapterCallback.h"
-#include "service/TInformationService.h"
 #include "xml/TGeneralXmlParser.h"
 #include "xml/TXmlFormat.h"
 
@@ -59,13 +58,13 @@ const char* const kEnvPrefixes[] = {"_env.trusted.", "_env.local.", "_env.restri
 
 TFlashFsAdapter::TFlashFsAdapter(const std::string& settingsFile, const std::string& backupFile,
                                  uint32_t writeDelay, uint32_t writeLimit,
-                                 TInformationService* service, IIalTokenValueDictionary* dictionary,
+                                 const INameTranslator* names, IIalTokenValueDictionary* dictionary,
                                  IIOEventLoop* loop, IClock& clock)
     : settingsFile_(settingsFile),
       backupFile_(backupFile),
       writeDelay_(writeDelay),
       writeLimit_(writeLimit),
-      service_(service),
+      names_(names),
       dictionary_(dictionary),
       loop_(loop),
       clock_(clock) {}
@@ -129,8 +128,8 @@ void TFlashFsAdapter::LoadSettings(const char* data, uint32_t length, bool& chan
     }
     // Names and tokens stored by an older configuration are brought up to date, and the
     // file is rewritten with them.
-    if (service_ && service_->HasAlias(name)) {
-      name = service_->Translate(name);
+    if (names_ && names_->HasAlias(name)) {
+      name = names_->Translate(name);
       changed = true;
     }
     if (dictionary_ && dictionary_->ShouldTranslate(name) && dictionary_->IsIalTokenValue(value)) {

@@ -4,8 +4,8 @@
 // write limit times per 24-hour period (rules at the top of TFlashFsAdapter.cpp); a write
 // pending at shutdown goes to the backup file, which the next start-up prefers. Files are
 // replaced atomically, so a crash or a full disk never loses the previous file. Holds the
-// service, the dictionary, the loop and the clock without owning them. Runs on the loop
-// thread.
+// name translator, the dictionary, the loop and the clock without owning them. Runs on the
+// loop thread.
 #pragma once
 
 #include <cstdint>
@@ -17,8 +17,7 @@
 #include "os/IIOTimeoutHandler.h"
 #include "service/TInformationAdapter.h"
 #include "translation/IIalTokenValueDictionary.h"
-
-class TInformationService;
+#include "translation/INameTranslator.h"
 
 class TFlashFsAdapter final : public TInformationAdapter, public IIOTimeoutHandler {
  public:
@@ -27,10 +26,10 @@ class TFlashFsAdapter final : public TInformationAdapter, public IIOTimeoutHandl
   static constexpr size_t kMaxEnvValueSize = 4096;
   static constexpr size_t kMaxEnvObjectsInUse = 15;
 
-  // Stores the arguments; reads nothing. service (for alias translation) may be null, which
+  // Stores the arguments; reads nothing. names (for alias translation) may be null, which
   // means no aliases; dictionary may be null, which means no token translation.
   TFlashFsAdapter(const std::string& settingsFile, const std::string& backupFile,
-                  uint32_t writeDelay, uint32_t writeLimit, TInformationService* service,
+                  uint32_t writeDelay, uint32_t writeLimit, const INameTranslator* names,
                   IIalTokenValueDictionary* dictionary, IIOEventLoop* loop,
                   IClock& clock = IClock::System());
   // Removes a pending write timeout and writes the map to the backup file instead (the
@@ -77,7 +76,7 @@ class TFlashFsAdapter final : public TInformationAdapter, public IIOTimeoutHandl
   std::string backupFile_;
   uint32_t writeDelay_;
   uint32_t writeLimit_;
-  TInformationService* service_;
+  const INameTranslator* names_;
   IIalTokenValueDictionary* dictionary_;
   IIOEventLoop* loop_;
   IClock& clock_;

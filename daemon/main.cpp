@@ -1,22 +1,22 @@
 // The infoservice daemon: reads its command line, builds the objects that live for the whole
-// process, assembles the adapters in their priority order, serves until the hang-up signal
-// and shuts down in order. Exit code 0 after a normal stop and for -h; 1 for a bad option,
-// when an exception ended the service, and for a hang-up before the service exists.
+// process, assembles the adapters in their priority order (AdapterAssembly), makes the service
+// known and serves until the hang-up signal (ServeService), and shuts down in order. Exit code 0
+// after a normal stop and for -h; 1 for a bad option, when an exception ended the service, and for
+// a hang-up before the service exists.
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <memory>
 
-#include "adapters/TDefaultAdapter.h"
-#include "adapters/TFlashFsAdapter.h"
-#include "adapters/TIalFileAdapter.h"
-#include "adapters/TVolatileAdapter.h"
 #include "base/TException.h"
 #include "base/TLogTracker.h"
 #include "base/TStderrTracker.h"
 #include "base/TTracker.h"
+#include "daemon/AdapterAssembly.h"
+#include "daemon/ServeService.h"
 #include "daemon/TCommandLine.h"
+#include "daemon/TPlatformRegistration.h"
 #include "ipc/TIpcClient.h"
 #include "os/RootPath.h"
 #include "service/TInformationService.h"
@@ -59,35 +59,14 @@ std::unique_ptr<TTracker> CreateTracker(bool standalone) {
   return std::make_unique<TLogTracker>(kTraceLevel, kLogFacility);
 }
 
-// The list order is the routing priority: reads see the first holder of a name and writes
-// go to the first adapter that takes the storage type and the name.
-void AddAdapters(TInformationService& service, const TCommandLine& options,
-                 TIalTokenValueDictionary& dictionary) {
-  TTracker* tracker = TTracker::GetProcessTracker();
-  IIOEventLoop* loop = service.GetEventLoop();
-  // 1 syslog settings: not built yet.
-  service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
-                                         IInformationAdapter::TStorageType(0)));
-  service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
-                                         IInformationAdapter::TStorageType(1)));
-  service.AddAdapter(new TVolatileAdapter());
-  // 5 flash user settings, 6 production parameters: not built yet.
-  service.AddAdapter(new TFlashFsAdapter(
-      options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
-      static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
-  tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
-  // 8 Infocast, 9 system information, 10 last key: not built yet.
-  service.AddAdapter(new TDefaultAdapter(options.defaultsFile, &service));
-}
-
 // Everything from the assembly to the end of serving; the result is the exit code.
-int Serve(TInformationService& service, const TCommandLine& options,
-          TIalTokenValueDictionary& dictionary) {
+int Serve(TInformationService& service, TPlatformRegistration& platform,
+          const TCommandLine& options, TIalTokenValueDictionary& dictionary) {
   TTracker* tracker = TTracker::GetProcessTracker();
   try {
     AddAdapters(service, options, dictionary);
     // The management monitor joins here once it exists.
-    service.Run();
+    ServeService(service, platform, options.standalone, options.ipcAddressFile);
     return 0;
   } catch (const TException& exception) {
     tracker->Fatal("Exception: %s", exception.GetText());
@@ -121,17 +100,20 @@ int main(int argc, char** argv) {
   // Outlives the service, whose adapters keep references to it.
   auto dictionary =
       std::make_unique<TIalTokenValueDictionary>(RootPath("/etc/ial_token_value_dictionary.xml"));
-  auto service = std::make_unique<TInformationService>(
-      options.standalone, options.ipcAddressFile, options.aliasFile, subscriptions.get(), &client);
+  auto service = std::make_unique<TInformationService>(options.aliasFile, subscriptions.get());
+  // Standalone, no platform hands out addresses, so subscribers may use any.
+  service->SetAddressCheck(!options.standalone);
+  auto platform = std::make_unique<TPlatformRegistration>(&client, *subscriptions, *service);
   g_service.store(service.get());
 
   tracker->Trace("Starting service");
-  const int exitCode = Serve(*service, options, *dictionary);
+  const int exitCode = Serve(*service, *platform, options, *dictionary);
   if (exitCode == 0) tracker->Trace("Shutting down");
 
   g_shuttingDown.store(true);
   g_service.store(nullptr);
   service.reset();
+  platform.reset();
   subscriptions.reset();
   TCIpcClient_CleanUp(&client);
   dictionary.reset();

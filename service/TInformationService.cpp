@@ -1,56 +1,16 @@
 #include "service/TInformationService.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <utility>
 
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
-#include "os/TUniqueFd.h"
-#include "toi/TApplicationServiceCaller.h"
-#include "toi/TInformationServiceDispatcher.h"
-#include "toi/TNameServiceCaller.h"
-#include "toi/TPlatformComponentDispatcher.h"
-#include "toi/TPlatformServiceCaller.h"
-#include "toi/TToiApplicationObserverDispatcher.h"
+#include "translation/LanguageCodes.h"
 #include "translation/TAliasList.h"
 
-const TInformationService::TLanguageCode TInformationService::LanguageCodes[] = {
-    {"en-US", "eng"}, {"es-ES", "spa"}, {"sv-SE", "swe"},  {"no-NO", "nor"},
-    {"fi-FI", "fin"}, {"da-DK", "dan"}, {nullptr, nullptr}};
-
-namespace {
-
-// The user-interface language is kept twice: as a language tag under the client's name and
-// as a three-letter code under the name the platform's own components read.
-const char kUiLocaleName[] = "cfg.locale.ui";
-const char kUiLanguageName[] = "config.uilanguage";
-
-// Bounded by the text's length: every round either writes bytes or fails.
-bool WriteAll(int descriptor, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t written = write(descriptor, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
-}  // namespace
-
-TInformationService::TInformationService(bool standalone, const std::string& ipcAddressFile,
-                                         const std::string& aliasFile,
-                                         ISubscriptionList* subscriptions, TIpcClient* client)
+TInformationService::TInformationService(const std::string& aliasFile,
+                                         ISubscriptionList* subscriptions)
     : tracker_(TTracker::GetProcessTracker()),
-      standalone_(standalone),
-      ipcAddressFile_(ipcAddressFile),
-      client_(client),
       server_(std::make_unique<TIpcServer>()),
       subscriptions_(subscriptions),
       aliases_(std::make_unique<TAliasList>(aliasFile)) {}
@@ -65,8 +25,6 @@ TInformationService::~TInformationService() {
     adapters_.erase(adapters_.begin());
     adapter.reset();
   }
-  platformService_.reset();
-  applicationService_.reset();
   aliases_.reset();
   server_.reset();
 }
@@ -74,6 +32,10 @@ TInformationService::~TInformationService() {
 void TInformationService::Stop() { server_->Stop(); }
 
 IIOEventLoop* TInformationService::GetEventLoop() { return &server_->GetEventLoop(); }
+
+TIpcServer& TInformationService::GetServer() { return *server_; }
+
+void TInformationService::SetAddressCheck(bool enforced) { addressCheck_ = enforced; }
 
 void TInformationService::AddAdapter(IInformationAdapter* adapter) {
   adapters_.emplace_back(adapter);
@@ -121,13 +83,6 @@ std::string TInformationService::Translate(const std::string& name) const {
                       static_cast<int>(aliases.size()));
   }
   return aliases.front();
-}
-
-std::string TInformationService::Convert(const std::string& value) {
-  for (const TLanguageCode* code = LanguageCodes; code->from; ++code) {
-    if (value == code->from) return code->to;
-  }
-  return value;
 }
 
 // The loops below go by index and re-read the size: an adapter's work may reach a monitor
@@ -224,7 +179,7 @@ void TInformationService::ApplySet(const std::vector<TWrite>& plan,
                                    const std::string& value) const {
   for (const TWrite& write : plan) {
     RequireStorage(write.name, write.storageType)
-        ->SetObject(write.name, write.convert ? Convert(value) : value);
+        ->SetObject(write.name, write.convert ? ConvertLanguageCode(value) : value);
   }
 }
 
@@ -281,8 +236,7 @@ void TInformationService::UnsetObjects(const TStringList& names,
 void TInformationService::CheckSubscription(const std::string& expression,
                                             const std::string& address) const {
   if (expression.empty()) throw TUnknownObjectException("Invalid expression");
-  // Standalone, there is no platform handing out addresses, so test clients may use any.
-  if (!standalone_ && !TCIpcClient_ValidateAddress(address)) {
+  if (addressCheck_ && !TCIpcClient_ValidateAddress(address)) {
     throw TUnknownObjectException("Invalid IPC address");
   }
 }
@@ -345,8 +299,8 @@ void TInformationService::UnsubscribeObjects(const TStringList& expressions,
   for (const std::string& expression : expressions) UnsubscribeObject(expression, address);
 }
 
-// Checked in standalone mode too: removing everything of a malformed address is far more
-// likely a client's mistake than an intent.
+// Checked even when addresses are not enforced: removing everything of a malformed address is far
+// more likely a client's mistake than an intent.
 void TInformationService::UnsubscribeAllObjects(const std::string& address) {
   if (!TCIpcClient_ValidateAddress(address)) throw TUnknownObjectException("Invalid IPC address");
   subscriptions_->RemoveAll(address);
@@ -420,93 +374,11 @@ bool TInformationService::OnFetchObject(const IInformationAdapter*, const std::s
   return false;
 }
 
-// ---- Platform life cycle ----
-//
-// Standalone, nobody learns the addresses of the platform objects, so these calls do not
-// arrive; should one arrive anyway there is no platform to answer and only the local part of
-// the work is done.
-
-void TInformationService::OnLoad() {}
-
-void TInformationService::OnUnload(bool) {
-  if (platformService_) platformService_->UnloadDone(serviceId_);
-}
-
-void TInformationService::OnStandbyChanged() {}
-
-void TInformationService::Ping() {
-  if (platformService_) platformService_->ReportPing(serviceId_);
-}
-
-void TInformationService::OnStateChanged(const TApplicationStateInfoList& infos) {
-  for (const TApplicationStateInfo& info : infos) {
-    if (info.state == kStateStarted) {
-      if (applicationService_) applicationService_->StartInstance(info.instanceId);
-    } else if (info.state == kStateEnded) {
-      subscriptions_->RemoveAll(info.instanceId);
-      FetchObjects();
-      if (applicationService_) applicationService_->ReleaseInstance(info.instanceId);
-    }
-  }
-}
-
 // ---- Run loop ----
 
 void TInformationService::Run() {
-  const std::string serviceAddress = server_->CreateObject();
-  TInformationServiceDispatcher serviceDispatcher(*server_, serviceAddress, *this);
-  tracker_->Trace("Information Service address: %s", serviceAddress.c_str());
-  if (!ipcAddressFile_.empty()) WriteAddressFile(serviceAddress);
-
-  const std::string componentAddress = server_->CreateObject();
-  TPlatformComponentDispatcher componentDispatcher(*server_, componentAddress, *this);
-  const std::string observerAddress = server_->CreateObject();
-  TToiApplicationObserverDispatcher observerDispatcher(*server_, observerAddress, *this);
-
-  if (!standalone_) RegisterWithPlatform(serviceAddress, componentAddress, observerAddress);
   InitializeAdapters();
   server_->Run();
-}
-
-// Other components wait for this file to learn where the service listens, so it holds the
-// address and nothing else. A failure is not fatal: the platform's name service still knows.
-void TInformationService::WriteAddressFile(const std::string& address) const {
-  TUniqueFd file(open(ipcAddressFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-  if (!file.IsValid() || !WriteAll(file.Get(), address)) {
-    tracker_->Error("Could not write IS address to '%s'", ipcAddressFile_.c_str());
-  }
-}
-
-// Without its service id or the name service the daemon cannot take part in the platform at
-// all, and running half-registered would hide the fault, so it stops at once.
-void TInformationService::RegisterWithPlatform(const std::string& serviceAddress,
-                                               const std::string& componentAddress,
-                                               const std::string& observerAddress) {
-  const char* serviceId = std::getenv("SERVICE_ID");
-  if (!serviceId) {
-    tracker_->Fatal("SERVICE_ID is not set");
-    std::abort();
-  }
-  serviceId_ = std::atoi(serviceId);
-  const char* nameServiceAddress = std::getenv("NAMESERVICE_ADDRESS");
-  if (!nameServiceAddress) {
-    tracker_->Fatal("NAMESERVICE_ADDRESS is not set");
-    std::abort();
-  }
-
-  TNameServiceCaller nameService(client_, nameServiceAddress);
-  nameService.RegisterObject("InformationService", serviceAddress);
-
-  std::string platformServiceAddress;
-  nameService.LookupObject("PlatformService", platformServiceAddress);
-  platformService_ = std::make_unique<TPlatformServiceCaller>(client_, platformServiceAddress);
-  platformService_->RegisterComponent(serviceId_, componentAddress);
-
-  std::string applicationServiceAddress;
-  nameService.LookupObject("ApplicationService", applicationServiceAddress);
-  applicationService_ =
-      std::make_unique<TApplicationServiceCaller>(client_, applicationServiceAddress);
-  applicationService_->RegisterService(observerAddress);
 }
 
 // Each adapter is complete before the next one gets its callback. Only the adapters present

@@ -2,9 +2,10 @@
 // over the IPC, routes each one to one adapter of its ordered adapter list (earlier adapters
 // win), translates names through the alias list, and turns the adapters' change reports into
 // notifications for the in-process monitors and the subscribers. It owns its adapters, the
-// alias list, the IPC server and the platform callers; the subscription list, the IPC client
-// and the monitors belong to start-up. Everything runs on the IPC server's loop thread; the
-// only operation that may be called from elsewhere is Stop() (from a signal handler).
+// alias list and the IPC server; the subscription list and the monitors belong to start-up,
+// which also makes the service known (address file, platform registration). Everything runs on the
+// IPC server's loop thread; the only operation that may be called from elsewhere is Stop() (from a
+// signal handler).
 //
 // Routing: reads go to the first adapter whose HasObject is true for the name; writes go to
 // the first adapter that accepts the storage type and supports the name. A write that finds
@@ -24,49 +25,36 @@
 #include "service/IInformationService.h"
 #include "service/ILocalInformationMonitor.h"
 #include "service/ISubscriptionList.h"
-#include "toi/IPlatformComponent.h"
-#include "toi/IToiApplicationObserver.h"
+#include "translation/INameTranslator.h"
 
 class TAliasList;
-class TApplicationServiceCaller;
-class TIpcClient;
 class TIpcServer;
-class TPlatformServiceCaller;
 
 class TInformationService final : public IInformationService,
-                                  public IPlatformComponent,
-                                  public IToiApplicationObserver,
-                                  public IInformationAdapterCallback {
+                                  public IInformationAdapterCallback,
+                                  public INameTranslator {
  public:
-  // Application states reported through OnStateChanged that the service acts on.
-  static constexpr int kStateStarted = 3;
-  static constexpr int kStateEnded = 7;
-
-  // One row of the language-code table used by Convert; the table ends with a null "from".
-  struct TLanguageCode {
-    const char* from;
-    const char* to;
-  };
-  static const TLanguageCode LanguageCodes[];
-
   // Creates the IPC server and the alias list (which loads aliasFile at once and ends the
-  // process on a bad file). subscriptions and client are not owned and must outlive the
-  // service.
-  TInformationService(bool standalone, const std::string& ipcAddressFile,
-                      const std::string& aliasFile, ISubscriptionList* subscriptions,
-                      TIpcClient* client);
-  // Deletes the adapters in list order, the platform callers, the alias list and the IPC
-  // server. Monitors and the subscription list survive.
+  // process on a bad file). subscriptions is not owned and must outlive the service.
+  // Subscriber addresses are checked until SetAddressCheck(false).
+  TInformationService(const std::string& aliasFile, ISubscriptionList* subscriptions);
+  // Deletes the adapters in list order, the alias list and the IPC server. Monitors and the
+  // subscription list survive.
   ~TInformationService() override;
 
-  // Creates the served objects, writes the address file, registers with the platform (not in
-  // standalone mode), hands every adapter its callback and initialises it, then serves until
-  // Stop(). Registration and initialisation failures propagate.
+  // Hands every adapter its callback and initialises it, then serves until Stop(). The served
+  // objects are created on GetServer() before this, by start-up. Initialisation failures
+  // propagate.
   void Run();
   // Asks the IPC server to stop; Run() then returns. Async-signal-safe.
   void Stop();
   // The loop every adapter's timers and sockets run on; owned by the IPC server.
   IIOEventLoop* GetEventLoop();
+  // The server the service's objects are served on; owned by the service.
+  TIpcServer& GetServer();
+  // Whether subscription requests must carry a well-formed IPC address. Without a platform
+  // (standalone) nobody hands out addresses, so test clients may use any.
+  void SetAddressCheck(bool enforced);
 
   // Appends; the service takes ownership. Safe to call from inside a callback.
   void AddAdapter(IInformationAdapter* adapter);
@@ -80,14 +68,6 @@ class TInformationService final : public IInformationService,
   IInformationAdapter* FindAdapter(const std::string& name) const;
   // The first adapter that accepts the storage type and supports the name; nullptr when none.
   IInformationAdapter* FindStorage(const std::string& name, TStorageType storageType) const;
-
-  // Whether the alias list maps this client name to other names.
-  bool HasAlias(const std::string& name) const;
-  // The first alias of the name (the name itself when it has none); warns when there are
-  // several, since callers that use this single-name form then see only the first.
-  std::string Translate(const std::string& name) const;
-  // The three-letter code of a language tag ("sv-SE" -> "swe"); other values unchanged.
-  static std::string Convert(const std::string& value);
 
   // Every adapter in list order re-considers what to fetch, respectively reports every object
   // it holds through OnEnumerateObject.
@@ -127,15 +107,6 @@ class TInformationService final : public IInformationService,
   void SubscribeObjects2Internal(const TStringList& expressions, const std::string& address,
                                  bool enumerate) override;
 
-  // IPlatformComponent
-  void OnLoad() override;
-  void OnUnload(bool flag) override;
-  void OnStandbyChanged() override;
-  void Ping() override;
-
-  // IToiApplicationObserver
-  void OnStateChanged(const TApplicationStateInfoList& infos) override;
-
   // IInformationAdapterCallback
   void OnSetObject(const IInformationAdapter* adapter, const std::string& name) const override;
   void OnUnsetObject(const IInformationAdapter* adapter, const std::string& name) const override;
@@ -143,12 +114,19 @@ class TInformationService final : public IInformationService,
                          const std::string& name) const override;
   bool OnFetchObject(const IInformationAdapter* adapter, const std::string& name) const override;
 
+  // INameTranslator
+  // Whether the alias list maps this client name to other names.
+  bool HasAlias(const std::string& name) const override;
+  // The first alias of the name (the name itself when it has none); warns when there are
+  // several, since callers that use this single-name form then see only the first.
+  std::string Translate(const std::string& name) const override;
+
  private:
   // One write of a client request, checked to have a storage before any write is made.
   struct TWrite {
     std::string name;
     TStorageType storageType;
-    bool convert;  // the value goes through Convert (the config.uilanguage companion)
+    bool convert;  // the value goes through ConvertLanguageCode (the config.uilanguage copy)
   };
 
   // Throws 201 unless the type is one that some adapter can be the storage for.
@@ -167,21 +145,13 @@ class TInformationService final : public IInformationService,
   void DispatchChanged(const std::string& name) const;
   void DispatchRemoved(const std::string& name) const;
 
-  void WriteAddressFile(const std::string& address) const;
-  void RegisterWithPlatform(const std::string& serviceAddress, const std::string& componentAddress,
-                            const std::string& observerAddress);
   void InitializeAdapters();
 
   TTracker* tracker_;
-  bool standalone_;
-  std::string ipcAddressFile_;
+  bool addressCheck_ = true;
   std::vector<std::unique_ptr<IInformationAdapter>> adapters_;
-  TIpcClient* client_;
   std::unique_ptr<TIpcServer> server_;
-  std::unique_ptr<TPlatformServiceCaller> platformService_;
-  std::unique_ptr<TApplicationServiceCaller> applicationService_;
   ISubscriptionList* subscriptions_;
   std::unique_ptr<TAliasList> aliases_;
   std::vector<ILocalInformationMonitor*> monitors_;
-  int serviceId_ = 0;
 };

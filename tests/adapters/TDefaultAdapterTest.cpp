@@ -12,7 +12,7 @@ class TDefaultAdapterTest : public ::testing::Test {
  protected:
   void Load(const char* content) {
     test::WriteFile(dir_.File("defaults.xml"), content);
-    adapter_ = std::make_unique<TDefaultAdapter>(dir_.File("defaults.xml"), nullptr);
+    adapter_ = std::make_unique<TDefaultAdapter>(dir_.File("defaults.xml"));
     adapter_->SetCallback(&callback_);
     adapter_->InitializeObjects();
   }
@@ -65,7 +65,7 @@ TEST(TDefaultAdapterDeathTest, UnreadableOrMalformedFilesStopTheProcess) {
        {"<Objects><Object><Name>a</Name></Object></Objects>", unknown},
        {"<Objects><Object><Value>1</Value></Object></Objects>", unknown}},
       [](const std::string& path) {
-        TDefaultAdapter adapter(path, nullptr);
+        TDefaultAdapter adapter(path);
         adapter.InitializeObjects();
       });
 }

@@ -4,10 +4,8 @@
 
 #include "adapters/TFlashFsAdapter.h"
 #include "base/TException.h"
-#include "ipc/TIpcClient.h"
-#include "service/TInformationService.h"
-#include "service/TSubscriptionList.h"
 #include "tests/adapters/AdapterTestSupport.h"
+#include "translation/INameTranslator.h"
 
 using namespace test;
 
@@ -26,6 +24,15 @@ class TFakeDictionary final : public IIalTokenValueDictionary {
   bool IsIalTokenValue(const std::string& value) const override { return value == "OperatorRed"; }
   bool IsPlatformTokenValue(const std::string& value) const override {
     return value == "platform_red";
+  }
+};
+
+// Keeps "cfg.old" under "cfg.new" now.
+class TFakeNames final : public INameTranslator {
+ public:
+  bool HasAlias(const std::string& name) const override { return name == "cfg.old"; }
+  std::string Translate(const std::string& name) const override {
+    return HasAlias(name) ? "cfg.new" : name;
   }
 };
 
@@ -113,19 +120,12 @@ TEST_F(TFlashFsAdapterTest, MissingOrMalformedSettingsFilesLeaveOnlyTheCountersA
 // An operator token value and a stored name that is now an alias are translated on load, and the
 // file is rewritten with what was loaded.
 TEST_F(TFlashFsAdapterTest, TokenValuesAndAliasedNamesAreTranslatedOnLoadAndRewritten) {
-  // The service's IPC server puts its socket below the root.
-  ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
-  WriteFile(dir_.File("aliases.xml"),
-            "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
-  TIpcClient client;
-  TSubscriptionList subscriptions(
-      &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
-  TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
+  TFakeNames names;
   WriteSettings(Counters(kNow - 100, 1, 1) +
                 "<setting><name>cfg.old</name><value>kept</value></setting>"
                 "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"
                 "<setting><name>cfg.other</name><value>OperatorRed</value></setting>");
-  TFlashFsAdapter adapter(settings_, backup_, 10, 10, &service, &dictionary_, &loop_, clock_);
+  TFlashFsAdapter adapter(settings_, backup_, 10, 10, &names, &dictionary_, &loop_, clock_);
   adapter.InitializeObjects();
   EXPECT_EQ(Get(adapter, "cfg.new"), "kept");
   EXPECT_FALSE(adapter.HasObject("cfg.old"));
@@ -135,7 +135,6 @@ TEST_F(TFlashFsAdapterTest, TokenValuesAndAliasedNamesAreTranslatedOnLoadAndRewr
   const std::string file = ReadFile(settings_);
   EXPECT_NE(file.find("<name>cfg.new</name>"), std::string::npos);
   EXPECT_NE(file.find("<value>platform_red</value>"), std::string::npos);
-  ::unsetenv("INFOSERVICE_ROOT");
 }
 
 TEST_F(TFlashFsAdapterTest, EnvFamiliesAllowFifteenNamesInUseAndValuesUpTo4096Bytes) {

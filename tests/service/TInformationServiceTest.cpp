@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/TException.h"
-#include "ipc/TIpcClient.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
@@ -106,9 +105,10 @@ class TInformationServiceTest : public ::testing::Test {
     unsetenv("INFOSERVICE_ROOT");
   }
 
-  // Builds the service; aliases holds (name, alias) pairs for the alias file.
-  void Create(bool standalone, const std::vector<std::pair<std::string, std::string>>& aliases = {},
-              const std::string& addressFile = "") {
+  // Builds the service, checking subscriber addresses unless standalone; aliases holds
+  // (name, alias) pairs for the alias file.
+  void Create(bool standalone,
+              const std::vector<std::pair<std::string, std::string>>& aliases = {}) {
     service_.reset();
     std::string aliasFile;
     if (!aliases.empty()) {
@@ -119,8 +119,8 @@ class TInformationServiceTest : public ::testing::Test {
       }
       test::WriteFile(aliasFile = root_.File("aliases.xml"), xml + "</Objects>");
     }
-    service_ = std::make_unique<TInformationService>(standalone, addressFile, aliasFile,
-                                                     &subscriptions_, &client_);
+    service_ = std::make_unique<TInformationService>(aliasFile, &subscriptions_);
+    service_->SetAddressCheck(!standalone);
     service_->AddMonitor(&monitor_);
   }
 
@@ -155,7 +155,6 @@ class TInformationServiceTest : public ::testing::Test {
   test::TTempDir root_;
   TLog log_;
   TFakeMonitor monitor_{&log_};
-  TIpcClient client_;
   TSubscriptionList subscriptions_{
       nullptr, [this](const std::string& address, TSubscriptionList::TNotification kind,
                       const TStringList& names) {
@@ -370,20 +369,6 @@ TEST_F(TInformationServiceTest, NewSubscriberIsSentTheVisibleObjectsOnce) {
   EXPECT_EQ((TLog{"fetch first", "fetch second"}), log_);
 }
 
-TEST_F(TInformationServiceTest, EndedApplicationLosesItsSubscriptions) {
-  Create(true);
-  Add("volatile", {kVolatile});
-  service_->SubscribeObject2("cfg.*", 5, "s5", false);
-  service_->SubscribeObject2("cfg.*", 6, "s6", false);
-  log_.clear();
-
-  service_->OnStateChanged({{5, TInformationService::kStateEnded}, {6, 3}, {6, 4}});
-  service_->SetObject("cfg.x", "1", kVolatile);
-
-  EXPECT_EQ((TLog{"fetch volatile", "set volatile cfg.x=1", "monitor cfg.x", "changed s6 cfg.x"}),
-            log_);
-}
-
 TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   Create(true);
   Add("a");
@@ -395,48 +380,17 @@ TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   delete removed;
 }
 
-// Run initialises each adapter after its callback is set and writes the address file; an
-// unwritable address file is reported and serving goes on.
-TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersAndWritesTheAddress) {
-  const std::string addressFile = root_.File("address");
-  test::WriteFile(addressFile, "old content that is longer than an address");
-  for (const std::string& file : {addressFile, root_.File("missing/address")}) {
-    Create(true, {}, file);
-    auto* first = new TFakeAdapter("first", &log_);
-    auto* second = new TFakeAdapter("second", &log_);
-    service_->AddAdapter(first);
-    service_->AddAdapter(second);
-    // Serving would never end here; the last adapter asks for the stop before it starts.
-    second->onInitialize = [this] { service_->Stop(); };
-    log_.clear();
-    service_->Run();
-    EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
-  }
-  const std::string address = test::ReadFile(addressFile);
-  EXPECT_TRUE(TCIpcClient_ValidateAddress(address)) << address;
-  EXPECT_EQ(std::string::npos, address.find('\n'));
-  EXPECT_EQ("Could not write IS address to '" + root_.File("missing/address") + "'",
-            tracker_.Tracker().messages.back().second);
-}
-
-using TInformationServiceDeathTest = TInformationServiceTest;
-
-TEST_F(TInformationServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAdapters) {
-  // The child traces through the standard-error fallback so that the message can be seen.
-  auto run = [this] {
-    TTracker::SetProcessTracker(nullptr);
-    TInformationService service(false, "", "", &subscriptions_, &client_);
-    auto* adapter = new TFakeAdapter("only", &log_);
-    adapter->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
-    service.AddAdapter(adapter);
-    service.Run();
-  };
-  unsetenv("SERVICE_ID");
-  unsetenv("NAMESERVICE_ADDRESS");
-  EXPECT_DEATH(run(), "SERVICE_ID is not set\n$");
-  setenv("SERVICE_ID", "12", 1);
-  EXPECT_DEATH(run(), "NAMESERVICE_ADDRESS is not set\n$");
-  unsetenv("SERVICE_ID");
+// Run initialises each adapter after its callback is set, one after the other, before serving.
+TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersInListOrderBeforeServing) {
+  Create(true);
+  auto* first = new TFakeAdapter("first", &log_);
+  auto* second = new TFakeAdapter("second", &log_);
+  service_->AddAdapter(first);
+  service_->AddAdapter(second);
+  // Serving would never end here; the last adapter asks for the stop before it starts.
+  second->onInitialize = [this] { service_->Stop(); };
+  service_->Run();
+  EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+#include "daemon/AdapterAssembly.h"
+
+#include <cstdint>
+
+#include "adapters/TDefaultAdapter.h"
+#include "adapters/TFlashFsAdapter.h"
+#include "adapters/TIalFileAdapter.h"
+#include "adapters/TVolatileAdapter.h"
+#include "base/TTracker.h"
+#include "os/RootPath.h"
+
+void AddAdapters(TInformationService& service, const TCommandLine& options,
+                 TIalTokenValueDictionary& dictionary) {
+  TTracker* tracker = TTracker::GetProcessTracker();
+  IIOEventLoop* loop = service.GetEventLoop();
+  // 1 syslog settings: not built yet.
+  service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
+                                         IInformationAdapter::TStorageType(0)));
+  service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
+                                         IInformationAdapter::TStorageType(1)));
+  service.AddAdapter(new TVolatileAdapter());
+  // 5 flash user settings, 6 production parameters: not built yet.
+  service.AddAdapter(new TFlashFsAdapter(
+      options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
+      static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
+  tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
+  // 8 Infocast, 9 system information, 10 last key: not built yet.
+  service.AddAdapter(new TDefaultAdapter(options.defaultsFile));
+}

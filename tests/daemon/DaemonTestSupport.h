@@ -1,0 +1,77 @@
+// What the tests of the daemon's start-up share: an adapter that tells the test when it is
+// initialised and asked to fetch, and a fixture holding a service, its subscription list
+// (recording every notification instead of calling anybody) and its platform registration.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "daemon/TPlatformRegistration.h"
+#include "ipc/TIpcClient.h"
+#include "service/TInformationAdapter.h"
+#include "service/TInformationService.h"
+#include "service/TSubscriptionList.h"
+#include "tests/TestSupport.h"
+
+namespace test {
+
+// Volatile storage for every name, like the volatile adapter, that also counts fetches.
+class TProbeAdapter final : public TInformationAdapter {
+ public:
+  std::function<void()> onInitialize;
+  int fetches = 0;
+  bool initialisedWithCallback = false;
+
+  void InitializeObjects() override {
+    initialisedWithCallback = callback_ != nullptr;
+    if (onInitialize) onInitialize();
+  }
+  bool IsStorageType(TStorageType type) const override {
+    return type == IToiInformationService::eVolatile;
+  }
+  void SetObject(const std::string& name, const std::string& value) override {
+    objects_[name] = value;
+    callback_->OnSetObject(this, name);
+  }
+  void FetchObjects() override { ++fetches; }
+};
+
+class TDaemonTest : public ::testing::Test {
+ protected:
+  // The service's IPC server puts its socket under the root directory.
+  void SetUp() override { setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1); }
+  void TearDown() override {
+    platform_.reset();
+    service_.reset();
+    unsetenv("INFOSERVICE_ROOT");
+  }
+
+  // A service without aliases holding one probe adapter, and its registration.
+  void Create(bool standalone) {
+    service_ = std::make_unique<TInformationService>("", &subscriptions_);
+    service_->SetAddressCheck(!standalone);
+    platform_ = std::make_unique<TPlatformRegistration>(&client_, subscriptions_, *service_);
+    probe_ = new TProbeAdapter();
+    service_->AddAdapter(probe_);
+  }
+
+  TScopedProcessTracker tracker_;
+  TTempDir root_;
+  std::vector<std::string> notifications_;
+  TIpcClient client_;
+  TSubscriptionList subscriptions_{
+      nullptr, [this](const std::string& address, TSubscriptionList::TNotification,
+                      const TStringList& names) {
+        notifications_.push_back(address + " " + names.front());
+      }};
+  std::unique_ptr<TInformationService> service_;
+  std::unique_ptr<TPlatformRegistration> platform_;
+  TProbeAdapter* probe_ = nullptr;  // owned by the service
+};
+
+}  // namespace test
