@@ -9,7 +9,8 @@
 
 #include "base/TException.h"
 #include "base/TTracker.h"
-#include "os/TFileDescriptor.h"
+#include "os/TUniqueFd.h"
+#include "os/WriteAll.h"
 
 // Why every kept file goes through a temporary file:
 // Opening the target with truncation and writing it in place leaves, after a crash or power
@@ -38,26 +39,9 @@ std::string TemporaryPathOf(const std::string& path) {
   throw TVerboseException(ErrnoMessage(context, errnum), errnum);
 }
 
-bool WriteAll(int descriptor, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(descriptor, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 void SyncDirectory(const std::string& directory) {
-  TFileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.IsOpen() && ::fsync(dir.Get()) == 0) return;
+  TUniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.IsValid() && ::fsync(dir.Get()) == 0) return;
   // Some file systems refuse to sync a directory (EINVAL); there is nothing more to do.
   if (errno == EINVAL) return;
   TTracker::GetProcessTracker()->Warning(
@@ -79,9 +63,9 @@ void TAtomicFile::Replace(const std::string& path, const char* data, size_t leng
   // A temporary file left by a crash is removed first; O_EXCL then makes sure the bytes go
   // into a fresh file with the wanted mode, never through a link planted under that name.
   ::unlink(temporary.c_str());
-  TFileDescriptor file(
+  TUniqueFd file(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-  if (!file.IsOpen()) Fail("Cannot open file \"" + temporary + "\" for writing", errno);
+  if (!file.IsValid()) Fail("Cannot open file \"" + temporary + "\" for writing", errno);
 
   const char* failure = nullptr;
   if (!WriteAll(file.Get(), data, length)) {

@@ -11,6 +11,7 @@
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
 #include "os/TUniqueFd.h"
+#include "os/WriteAll.h"
 #include "toi/TApplicationServiceCaller.h"
 #include "toi/TInformationServiceDispatcher.h"
 #include "toi/TNameServiceCaller.h"
@@ -29,18 +30,6 @@ namespace {
 // as a three-letter code under the name the platform's own components read.
 const char kUiLocaleName[] = "cfg.locale.ui";
 const char kUiLanguageName[] = "config.uilanguage";
-
-// Bounded by the text's length: every round either writes bytes or fails.
-bool WriteAll(int descriptor, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t written = write(descriptor, text.data() + done, text.size() - done);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -472,7 +461,8 @@ void TInformationService::Run() {
 // address and nothing else. A failure is not fatal: the platform's name service still knows.
 void TInformationService::WriteAddressFile(const std::string& address) const {
   TUniqueFd file(open(ipcAddressFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0664));
-  if (!file.IsValid() || !WriteAll(file.Get(), address)) {
+  if (!file.IsValid() || !WriteAll(file.Get(), address.data(), address.size()) ||
+      file.Close() != 0) {
     tracker_->Error("Could not write IS address to '%s'", ipcAddressFile_.c_str());
   }
 }
