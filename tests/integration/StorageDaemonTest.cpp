@@ -131,7 +131,10 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   // The settings write that cannot fit fails in the daemon's own time: it is logged, and the
   // previous settings file stays.
   caller_->SetObject("cfg.big", std::string(100 * 1024, 'y'), kPermanent);
-  EXPECT_TRUE(daemon_.Process().WaitForOutput("TFlashFsAdapter: Cannot write")) << daemon_.Log();
+  // The trace names the settings file itself, not the temporary file the write went to.
+  EXPECT_TRUE(daemon_.Process().WaitForOutput("TFlashFsAdapter: Cannot open file \"" + settings_ +
+                                              "\" for writing: File too large"))
+      << daemon_.Log();
   EXPECT_EQ(ReadFile(settings_), settingsBefore);
   EXPECT_EQ(Get("cfg.small"), "before");
   EXPECT_TRUE(daemon_.Process().Poll());
