@@ -37,6 +37,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/TException.h"
 #include "os/TAtomicFile.h"
@@ -251,8 +252,11 @@ bool TFlashFsAdapter::WriteToFile(const std::string& fileName) const {
   try {
     TAtomicFile::Replace(fileName, FormatSettings(), kSettingsFileMode);
     return true;
-  } catch (const TException& failure) {
-    tracker_->Error("TFlashFsAdapter: %s", failure.GetText());
+  } catch (const TVerboseException& failure) {
+    // Whichever step failed (the temporary file, its sync, the rename), the operator needs to
+    // know which of the two files is stale, and why.
+    tracker_->Error("TFlashFsAdapter: Cannot open file \"%s\" for writing: %s", fileName.c_str(),
+                    std::strerror(failure.GetCode()));
     return false;
   }
 }

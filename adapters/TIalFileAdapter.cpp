@@ -1,7 +1,6 @@
 #include "adapters/TIalFileAdapter.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +11,6 @@
 
 #include "base/TException.h"
 #include "os/TAtomicFile.h"
-#include "os/TFileDescriptor.h"
 #include "os/TFileMapper.h"
 #include "service/IInformationAdapterCallback.h"
 
@@ -100,17 +98,8 @@ bool TIalFileAdapter::GetObjectToFile(const std::string& name, const std::string
     tracker_->Trace("%s", message.c_str());
     throw TFileException(message);
   }
-  // The destination is the client's file: it must exist and is written in place.
-  TFileDescriptor destination(::open(fileName.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (!destination.IsOpen()) {
-    tracker_->Error("TIalFileAdapter::CopyFile(): Failed to open file for writing.");
-    throw TFileException("Failed to open file for writing.");
-  }
-  const ssize_t written = ::write(destination.Get(), content.data(), content.size());
-  if (written < 0 || static_cast<size_t>(written) != content.size()) {
-    tracker_->Error("TIalFileAdapter::CopyFile(): Failed to write to file.");
-    throw TFileException("Failed to write to file.");
-  }
+  WriteValueToFile(content, fileName, "TIalFileAdapter::CopyFile()",
+                   "Failed to open file for writing.");
   return true;
 }
 
@@ -128,7 +117,7 @@ bool TIalFileAdapter::SupportsObject(const std::string& name) const {
 void TIalFileAdapter::SetObject(const std::string& name, const std::string& value) {
   CheckFileName(name);
   const std::string path = directory_ + name;
-  Store(name, path, WriteFileIfNotEqual(path, value.data(), value.size()));
+  Store(name, path, WriteFileIfNotEqual(path, value.data(), value.size(), TSource::kValue));
 }
 
 void TIalFileAdapter::SetObjectFromFile(const std::string& name, const std::string& fileName) {
@@ -140,7 +129,8 @@ void TIalFileAdapter::SetObjectFromFile(const std::string& name, const std::stri
     throw TFileException("TIalFileAdapter::CopyFileIfNotEqual(): " + message);
   }
   const std::string path = directory_ + name;
-  Store(name, path, WriteFileIfNotEqual(path, source.GetData(), source.GetLength()));
+  Store(name, path,
+        WriteFileIfNotEqual(path, source.GetData(), source.GetLength(), TSource::kFile));
 }
 
 void TIalFileAdapter::UnsetObject(const std::string& name) {
@@ -168,14 +158,19 @@ void TIalFileAdapter::EnsureDirectory() const {
   throw TFileException("TIalFileAdapter: " + message);
 }
 
-bool TIalFileAdapter::WriteFileIfNotEqual(const std::string& path, const char* data,
-                                          size_t length) const {
+bool TIalFileAdapter::WriteFileIfNotEqual(const std::string& path, const char* data, size_t length,
+                                          TSource source) const {
   std::string current;
   if (ReadFile(path, current)) {
     if (current.size() == length &&
         (length == 0 || std::memcmp(current.data(), data, length) == 0)) {
       return false;
     }
+  } else if (source == TSource::kFile) {
+    tracker_->Trace(
+        "TIalFileAdapter::CopyFileIfNotEqual(): Failed to open destination file %s (file will "
+        "be created)",
+        path.c_str());
   } else {
     tracker_->Trace("TIalFileAdapter: Failed to open file %s", path.c_str());
   }

@@ -27,7 +27,7 @@ class TIalFileAdapter final : public TInformationAdapter {
   // longer be read.
   bool GetObject(const std::string& name, std::string& value) const override;
   // Copies the object's file into fileName, which must exist; throws 207 when it cannot be
-  // read or written.
+  // read or written. Never waits on fileName (see WriteValueToFile of the base).
   bool GetObjectToFile(const std::string& name, const std::string& fileName) const override;
   bool IsStorageType(TStorageType storageType) const override;
   bool SupportsObject(const std::string& name) const override;
@@ -44,7 +44,10 @@ class TIalFileAdapter final : public TInformationAdapter {
   static void CheckFileName(const std::string& name);
 
  private:
-  bool WriteFileIfNotEqual(const std::string& path, const char* data, size_t length) const;
+  // Where the bytes come from decides only the trace of a destination that cannot be read.
+  enum class TSource { kValue, kFile };
+  bool WriteFileIfNotEqual(const std::string& path, const char* data, size_t length,
+                           TSource source) const;
   void EnsureDirectory() const;
   void Store(const std::string& name, const std::string& path, bool written);
   static bool ReadFile(const std::string& path, std::string& content);

@@ -52,6 +52,9 @@ void InstallHangUpHandler() {
   // A write past a file-size limit must fail with EFBIG, so the adapter can answer 207 and
   // keep the previous file, instead of ending the daemon and losing what it had not written.
   signal(SIGXFSZ, SIG_IGN);
+  // A client's file may be a FIFO or pipe whose reader has gone: the write must fail with
+  // EPIPE and be answered with 207, not end the daemon.
+  signal(SIGPIPE, SIG_IGN);
 }
 
 std::unique_ptr<TTracker> CreateTracker(bool standalone) {

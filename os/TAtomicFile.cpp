@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <utility>
 
 #include "base/TException.h"
 #include "base/TTracker.h"
-#include "os/TFileDescriptor.h"
+#include "os/TUniqueFd.h"
+#include "os/WriteAll.h"
 
 // Why every kept file goes through a temporary file:
 // Opening the target with truncation and writing it in place leaves, after a crash or power
@@ -19,6 +21,11 @@
 // the rename (else the rename may reach flash before the data and a power cut leaves an empty
 // file under the real name), then syncing the directory (else the rename itself may be lost)
 // means the target holds either the complete old or the complete new content at every moment.
+//
+// The rename replaces the directory entry, so two properties of the old file are carried over
+// by hand: when the path is a symbolic link (a settings file linked to another partition, say)
+// the file the link points to is replaced and the link stays, and an existing file keeps its
+// permission bits, which someone may have narrowed on purpose.
 
 namespace {
 
@@ -26,6 +33,8 @@ namespace {
 // (255) with its "." and ".tmp". Two long names sharing their first bytes share a temporary
 // name, which is harmless: one replacement finishes before the next starts.
 constexpr size_t kMaxTemporaryStem = 240;
+// Links followed before giving up with ELOOP, as the kernel does for a path.
+constexpr int kMaxLinks = 40;
 
 std::string TemporaryPathOf(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -38,31 +47,39 @@ std::string TemporaryPathOf(const std::string& path) {
   throw TVerboseException(ErrnoMessage(context, errnum), errnum);
 }
 
-bool WriteAll(int descriptor, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t written = ::write(descriptor, data, length);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 void SyncDirectory(const std::string& directory) {
-  TFileDescriptor dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.IsOpen() && ::fsync(dir.Get()) == 0) return;
+  TUniqueFd dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.IsValid() && ::fsync(dir.Get()) == 0) return;
   // Some file systems refuse to sync a directory (EINVAL); there is nothing more to do.
   if (errno == EINVAL) return;
   TTracker::GetProcessTracker()->Warning(
       "TAtomicFile: %s",
       ErrnoMessage("Cannot sync directory \"" + directory + "\"", errno).c_str());
+}
+
+// The path with every symbolic link at its end followed; a dangling link gives the path it
+// points to, which the replacement then creates. Links in the directory part are left to the
+// kernel, which follows them anyway.
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    struct stat status {};
+    if (::lstat(current.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return current;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), target, sizeof target);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof target) {
+      const int errnum = length < 0 ? errno : ENAMETOOLONG;
+      Fail("Cannot read link \"" + current + "\"", errnum);
+    }
+    const std::string link(target, static_cast<size_t>(length));
+    if (link[0] == '/') {
+      current = link;
+    } else {
+      const std::string directory = TAtomicFile::DirectoryOf(current);
+      current = (directory == "/" ? directory : directory + "/") + link;
+    }
+  }
+  Fail("Cannot follow the links of \"" + path + "\"", ELOOP);
 }
 
 }  // namespace
@@ -74,17 +91,24 @@ std::string TAtomicFile::DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-void TAtomicFile::Replace(const std::string& path, const char* data, size_t length, mode_t mode) {
+void TAtomicFile::Replace(const std::string& linkOrPath, const char* data, size_t length,
+                          mode_t mode) {
+  const std::string path = FollowLinks(linkOrPath);
+  struct stat existing {};
+  const bool keepMode = ::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   const std::string temporary = TemporaryPathOf(path);
   // A temporary file left by a crash is removed first; O_EXCL then makes sure the bytes go
   // into a fresh file with the wanted mode, never through a link planted under that name.
   ::unlink(temporary.c_str());
-  TFileDescriptor file(
+  TUniqueFd file(
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-  if (!file.IsOpen()) Fail("Cannot open file \"" + temporary + "\" for writing", errno);
+  if (!file.IsValid()) Fail("Cannot open file \"" + temporary + "\" for writing", errno);
 
   const char* failure = nullptr;
-  if (!WriteAll(file.Get(), data, length)) {
+  // The creation mode passed the umask; an existing file's bits are set exactly as they were.
+  if (keepMode && ::fchmod(file.Get(), existing.st_mode & 07777) != 0) {
+    failure = "Cannot set the mode of file \"";
+  } else if (!WriteAll(file.Get(), data, length)) {
     failure = "Cannot write file \"";
   } else if (::fsync(file.Get()) != 0) {
     failure = "Cannot sync file \"";

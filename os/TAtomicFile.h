@@ -10,11 +10,12 @@
 
 class TAtomicFile final {
  public:
-  // Makes path hold exactly the given bytes, or leaves it as it was. The bytes go to a
-  // temporary file in the same directory (named "." + the file name + ".tmp", so that it
-  // never carries an object prefix), which is synced and renamed over path; then the
-  // directory is synced. A new file gets mode & ~umask; an existing file is replaced with
-  // that mode as well. Throws TVerboseException (code: the errno) naming the path and the
+  // Makes path hold exactly the given bytes, or leaves it as it was. A symbolic link at path
+  // is followed, and the file it points to is the one replaced (the link stays). The bytes go
+  // to a temporary file in that file's directory (named "." + the file name + ".tmp", so that
+  // it never carries an object prefix), which is synced and renamed over the file; then the
+  // directory is synced. A new file gets mode & ~umask; an existing regular file keeps its
+  // permission bits. Throws TVerboseException (code: the errno) naming the path and the
   // reason when the file cannot be created, written, synced or renamed; the temporary file
   // is removed then and path is untouched. A failed sync of the directory, after the rename,
   // is only traced as a warning: the new content is in place.

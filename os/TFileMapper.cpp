@@ -18,14 +18,14 @@ TFileMapper::TFileMapper(const char* path) { Open(path); }
 TFileMapper::~TFileMapper() { Close(); }
 
 TFileMapper::TFileMapper(TFileMapper&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)),
+    : descriptor_(std::move(other.descriptor_)),
       address_(std::exchange(other.address_, nullptr)),
       length_(std::exchange(other.length_, 0)) {}
 
 TFileMapper& TFileMapper::operator=(TFileMapper&& other) noexcept {
   if (this != &other) {
     Close();
-    descriptor_ = std::exchange(other.descriptor_, -1);
+    descriptor_ = std::move(other.descriptor_);
     address_ = std::exchange(other.address_, nullptr);
     length_ = std::exchange(other.length_, 0);
   }
@@ -38,20 +38,17 @@ bool TFileMapper::TryOpen(const char* path) {
   // O_NONBLOCK: a FIFO or device given as a path must not stall the daemon in open(); it is
   // refused below as not being a regular file. The size is taken from the descriptor so that
   // it belongs to the file actually opened.
-  descriptor_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor_ < 0) {
-    descriptor_ = -1;
-    return false;
-  }
+  descriptor_.Reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!descriptor_.IsValid()) return false;
   struct stat status {};
-  if (::fstat(descriptor_, &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  if (::fstat(descriptor_.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
   // An empty file has nothing to map; the length is kept in 32 bits.
   if (status.st_size <= 0 ||
       static_cast<uint64_t>(status.st_size) > std::numeric_limits<uint32_t>::max()) {
     return false;
   }
   size_t size = static_cast<size_t>(status.st_size);
-  void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor_, 0);
+  void* address = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, descriptor_.Get(), 0);
   if (address == MAP_FAILED) return false;
   address_ = address;
   length_ = static_cast<uint32_t>(size);
@@ -71,8 +68,7 @@ void TFileMapper::ThrowOpenError(const char* path) const {
 
 void TFileMapper::Close() {
   if (address_) ::munmap(address_, length_);
-  if (descriptor_ >= 0) ::close(descriptor_);
-  descriptor_ = -1;
+  descriptor_.Reset();
   address_ = nullptr;
   length_ = 0;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "os/TUniqueFd.h"
+
 class TFileMapper final {
  public:
   TFileMapper();
@@ -28,7 +30,7 @@ class TFileMapper final {
   uint32_t GetLength() const { return length_; }
 
  private:
-  int descriptor_ = -1;
+  TUniqueFd descriptor_;
   void* address_ = nullptr;
   uint32_t length_ = 0;
 };

@@ -1,5 +1,7 @@
-// Move-only owner of a file descriptor: the one place where descriptors of the IPC runtime
-// and the event loop are closed. A constructor taking a descriptor takes it over.
+// Move-only owner of a file descriptor: the one place where descriptors are closed. A
+// constructor taking a descriptor takes it over. The destructor and Reset close silently;
+// Close() reports the result of close(2), which matters after writing a file: on NFS and on
+// some flash file systems a delayed write error surfaces only there.
 #pragma once
 
 #include <unistd.h>
@@ -25,6 +27,13 @@ class TUniqueFd final {
   void Reset(int fd = -1) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
+  }
+  // Closes now: 0, or -1 with errno set when close(2) failed; 0 when nothing was open. The
+  // descriptor is gone either way (Linux releases it even when close reports an error, so a
+  // retry could close a descriptor opened meanwhile by someone else).
+  int Close() {
+    if (fd_ < 0) return 0;
+    return ::close(std::exchange(fd_, -1));
   }
 
  private:

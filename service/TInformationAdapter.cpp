@@ -1,50 +1,16 @@
 #include "service/TInformationAdapter.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "base/TException.h"
 #include "os/TFileMapper.h"
+#include "os/TUniqueFd.h"
+#include "os/WriteAll.h"
 
 namespace {
 
 std::string OpenFailureMessage(const std::string& fileName) {
   return "Failed to open file '" + fileName + "'.";
-}
-
-// Closes the descriptor on every way out of GetObjectToFile.
-class TDescriptor final {
- public:
-  explicit TDescriptor(int descriptor) : descriptor_(descriptor) {}
-  ~TDescriptor() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-  }
-  TDescriptor(const TDescriptor&) = delete;
-  TDescriptor& operator=(const TDescriptor&) = delete;
-  int Get() const { return descriptor_; }
-
- private:
-  int descriptor_;
-};
-
-// Writes all of value; false on any error. A short write is continued rather than taken as
-// the end, so a value is never cut silently.
-bool WriteAll(int descriptor, const std::string& value) {
-  const char* data = value.data();
-  size_t left = value.size();
-  while (left > 0) {
-    ssize_t written = ::write(descriptor, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) return false;
-    data += written;
-    left -= static_cast<size_t>(written);
-  }
-  return true;
 }
 
 }  // namespace
@@ -74,20 +40,30 @@ bool TInformationAdapter::GetObjectToFile(const std::string& name,
                                           const std::string& fileName) const {
   std::string value;
   if (!GetObject(name, value)) return false;
-  // The client names a file that must already exist: the service never creates files on a
-  // client's behalf. O_NONBLOCK keeps a FIFO without a reader from stalling the loop thread
-  // (open then fails with ENXIO).
-  TDescriptor file(::open(fileName.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
-  if (file.Get() < 0) {
-    std::string message = OpenFailureMessage(fileName);
-    tracker_->Error("TInformationAdapter::GetObjectToFile(): %s", message.c_str());
-    throw TFileException(message);
+  WriteValueToFile(value, fileName, "TInformationAdapter::GetObjectToFile()",
+                   OpenFailureMessage(fileName));
+  return true;
+}
+
+void TInformationAdapter::WriteValueToFile(const std::string& value, const std::string& fileName,
+                                           const char* context,
+                                           const std::string& openFailure) const {
+  // The file is the client's: it must already exist, since the service never creates files on
+  // a client's behalf, and it may be anything, a FIFO or a device included. Non-blocking, a
+  // FIFO without a reader fails to open (ENXIO) and one whose reader does not read fails to
+  // take the rest (EAGAIN) instead of holding the loop thread; O_NOCTTY keeps a terminal from
+  // becoming the daemon's.
+  TUniqueFd file(::open(fileName.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.IsValid()) {
+    tracker_->Error("%s: %s", context, openFailure.c_str());
+    throw TFileException(openFailure);
   }
-  if (!WriteAll(file.Get(), value)) {
-    tracker_->Error("TInformationAdapter::GetObjectToFile(): Failed to write to file.");
+  // A reader that has gone gives EPIPE here (the daemon ignores SIGPIPE); on NFS a failed
+  // write may surface only at close.
+  if (!WriteAll(file.Get(), value.data(), value.size()) || file.Close() != 0) {
+    tracker_->Error("%s: Failed to write to file.", context);
     throw TFileException("Failed to write to file.");
   }
-  return true;
 }
 
 bool TInformationAdapter::IsStorageType(TStorageType) const { return false; }

@@ -33,6 +33,14 @@ class TInformationAdapter : public IInformationAdapter {
  protected:
   using TObjectMap = std::map<std::string, std::string>;
 
+  // Writes value into the client's file fileName, which must exist (it is truncated, never
+  // created), without ever waiting on it: a FIFO without a reader, or whose reader does not
+  // take the whole value at once, is a failure. Throws TFileException (207) with openFailure
+  // when the file cannot be opened and "Failed to write to file." when the value cannot be
+  // written whole; both are traced as errors after "<context>: ".
+  void WriteValueToFile(const std::string& value, const std::string& fileName, const char* context,
+                        const std::string& openFailure) const;
+
   TTracker* tracker_;
   IInformationAdapterCallback* callback_ = nullptr;
   TObjectMap objects_;

@@ -29,13 +29,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
+#include "os/TUniqueFd.h"
 
 namespace {
 
@@ -305,25 +305,15 @@ std::vector<TObject> ReadObjects(const TOptions& options) {
   return objects;
 }
 
-// Owns the sending socket; closes it once.
-class TUdpSocket final {
- public:
-  TUdpSocket() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
-    if (fd_ < 0) {
-      Failure(ErrnoMessage("cannot open UDP socket", errno));
-    }
+TUniqueFd OpenSocket() {
+  TUniqueFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!socket.IsValid()) {
+    Failure(ErrnoMessage("cannot open UDP socket", errno));
   }
-  ~TUdpSocket() { close(fd_); }
-  TUdpSocket(const TUdpSocket&) = delete;
-  TUdpSocket& operator=(const TUdpSocket&) = delete;
+  return socket;
+}
 
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-void SetUpSocket(const TUdpSocket& socket, const TOptions& options) {
+void SetUpSocket(const TUniqueFd& socket, const TOptions& options) {
   const int ttl = options.ttl;
   if (setsockopt(socket.Get(), IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof ttl) != 0) {
     Failure(ErrnoMessage("cannot set IP_MULTICAST_TTL", errno));
@@ -358,7 +348,7 @@ bool StopRequested(const sigset_t& stopSignals) {
 // One round: every object, each object's packets back to back. Returns false when a stop
 // signal arrived in between.
 bool SendAll(const std::vector<TObject>& objects, const std::vector<TInfocastPacketizer>& packers,
-             const TOptions& options, const TUdpSocket* socket, const sigset_t* stopSignals) {
+             const TOptions& options, const TUniqueFd* socket, const sigset_t* stopSignals) {
   for (size_t i = 0; i < objects.size(); ++i) {
     if (stopSignals && StopRequested(*stopSignals)) {
       return false;
@@ -394,7 +384,7 @@ int64_t MonotonicMs() {
 // the run after the object being sent and never cuts a datagram.
 void RepeatUntilStopped(const std::vector<TObject>& objects,
                         const std::vector<TInfocastPacketizer>& packers, const TOptions& options,
-                        const TUdpSocket* socket, const sigset_t& stopSignals) {
+                        const TUniqueFd* socket, const sigset_t& stopSignals) {
   for (;;) {
     const int64_t deadline = MonotonicMs() + static_cast<int64_t>(options.repeatMs);
     if (!SendAll(objects, packers, options, socket, &stopSignals)) {
@@ -448,15 +438,15 @@ int Run(int argc, char** argv) {
   if (options.repeatMs > 0) {
     sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   }
-  std::unique_ptr<TUdpSocket> socket;
+  TUniqueFd socket;
   if (!options.dump) {
-    socket = std::make_unique<TUdpSocket>();
-    SetUpSocket(*socket, options);
+    socket = OpenSocket();
+    SetUpSocket(socket, options);
   }
   if (options.repeatMs > 0) {
-    RepeatUntilStopped(objects, packers, options, socket.get(), stopSignals);
+    RepeatUntilStopped(objects, packers, options, &socket, stopSignals);
   } else {
-    SendAll(objects, packers, options, socket.get(), nullptr);
+    SendAll(objects, packers, options, &socket, nullptr);
   }
   return 0;
 }

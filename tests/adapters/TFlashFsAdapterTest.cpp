@@ -295,7 +295,9 @@ TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
   {
     auto adapter = Start();
     loop_.Fire(clock_);
-    EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: Cannot open file"));
+    // Named is the file that stays stale, not the temporary one.
+    EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TFlashFsAdapter: Cannot open file \"" +
+                                                     settings_ + "\" for writing: File exists"));
     EXPECT_EQ(ReadFile(settings_), before);
     EXPECT_TRUE(FileExists(backup_));
     EXPECT_EQ(adapter->GetPendingTimeout(), -1);

@@ -1,7 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "adapters/TIalFileAdapter.h"
 #include "base/TException.h"
+#include "os/TUniqueFd.h"
 #include "tests/adapters/AdapterTestSupport.h"
 
 using namespace test;
@@ -74,6 +77,34 @@ TEST_F(TIalFileAdapterTest, FileOperationsFailWith207AndChangeNothing) {
   EXPECT_FALSE(adapter_.GetObjectToFile("tmp.absent", dir_.File("no-such-destination")));
   EXPECT_EQ(Get("tmp.a"), "old");
   EXPECT_EQ(callback_.reports.size(), 1u);
+  // A copy from a file to an object that has no file yet says which copy it is.
+  WriteFile(dir_.File("source"), "v");
+  adapter_.SetObjectFromFile("tmp.b", dir_.File("source"));
+  EXPECT_TRUE(tracker_.Tracker().Holds(
+      TTracker::kTrace, "TIalFileAdapter::CopyFileIfNotEqual(): Failed to open destination file " +
+                            directory_ + "tmp.b (file will be created)"));
+}
+
+// The destination is the client's choice and may be a FIFO; the loop thread must not wait on
+// it, neither for a reader to come nor for one to read.
+TEST_F(TIalFileAdapterTest, GetToAFifoThatWouldBlockAnswers207) {
+  adapter_.SetObject("tmp.big", std::string(1024 * 1024, 'x'));  // more than a pipe holds
+  const std::string fifo = dir_.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto failure = [&] {
+    try {
+      adapter_.GetObjectToFile("tmp.big", fifo);
+    } catch (const TFileException& refused) {
+      return std::string(refused.GetText());
+    }
+    return std::string("written");
+  };
+  EXPECT_EQ(failure(), "Failed to open file for writing.");
+  TUniqueFd reader(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  ASSERT_TRUE(reader.IsValid());
+  EXPECT_EQ(failure(), "Failed to write to file.");
+  EXPECT_TRUE(
+      tracker_.Tracker().Holds(TTracker::kError, "TIalFileAdapter::CopyFile(): Failed to write"));
 }
 
 TEST_F(TIalFileAdapterTest, FileRemovedBehindTheDaemonsBackAnswers207) {

@@ -1,7 +1,10 @@
 // The storage promises checked on the real daemon: a settings file that survives SIGKILL at any
 // moment, a full disk answered with 207, object names that would leave their directory
-// refused, and the storage types routed to the right directory.
+// refused, the storage types routed to the right directory, and client files that would block
+// or break the daemon answered with 207.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -10,6 +13,7 @@
 
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
+#include "os/TUniqueFd.h"
 #include "tests/integration/DaemonFixture.h"
 #include "toi/TInformationServiceCaller.h"
 
@@ -127,7 +131,10 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   // The settings write that cannot fit fails in the daemon's own time: it is logged, and the
   // previous settings file stays.
   caller_->SetObject("cfg.big", std::string(100 * 1024, 'y'), kPermanent);
-  EXPECT_TRUE(daemon_.Process().WaitForOutput("TFlashFsAdapter: Cannot write")) << daemon_.Log();
+  // The trace names the settings file itself, not the temporary file the write went to.
+  EXPECT_TRUE(daemon_.Process().WaitForOutput("TFlashFsAdapter: Cannot open file \"" + settings_ +
+                                              "\" for writing: File too large"))
+      << daemon_.Log();
   EXPECT_EQ(ReadFile(settings_), settingsBefore);
   EXPECT_EQ(Get("cfg.small"), "before");
   EXPECT_TRUE(daemon_.Process().Poll());
@@ -153,6 +160,40 @@ TEST_F(StorageDaemonTest, UnsafeNamesAreRefusedAndStorageTypesPickTheDirectory) 
   EXPECT_FALSE(FileExists(Box("/flash2/information/store.v")));
   EXPECT_FALSE(FileExists(Box("/tmp2/information/store.v")));
   EXPECT_EQ(Get("store.v"), "kept in memory");
+}
+
+// A client names the file for get-to-file, and a FIFO would hold the daemon's one thread: in
+// open() while it has no reader, in write() while its reader does not read. A reader that has
+// gone would end the daemon with SIGPIPE.
+TEST_F(StorageDaemonTest, ClientFifosThatWouldBlockOrBreakTheDaemonAnswer207) {
+  ASSERT_TRUE(Start("10", "10")) << daemon_.Log();
+  const std::string big(1024 * 1024, 'x');  // more than a pipe holds
+  caller_->SetObject("store.big", big, kPermanent);
+  caller_->SetObject("tmp.big", big, kVolatile);
+  caller_->SetObject("cfg.big", big, kVolatile);
+  const std::string fifo = root_.File("fifo");
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+  auto expect207 = [&](const std::string& name, const std::string& text) {
+    const TResult result = daemon_.Infoctl({"get-to-file", name, fifo});
+    EXPECT_EQ(1, result.status) << name;
+    EXPECT_EQ("infoctl: error 207: " + text + "\n", result.err) << name;
+  };
+  for (const char* name : {"store.big", "tmp.big", "cfg.big"}) {
+    SCOPED_TRACE(name);
+    const std::string openFailure =
+        name[0] == 'c' ? "Failed to open file '" + fifo + "'." : "Failed to open file for writing.";
+    expect207(name, openFailure);
+    {
+      TUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+      ASSERT_TRUE(reader.IsValid());
+      expect207(name, "Failed to write to file.");
+    }
+    expect207(name, openFailure);  // the reader has gone
+  }
+  // SIGPIPE itself, as a write to a reader that left mid-write raises it.
+  daemon_.Process().Signal(SIGPIPE);
+  EXPECT_EQ(Get("tmp.big"), big);
+  EXPECT_TRUE(daemon_.Process().Poll());
 }
 
 }  // namespace

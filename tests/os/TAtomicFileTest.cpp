@@ -96,6 +96,34 @@ TEST_F(TAtomicFileTest, WriteFailingPartWayKeepsThePreviousContent) {
   EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
 }
 
+// A settings file may be a link to another partition, and its mode may have been narrowed;
+// the rename must not turn the link into a file of its own nor widen the mode.
+TEST_F(TAtomicFileTest, LinkedFileIsReplacedInItsOwnDirectoryAndKeepsItsMode) {
+  ASSERT_EQ(::mkdir(dir_.File("real").c_str(), 0755), 0);
+  const std::string real = dir_.File("real/file");
+  test::WriteFile(real, "old");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("real/file", path_.c_str()), 0);  // relative to the link's directory
+  TAtomicFile::Replace(path_, std::string("new"), 0666);
+  struct stat status {};
+  ASSERT_EQ(::lstat(path_.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  EXPECT_EQ(test::ReadFile(real), "new");
+  ASSERT_EQ(::stat(real.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  EXPECT_EQ(Entries(dir_.File("real")), std::vector<std::string>{"file"});
+
+  // A dangling link: the file it names is created; a loop of links is refused.
+  const std::string dangling = dir_.File("dangling");
+  ASSERT_EQ(::symlink(dir_.File("real/created").c_str(), dangling.c_str()), 0);
+  TAtomicFile::Replace(dangling, std::string("x"), 0644);
+  EXPECT_EQ(test::ReadFile(dir_.File("real/created")), "x");
+  ASSERT_EQ(::lstat(dangling.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  ASSERT_EQ(::symlink("loop", dir_.File("loop").c_str()), 0);
+  EXPECT_THROW(TAtomicFile::Replace(dir_.File("loop"), std::string("x"), 0644), TVerboseException);
+}
+
 TEST_F(TAtomicFileTest, RemoveUnlinksAndReportsAMissingFile) {
   TAtomicFile::Replace(path_, std::string("x"), 0644);
   EXPECT_TRUE(TAtomicFile::Remove(path_));
