@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a project header from a folder its layer may not use.
-# The layers, lowest first: base -> os -> xml, ipc -> toi -> translation, infocast -> service
+# The layers, lowest first: base -> os -> xml, ipc, hal -> toi -> translation, infocast -> service
 # -> adapters -> daemon -> tools, bench. A folder may include from itself and from the folders
 # listed for it below; a new folder must be added here before its files may include anything.
 set -euo pipefail
@@ -11,14 +11,15 @@ declare -A allowed=(
   [os]="base"
   [xml]="base os"
   [ipc]="base os"
+  [hal]="base os"
   [toi]="base os ipc"
   [translation]="base os xml"
   [infocast]="base os"
-  [service]="base os xml ipc toi translation infocast"
-  [adapters]="base os xml ipc toi translation infocast service"
-  [daemon]="base os xml ipc toi translation infocast service adapters"
-  [tools]="base os xml ipc toi translation infocast service adapters"
-  [bench]="base os xml ipc toi translation infocast service adapters"
+  [service]="base os xml ipc hal toi translation infocast"
+  [adapters]="base os xml ipc hal toi translation infocast service"
+  [daemon]="base os xml ipc hal toi translation infocast service adapters"
+  [tools]="base os xml ipc hal toi translation infocast service adapters"
+  [bench]="base os xml ipc hal toi translation infocast service adapters"
 )
 
 violations=0
