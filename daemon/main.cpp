@@ -18,7 +18,9 @@
 #include "base/TTracker.h"
 #include "daemon/TCommandLine.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
 #include "os/RootPath.h"
+#include "os/TEpollEventLoop.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "translation/TIalTokenValueDictionary.h"
@@ -28,16 +30,18 @@ namespace {
 constexpr TTracker::TLevel kTraceLevel = 6;
 constexpr int kLogFacility = 4;
 
-// What the hang-up handler reaches. Lock-free atomics, so reading them is safe in a handler.
-std::atomic<TInformationService*> g_service{nullptr};
+// What the hang-up handler reaches: the loop once the service exists. Lock-free atomics, so
+// reading them is safe in a handler.
+std::atomic<TEpollEventLoop*> g_loop{nullptr};
 std::atomic<bool> g_shuttingDown{false};
+static_assert(std::atomic<TEpollEventLoop*>::is_always_lock_free, "the handler reads g_loop");
 
-// Only async-signal-safe work here: the service's Stop() (which only wakes the loop) or
-// _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are flushing
-// their pending writes, and cutting that short would lose settings.
+// Only async-signal-safe work here: the loop's Stop() (which only sets a flag and wakes the
+// loop) or _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are
+// flushing their pending writes, and cutting that short would lose settings.
 void OnHangUp(int) {
-  if (TInformationService* service = g_service.load()) {
-    service->Stop();
+  if (TEpollEventLoop* loop = g_loop.load()) {
+    loop->Stop();
   } else if (!g_shuttingDown.load()) {
     _exit(1);
   }
@@ -62,9 +66,8 @@ std::unique_ptr<TTracker> CreateTracker(bool standalone) {
 // The list order is the routing priority: reads see the first holder of a name and writes
 // go to the first adapter that takes the storage type and the name.
 void AddAdapters(TInformationService& service, const TCommandLine& options,
-                 TIalTokenValueDictionary& dictionary) {
+                 TIalTokenValueDictionary& dictionary, IIOEventLoop* loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  IIOEventLoop* loop = service.GetEventLoop();
   // 1 syslog settings: not built yet.
   service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
                                          IInformationAdapter::TStorageType(0)));
@@ -80,14 +83,16 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
   service.AddAdapter(new TDefaultAdapter(options.defaultsFile, &service));
 }
 
-// Everything from the assembly to the end of serving; the result is the exit code.
+// Everything from the assembly to the end of serving; the result is the exit code. A hang-up
+// that came before the loop runs makes Run return at once.
 int Serve(TInformationService& service, const TCommandLine& options,
-          TIalTokenValueDictionary& dictionary) {
+          TIalTokenValueDictionary& dictionary, TEpollEventLoop& loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
   try {
-    AddAdapters(service, options, dictionary);
+    AddAdapters(service, options, dictionary, &loop);
     // The management monitor joins here once it exists.
-    service.Run();
+    service.Start();
+    loop.Run();
     return 0;
   } catch (const TException& exception) {
     tracker->Fatal("Exception: %s", exception.GetText());
@@ -115,23 +120,28 @@ int main(int argc, char** argv) {
   std::unique_ptr<TTracker> tracker = CreateTracker(options.standalone);
   TTracker::SetProcessTracker(tracker.get());
 
-  TIpcClient client;
+  // The one loop of the process; everything below registers on it and goes before it.
+  TEpollEventLoop loop;
+  TIpcClient client(loop);
   TCIpcClient_Init(&client);
   auto subscriptions = std::make_unique<TSubscriptionList>(&client);
   // Outlives the service, whose adapters keep references to it.
   auto dictionary =
       std::make_unique<TIalTokenValueDictionary>(RootPath("/etc/ial_token_value_dictionary.xml"));
-  auto service = std::make_unique<TInformationService>(
-      options.standalone, options.ipcAddressFile, options.aliasFile, subscriptions.get(), &client);
-  g_service.store(service.get());
+  auto server = std::make_unique<TIpcServer>(loop);
+  auto service = std::make_unique<TInformationService>(options.standalone, options.ipcAddressFile,
+                                                       options.aliasFile, subscriptions.get(),
+                                                       &client, *server);
+  g_loop.store(&loop);
 
   tracker->Trace("Starting service");
-  const int exitCode = Serve(*service, options, *dictionary);
+  const int exitCode = Serve(*service, options, *dictionary, loop);
   if (exitCode == 0) tracker->Trace("Shutting down");
 
   g_shuttingDown.store(true);
-  g_service.store(nullptr);
+  g_loop.store(nullptr);
   service.reset();
+  server.reset();
   subscriptions.reset();
   TCIpcClient_CleanUp(&client);
   dictionary.reset();

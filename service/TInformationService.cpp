@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "base/TException.h"
+#include "ipc/IIpcServer.h"
 #include "ipc/TIpcClient.h"
-#include "ipc/TIpcServer.h"
 #include "os/TUniqueFd.h"
 #include "toi/TApplicationServiceCaller.h"
 #include "toi/TInformationServiceDispatcher.h"
@@ -46,20 +46,24 @@ bool WriteAll(int descriptor, const std::string& text) {
 
 TInformationService::TInformationService(bool standalone, const std::string& ipcAddressFile,
                                          const std::string& aliasFile,
-                                         ISubscriptionList* subscriptions, TIpcClient* client)
+                                         ISubscriptionList* subscriptions, TIpcClient* client,
+                                         IIpcServer& server)
     : tracker_(TTracker::GetProcessTracker()),
       standalone_(standalone),
       ipcAddressFile_(ipcAddressFile),
       client_(client),
-      server_(std::make_unique<TIpcServer>()),
+      server_(server),
       subscriptions_(subscriptions),
       aliases_(std::make_unique<TAliasList>(aliasFile)) {}
 
-// Adapters go first and one at a time, each leaving the list before it is deleted: a flash
-// adapter flushes a pending write in its destructor, and whatever it reports then must not
-// meet adapters that are already gone. The IPC server goes last because the adapters remove
-// their timers and descriptors from its loop.
+// The served objects go first: no call may reach a service that is half gone. Adapters go
+// next and one at a time, each leaving the list before it is deleted: a flash adapter flushes
+// a pending write in its destructor, and whatever it reports then must not meet adapters that
+// are already gone.
 TInformationService::~TInformationService() {
+  serviceDispatcher_.reset();
+  componentDispatcher_.reset();
+  observerDispatcher_.reset();
   while (!adapters_.empty()) {
     std::unique_ptr<IInformationAdapter> adapter = std::move(adapters_.front());
     adapters_.erase(adapters_.begin());
@@ -68,12 +72,7 @@ TInformationService::~TInformationService() {
   platformService_.reset();
   applicationService_.reset();
   aliases_.reset();
-  server_.reset();
 }
-
-void TInformationService::Stop() { server_->Stop(); }
-
-IIOEventLoop* TInformationService::GetEventLoop() { return &server_->GetEventLoop(); }
 
 void TInformationService::AddAdapter(IInformationAdapter* adapter) {
   adapters_.emplace_back(adapter);
@@ -450,22 +449,24 @@ void TInformationService::OnStateChanged(const TApplicationStateInfoList& infos)
   }
 }
 
-// ---- Run loop ----
+// ---- Start ----
 
-void TInformationService::Run() {
-  const std::string serviceAddress = server_->CreateObject();
-  TInformationServiceDispatcher serviceDispatcher(*server_, serviceAddress, *this);
+void TInformationService::Start() {
+  const std::string serviceAddress = server_.CreateObject();
+  serviceDispatcher_ =
+      std::make_unique<TInformationServiceDispatcher>(server_, serviceAddress, *this);
   tracker_->Trace("Information Service address: %s", serviceAddress.c_str());
   if (!ipcAddressFile_.empty()) WriteAddressFile(serviceAddress);
 
-  const std::string componentAddress = server_->CreateObject();
-  TPlatformComponentDispatcher componentDispatcher(*server_, componentAddress, *this);
-  const std::string observerAddress = server_->CreateObject();
-  TToiApplicationObserverDispatcher observerDispatcher(*server_, observerAddress, *this);
+  const std::string componentAddress = server_.CreateObject();
+  componentDispatcher_ =
+      std::make_unique<TPlatformComponentDispatcher>(server_, componentAddress, *this);
+  const std::string observerAddress = server_.CreateObject();
+  observerDispatcher_ =
+      std::make_unique<TToiApplicationObserverDispatcher>(server_, observerAddress, *this);
 
   if (!standalone_) RegisterWithPlatform(serviceAddress, componentAddress, observerAddress);
   InitializeAdapters();
-  server_->Run();
 }
 
 // Other components wait for this file to learn where the service listens, so it holds the

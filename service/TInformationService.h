@@ -2,9 +2,9 @@
 // over the IPC, routes each one to one adapter of its ordered adapter list (earlier adapters
 // win), translates names through the alias list, and turns the adapters' change reports into
 // notifications for the in-process monitors and the subscribers. It owns its adapters, the
-// alias list, the IPC server and the platform callers; the subscription list, the IPC client
-// and the monitors belong to start-up. Everything runs on the IPC server's loop thread; the
-// only operation that may be called from elsewhere is Stop() (from a signal handler).
+// alias list, the dispatchers of the objects it serves and the platform callers; the event
+// loop, the IPC server and client, the subscription list and the monitors belong to start-up
+// (main), which runs the loop. Everything runs on the loop thread.
 //
 // Routing: reads go to the first adapter whose HasObject is true for the name; writes go to
 // the first adapter that accepts the storage type and supports the name. A write that finds
@@ -18,7 +18,6 @@
 
 #include "base/TStringList.h"
 #include "base/TTracker.h"
-#include "os/IIOEventLoop.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
@@ -27,11 +26,14 @@
 #include "toi/IPlatformComponent.h"
 #include "toi/IToiApplicationObserver.h"
 
+class IIpcServer;
 class TAliasList;
 class TApplicationServiceCaller;
+class TInformationServiceDispatcher;
 class TIpcClient;
-class TIpcServer;
+class TPlatformComponentDispatcher;
 class TPlatformServiceCaller;
+class TToiApplicationObserverDispatcher;
 
 class TInformationService final : public IInformationService,
                                   public IPlatformComponent,
@@ -49,24 +51,21 @@ class TInformationService final : public IInformationService,
   };
   static const TLanguageCode LanguageCodes[];
 
-  // Creates the IPC server and the alias list (which loads aliasFile at once and ends the
-  // process on a bad file). subscriptions and client are not owned and must outlive the
-  // service.
+  // Creates the alias list (which loads aliasFile at once and ends the process on a bad
+  // file). subscriptions, client and server are not owned and must outlive the service; the
+  // served objects are made on server.
   TInformationService(bool standalone, const std::string& ipcAddressFile,
                       const std::string& aliasFile, ISubscriptionList* subscriptions,
-                      TIpcClient* client);
-  // Deletes the adapters in list order, the platform callers, the alias list and the IPC
-  // server. Monitors and the subscription list survive.
+                      TIpcClient* client, IIpcServer& server);
+  // Ends the serving of its objects, then deletes the adapters in list order, the platform
+  // callers and the alias list. Monitors and the subscription list survive.
   ~TInformationService() override;
 
   // Creates the served objects, writes the address file, registers with the platform (not in
-  // standalone mode), hands every adapter its callback and initialises it, then serves until
-  // Stop(). Registration and initialisation failures propagate.
-  void Run();
-  // Asks the IPC server to stop; Run() then returns. Async-signal-safe.
-  void Stop();
-  // The loop every adapter's timers and sockets run on; owned by the IPC server.
-  IIOEventLoop* GetEventLoop();
+  // standalone mode), hands every adapter its callback and initialises it. Calls are served
+  // from then on, whenever the owner of the loop runs it. Registration and initialisation
+  // failures propagate.
+  void Start();
 
   // Appends; the service takes ownership. Safe to call from inside a callback.
   void AddAdapter(IInformationAdapter* adapter);
@@ -177,7 +176,10 @@ class TInformationService final : public IInformationService,
   std::string ipcAddressFile_;
   std::vector<std::unique_ptr<IInformationAdapter>> adapters_;
   TIpcClient* client_;
-  std::unique_ptr<TIpcServer> server_;
+  IIpcServer& server_;
+  std::unique_ptr<TInformationServiceDispatcher> serviceDispatcher_;
+  std::unique_ptr<TPlatformComponentDispatcher> componentDispatcher_;
+  std::unique_ptr<TToiApplicationObserverDispatcher> observerDispatcher_;
   std::unique_ptr<TPlatformServiceCaller> platformService_;
   std::unique_ptr<TApplicationServiceCaller> applicationService_;
   ISubscriptionList* subscriptions_;

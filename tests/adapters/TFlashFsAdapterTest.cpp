@@ -5,6 +5,8 @@
 #include "adapters/TFlashFsAdapter.h"
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/adapters/AdapterTestSupport.h"
@@ -117,10 +119,12 @@ TEST_F(TFlashFsAdapterTest, TokenValuesAndAliasedNamesAreTranslatedOnLoadAndRewr
   ::setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
   WriteFile(dir_.File("aliases.xml"),
             "<Objects><Object><Name>cfg.old</Name><Alias>cfg.new</Alias></Object></Objects>");
+  TEpollEventLoop loop;
+  TIpcServer server(loop);
   TIpcClient client;
   TSubscriptionList subscriptions(
       &client, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {});
-  TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client);
+  TInformationService service(true, "", dir_.File("aliases.xml"), &subscriptions, &client, server);
   WriteSettings(Counters(kNow - 100, 1, 1) +
                 "<setting><name>cfg.old</name><value>kept</value></setting>"
                 "<setting><name>cfg.colour</name><value>OperatorRed</value><extra/></setting>"

@@ -9,10 +9,16 @@
 #include <vector>
 
 #include "base/TException.h"
+#include "ipc/IIpcServer.h"
+#include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcDispatcher.h"
+#include "ipc/TIpcMarshal.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
+#include "toi/TApplicationObserverProtocol.h"
+#include "toi/TInformationServiceProtocol.h"
 
 namespace {
 
@@ -97,14 +103,48 @@ class TFakeMonitor final : public ILocalInformationMonitor {
   TLog* log_;
 };
 
+// A server without a socket: its objects are numbers on a path that does not exist, and Call
+// hands a request to the object's dispatcher as the real server would.
+class TInProcessServer final : public IIpcServer {
+ public:
+  std::vector<std::string> objects;
+  std::map<std::string, TIpcDispatcher*> dispatchers;
+
+  // IIpcServer
+  std::string CreateObject() override {
+    objects.push_back(TIpcAddress::Format("/in-process.sock", objects.size() + 1));
+    return objects.back();
+  }
+  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) override {
+    dispatchers[address] = dispatcher;
+    TIpcAddress parsed;
+    TIpcAddress::Parse(address, parsed);
+    return parsed.objectId;
+  }
+  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher*) override {
+    dispatchers.erase(objects.at(objectId - 1));
+  }
+
+  template <typename Protocol, auto Operation, typename... A>
+  void Call(const std::string& address, A&&... args) {
+    constexpr uint16_t number = Protocol::TOperations::template kNumber<Operation>;
+    constexpr size_t kPayload = TIpcFrame::kLengthSize + TIpcFrame::kHeaderSize;
+    TIpcWriter request;
+    TIpcMarshal::EncodeArguments(Operation, request, args...);
+    const std::string& call = request.Finish(TIpcFrameKind::eCall, number, 1, 1);
+    TIpcReader arguments(call.data() + kPayload, call.size() - kPayload);
+    TIpcWriter reply;
+    ASSERT_EQ(1u, dispatchers.count(address)) << address;
+    ASSERT_TRUE(dispatchers[address]->Dispatch(number, arguments, reply));
+    const std::string& answer = reply.Finish(TIpcFrameKind::eReply, 0, 1, 0);
+    TIpcReader results(answer.data() + kPayload, answer.size() - kPayload);
+    TIpcMarshal::DecodeResults(Operation, results, std::forward<A>(args)...);
+  }
+};
+
 class TInformationServiceTest : public ::testing::Test {
  protected:
-  // The IPC server of the service puts its socket under the root directory.
-  void SetUp() override { setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1); }
-  void TearDown() override {
-    service_.reset();
-    unsetenv("INFOSERVICE_ROOT");
-  }
+  void TearDown() override { service_.reset(); }
 
   // Builds the service; aliases holds (name, alias) pairs for the alias file.
   void Create(bool standalone, const std::vector<std::pair<std::string, std::string>>& aliases = {},
@@ -120,7 +160,7 @@ class TInformationServiceTest : public ::testing::Test {
       test::WriteFile(aliasFile = root_.File("aliases.xml"), xml + "</Objects>");
     }
     service_ = std::make_unique<TInformationService>(standalone, addressFile, aliasFile,
-                                                     &subscriptions_, &client_);
+                                                     &subscriptions_, &client_, server_);
     service_->AddMonitor(&monitor_);
   }
 
@@ -156,6 +196,7 @@ class TInformationServiceTest : public ::testing::Test {
   TLog log_;
   TFakeMonitor monitor_{&log_};
   TIpcClient client_;
+  TInProcessServer server_;
   TSubscriptionList subscriptions_{
       nullptr, [this](const std::string& address, TSubscriptionList::TNotification kind,
                       const TStringList& names) {
@@ -395,9 +436,9 @@ TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   delete removed;
 }
 
-// Run initialises each adapter after its callback is set and writes the address file; an
+// Start initialises each adapter after its callback is set and writes the address file; an
 // unwritable address file is reported and serving goes on.
-TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersAndWritesTheAddress) {
+TEST_F(TInformationServiceTest, StartInitialisesTheAdaptersAndWritesTheAddress) {
   const std::string addressFile = root_.File("address");
   test::WriteFile(addressFile, "old content that is longer than an address");
   for (const std::string& file : {addressFile, root_.File("missing/address")}) {
@@ -406,10 +447,8 @@ TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersAndWritesTheAddress) {
     auto* second = new TFakeAdapter("second", &log_);
     service_->AddAdapter(first);
     service_->AddAdapter(second);
-    // Serving would never end here; the last adapter asks for the stop before it starts.
-    second->onInitialize = [this] { service_->Stop(); };
     log_.clear();
-    service_->Run();
+    service_->Start();
     EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
   }
   const std::string address = test::ReadFile(addressFile);
@@ -419,17 +458,47 @@ TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersAndWritesTheAddress) {
             tracker_.Tracker().messages.back().second);
 }
 
+// The service, the platform component and the application observer are each served on an
+// object of the server the service was given, for as long as the service lives; the address
+// file names the service's object. Calls go through the dispatchers as they would off a socket.
+TEST_F(TInformationServiceTest, StartServesEachInterfaceOnItsOwnObjectWhileTheServiceLives) {
+  Create(true, {}, root_.File("address"));
+  Add("volatile", {kVolatile});
+  service_->Start();
+  ASSERT_EQ(3u, server_.dispatchers.size());
+  const std::string serviceAddress = server_.objects[0];
+  EXPECT_EQ(serviceAddress, test::ReadFile(root_.File("address")));
+  using TService = TInformationServiceProtocol;
+  server_.Call<TService, &IToiInformationService::SubscribeObject2>(serviceAddress, "cfg.*", 5,
+                                                                    "s5", false);
+  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "1",
+                                                             kVolatile);
+  std::string value;
+  server_.Call<TService, &IToiInformationService::GetObject>(serviceAddress, "cfg.x", value);
+  EXPECT_EQ("1", value);
+  log_.clear();
+  // Instance 5 ends: its subscriptions go.
+  server_.Call<TApplicationObserverProtocol, &IToiApplicationObserver::OnStateChanged>(
+      server_.objects[2],
+      IToiApplicationObserver::TApplicationStateInfoList{{5, TInformationService::kStateEnded}});
+  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "2",
+                                                             kVolatile);
+  EXPECT_EQ((TLog{"fetch volatile", "set volatile cfg.x=2", "monitor cfg.x"}), log_);
+  service_.reset();
+  EXPECT_TRUE(server_.dispatchers.empty());
+}
+
 using TInformationServiceDeathTest = TInformationServiceTest;
 
 TEST_F(TInformationServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAdapters) {
   // The child traces through the standard-error fallback so that the message can be seen.
   auto run = [this] {
     TTracker::SetProcessTracker(nullptr);
-    TInformationService service(false, "", "", &subscriptions_, &client_);
+    TInformationService service(false, "", "", &subscriptions_, &client_, server_);
     auto* adapter = new TFakeAdapter("only", &log_);
     adapter->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
     service.AddAdapter(adapter);
-    service.Run();
+    service.Start();
   };
   unsetenv("SERVICE_ID");
   unsetenv("NAMESERVICE_ADDRESS");
