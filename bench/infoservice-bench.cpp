@@ -40,6 +40,7 @@
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcProtocolDispatcher.h"
 #include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "toi/IToiInformationObserver.h"
 #include "toi/IToiNameService.h"
 #include "toi/TInformationServiceCaller.h"
@@ -75,17 +76,18 @@ class TServerThread final {
     std::promise<std::string> address;
     std::future<std::string> ready = address.get_future();
     thread_ = std::thread([this, &implementation, &address] {
-      TIpcServer server;
+      TEpollEventLoop loop;
+      TIpcServer server(loop);
       const std::string object = server.CreateObject();
       TDispatcher dispatcher(server, object, implementation);
-      server_ = &server;
+      loop_ = &loop;
       address.set_value(object);
-      server.Run();
+      loop.Run();
     });
     address_ = ready.get();
   }
   ~TServerThread() {
-    server_.load()->Stop();
+    loop_.load()->Stop();
     thread_.join();
   }
   TServerThread(const TServerThread&) = delete;
@@ -95,7 +97,7 @@ class TServerThread final {
 
  private:
   std::thread thread_;
-  std::atomic<TIpcServer*> server_{nullptr};
+  std::atomic<TEpollEventLoop*> loop_{nullptr};
   std::string address_;
 };
 
@@ -106,10 +108,10 @@ class TEchoNameService final : public IToiNameService {
   void LookupObject(const std::string& name, std::string& address) override { address = name; }
 };
 
-TIpcServer* gEchoServer = nullptr;
+TEpollEventLoop* gEchoLoop = nullptr;
 
 extern "C" void StopEcho(int) {
-  if (gEchoServer != nullptr) gEchoServer->Stop();
+  if (gEchoLoop != nullptr) gEchoLoop->Stop();
 }
 
 // The echo server runs in a process of its own, like the daemon, so that the raw round trip
@@ -147,15 +149,16 @@ class TEchoProcess final {
   [[noreturn]] static void Serve(int output) {
     try {
       TEchoNameService echo;
-      TIpcServer server;
+      TEpollEventLoop loop;
+      TIpcServer server(loop);
       const std::string address = server.CreateObject();
       TIpcProtocolDispatcher<TNameServiceProtocol> dispatcher(server, address, echo);
-      gEchoServer = &server;
+      gEchoLoop = &loop;
       signal(SIGTERM, StopEcho);
       if (write(output, address.data(), address.size()) < 0) _exit(1);
       close(output);
-      server.Run();
-      gEchoServer = nullptr;
+      loop.Run();
+      gEchoLoop = nullptr;
     } catch (const TException& e) {
       fprintf(stderr, "infoservice-bench: echo server: %s\n", e.GetText());
       _exit(1);

@@ -23,6 +23,7 @@
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "toi/IToiInformationService.h"
 #include "toi/TInformationServiceCaller.h"
 #include "toi/TInformationServiceDispatcher.h"
@@ -99,6 +100,7 @@ struct TRawPeer {
 // dropping what cannot be delivered.
 class TEchoService final : public TNullInformationService {
  public:
+  explicit TEchoService(TEpollEventLoop& loop) : client_(loop) {}
   void GetObject(const std::string& name, std::string& value) override { value = name; }
   void SetObject(const std::string& name, const std::string&, TStorageType) override {
     for (const auto& address : subscribers_) {
@@ -117,9 +119,9 @@ class TEchoService final : public TNullInformationService {
   std::vector<std::string> subscribers_;
 };
 
-TIpcServer* gServer = nullptr;
+TEpollEventLoop* gLoop = nullptr;
 extern "C" void StopServer(int) {
-  if (gServer) gServer->Stop();
+  if (gLoop) gLoop->Stop();
 }
 
 // The served peer: a child process running a TIpcServer with an echoing service.
@@ -135,16 +137,17 @@ struct TServedPeer {
     if (child == 0) {
       close(pipeFds[0]);
       {  // the server removes its socket when it goes
-        TIpcServer server;
-        TEchoService service;
+        TEpollEventLoop loop;
+        TIpcServer server(loop);
+        TEchoService service(loop);
         const std::string served = server.CreateObject();
         TInformationServiceDispatcher dispatcher(server, served, service);
-        gServer = &server;
+        gLoop = &loop;
         signal(SIGTERM, StopServer);
         WriteFull(pipeFds[1], served.data(), served.size());
         close(pipeFds[1]);
-        server.Run();
-        gServer = nullptr;
+        loop.Run();
+        gLoop = nullptr;
       }
       _exit(0);
     }

@@ -10,9 +10,8 @@
 #include "os/RootPath.h"
 
 void AddAdapters(TInformationService& service, const TCommandLine& options,
-                 TIalTokenValueDictionary& dictionary) {
+                 TIalTokenValueDictionary& dictionary, IIOEventLoop* loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  IIOEventLoop* loop = service.GetEventLoop();
   // 1 syslog settings: not built yet.
   service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
                                          IInformationAdapter::TStorageType(0)));

@@ -4,13 +4,14 @@
 #pragma once
 
 #include "daemon/TCommandLine.h"
+#include "os/IIOEventLoop.h"
 #include "service/TInformationService.h"
 #include "translation/TIalTokenValueDictionary.h"
 
 // Creates every adapter from the options and appends it to the service, which owns it. The
 // adapters keep the service (as name translator) and the dictionary without owning them, and
-// run on the service's loop. Traces the Infocast reception mode ("Using opch mode." or
+// run on the given loop. Traces the Infocast reception mode ("Using opch mode." or
 // "Using normal mode.") where that adapter takes its place. Reads no file yet: the adapters
 // load when the service initialises them.
 void AddAdapters(TInformationService& service, const TCommandLine& options,
-                 TIalTokenValueDictionary& dictionary);
+                 TIalTokenValueDictionary& dictionary, IIOEventLoop* loop);

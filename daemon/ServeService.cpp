@@ -2,24 +2,24 @@
 
 #include "base/TTracker.h"
 #include "daemon/AddressFile.h"
-#include "ipc/TIpcServer.h"
-#include "toi/TInformationServiceDispatcher.h"
-#include "toi/TPlatformComponentDispatcher.h"
-#include "toi/TToiApplicationObserverDispatcher.h"
 
-void ServeService(TInformationService& service, TPlatformRegistration& platform, bool standalone,
-                  const std::string& addressFile) {
-  TIpcServer& server = service.GetServer();
+TServedObjects ServeService(TInformationService& service, TPlatformRegistration& platform,
+                            IIpcServer& server, bool standalone, const std::string& addressFile) {
+  TServedObjects served;
   const std::string serviceAddress = server.CreateObject();
-  TInformationServiceDispatcher serviceDispatcher(server, serviceAddress, service);
+  served.service =
+      std::make_unique<TInformationServiceDispatcher>(server, serviceAddress, service);
   TTracker::GetProcessTracker()->Trace("Information Service address: %s", serviceAddress.c_str());
   if (!addressFile.empty()) WriteAddressFile(addressFile, serviceAddress);
 
   const std::string componentAddress = server.CreateObject();
-  TPlatformComponentDispatcher componentDispatcher(server, componentAddress, platform);
+  served.component =
+      std::make_unique<TPlatformComponentDispatcher>(server, componentAddress, platform);
   const std::string observerAddress = server.CreateObject();
-  TToiApplicationObserverDispatcher observerDispatcher(server, observerAddress, platform);
+  served.observer =
+      std::make_unique<TToiApplicationObserverDispatcher>(server, observerAddress, platform);
 
   if (!standalone) platform.Register(serviceAddress, componentAddress, observerAddress);
-  service.Run();
+  service.Start();
+  return served;
 }

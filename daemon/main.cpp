@@ -18,7 +18,9 @@
 #include "daemon/TCommandLine.h"
 #include "daemon/TPlatformRegistration.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
 #include "os/RootPath.h"
+#include "os/TEpollEventLoop.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "translation/TIalTokenValueDictionary.h"
@@ -28,16 +30,18 @@ namespace {
 constexpr TTracker::TLevel kTraceLevel = 6;
 constexpr int kLogFacility = 4;
 
-// What the hang-up handler reaches. Lock-free atomics, so reading them is safe in a handler.
-std::atomic<TInformationService*> g_service{nullptr};
+// What the hang-up handler reaches: the loop once the service exists. Lock-free atomics, so
+// reading them is safe in a handler.
+std::atomic<TEpollEventLoop*> g_loop{nullptr};
 std::atomic<bool> g_shuttingDown{false};
+static_assert(std::atomic<TEpollEventLoop*>::is_always_lock_free, "the handler reads g_loop");
 
-// Only async-signal-safe work here: the service's Stop() (which only wakes the loop) or
-// _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are flushing
-// their pending writes, and cutting that short would lose settings.
+// Only async-signal-safe work here: the loop's Stop() (which only sets a flag and wakes the
+// loop) or _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are
+// flushing their pending writes, and cutting that short would lose settings.
 void OnHangUp(int) {
-  if (TInformationService* service = g_service.load()) {
-    service->Stop();
+  if (TEpollEventLoop* loop = g_loop.load()) {
+    loop->Stop();
   } else if (!g_shuttingDown.load()) {
     _exit(1);
   }
@@ -62,14 +66,19 @@ std::unique_ptr<TTracker> CreateTracker(bool standalone) {
   return std::make_unique<TLogTracker>(kTraceLevel, kLogFacility);
 }
 
-// Everything from the assembly to the end of serving; the result is the exit code.
-int Serve(TInformationService& service, TPlatformRegistration& platform,
-          const TCommandLine& options, TIalTokenValueDictionary& dictionary) {
+// Everything from the assembly to the end of serving; the result is the exit code. A hang-up
+// that came before the loop runs makes Run return at once. The served objects end with this
+// function, so no call reaches the service while it shuts down.
+int Serve(TInformationService& service, TPlatformRegistration& platform, IIpcServer& server,
+          const TCommandLine& options, TIalTokenValueDictionary& dictionary,
+          TEpollEventLoop& loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
   try {
-    AddAdapters(service, options, dictionary);
+    AddAdapters(service, options, dictionary, &loop);
     // The management monitor joins here once it exists.
-    ServeService(service, platform, options.standalone, options.ipcAddressFile);
+    const TServedObjects served =
+        ServeService(service, platform, server, options.standalone, options.ipcAddressFile);
+    loop.Run();
     return 0;
   } catch (const TException& exception) {
     tracker->Fatal("Exception: %s", exception.GetText());
@@ -97,7 +106,9 @@ int main(int argc, char** argv) {
   std::unique_ptr<TTracker> tracker = CreateTracker(options.standalone);
   TTracker::SetProcessTracker(tracker.get());
 
-  TIpcClient client;
+  // The one loop of the process; everything below registers on it and goes before it.
+  TEpollEventLoop loop;
+  TIpcClient client(loop);
   TCIpcClient_Init(&client);
   auto subscriptions = std::make_unique<TSubscriptionList>(&client);
   // Outlives the service, whose adapters keep references to it.
@@ -107,16 +118,18 @@ int main(int argc, char** argv) {
   // Standalone, no platform hands out addresses, so subscribers may use any.
   service->SetAddressCheck(!options.standalone);
   auto platform = std::make_unique<TPlatformRegistration>(&client, *subscriptions, *service);
-  g_service.store(service.get());
+  auto server = std::make_unique<TIpcServer>(loop);
+  g_loop.store(&loop);
 
   tracker->Trace("Starting service");
-  const int exitCode = Serve(*service, *platform, options, *dictionary);
+  const int exitCode = Serve(*service, *platform, *server, options, *dictionary, loop);
   if (exitCode == 0) tracker->Trace("Shutting down");
 
   g_shuttingDown.store(true);
-  g_service.store(nullptr);
+  g_loop.store(nullptr);
   service.reset();
   platform.reset();
+  server.reset();
   subscriptions.reset();
   TCIpcClient_CleanUp(&client);
   dictionary.reset();

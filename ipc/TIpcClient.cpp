@@ -7,13 +7,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
 
 #include "base/TException.h"
 #include "ipc/TIpcAddress.h"
-#include "ipc/TIpcClientImpl.h"
 #include "ipc/TIpcFrameDecoder.h"
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
+#include "ipc/TIpcWriter.h"
 #include "os/IClock.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
@@ -34,12 +36,28 @@ void SetTimeouts(int fd, int milliseconds) {
 
 }  // namespace
 
+struct TIpcClient::TImpl final {
+  static constexpr size_t kMaxPeers = 1024;
+  class TPeer;
+
+  explicit TImpl(TEpollEventLoop* loop) : loop(loop) {}
+
+  TPeer& GetPeer(const std::string& socketPath, const std::string& address, int64_t deadlineMs,
+                 bool mayWait);
+
+  TEpollEventLoop* const loop;  // not owned; nullptr: queues drain on use only
+  int timeoutMs = kDefaultCallTimeoutMs;
+  std::map<std::string, std::unique_ptr<TPeer>> peers;
+  uint32_t nextCallId = 1;
+};
+
 // One connection to a peer's socket. The socket blocks (with kernel timeouts) for calls;
-// one-way sends pass MSG_DONTWAIT. As an event handler it drains its queue when the loop of
-// this thread reports the socket writable.
+// one-way sends pass MSG_DONTWAIT. As an event handler it drains its queue when the client's
+// loop reports the socket writable.
 class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
  public:
-  TPeer(TUniqueFd fd, std::string address) : fd_(std::move(fd)), address_(std::move(address)) {}
+  TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop)
+      : fd_(std::move(fd)), address_(std::move(address)), loop_(loop) {}
   ~TPeer() override { Unwatch(); }
 
   bool IsBroken() const { return !fd_.IsValid(); }
@@ -144,23 +162,19 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
 
  private:
   void Watch() {
-    if (watchLoop_) return;
-    TEpollEventLoop* loop = TEpollEventLoop::Current();
-    if (!loop) return;
+    if (watching_ || !loop_) return;
     try {
-      loop->RegisterFileDescriptor(fd_.Get(), TEpollEventLoop::kWritable, 0, this);
-      watchLoop_ = loop;
-      watchToken_ = loop->GetLifeToken();
+      loop_->RegisterFileDescriptor(fd_.Get(), TEpollEventLoop::kWritable, 0, this);
+      watching_ = true;
     } catch (const TException&) {
       // Without the loop the queue still drains on the next use of this peer.
     }
   }
 
   void Unwatch() {
-    if (!watchLoop_) return;
-    if (!watchToken_.expired()) watchLoop_->UnregisterFileDescriptor(fd_.Get());
-    watchLoop_ = nullptr;
-    watchToken_.reset();
+    if (!watching_) return;
+    loop_->UnregisterFileDescriptor(fd_.Get());
+    watching_ = false;
   }
 
   TUniqueFd fd_;
@@ -169,24 +183,21 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   size_t queuedOffset_ = 0;
   TIpcFrameDecoder decoder_;
   int timeoutMs_ = -1;
-  TEpollEventLoop* watchLoop_ = nullptr;
-  std::weak_ptr<int> watchToken_;
+  TEpollEventLoop* loop_;
+  bool watching_ = false;
 };
-
-TIpcClient::TImpl::TImpl() = default;
-TIpcClient::TImpl::~TImpl() = default;
 
 TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPath,
                                                      const std::string& address, int64_t deadlineMs,
                                                      bool mayWait) {
-  auto found = peers_.find(socketPath);
-  if (found != peers_.end()) {
+  auto found = peers.find(socketPath);
+  if (found != peers.end()) {
     if (!found->second->IsBroken()) return *found->second;
-    peers_.erase(found);
+    peers.erase(found);
   }
-  if (peers_.size() >= kMaxPeers) {
-    for (auto it = peers_.begin(); it != peers_.end();) {
-      it = (it->second->IsBroken() || !it->second->HasQueue()) ? peers_.erase(it) : std::next(it);
+  if (peers.size() >= kMaxPeers) {
+    for (auto it = peers.begin(); it != peers.end();) {
+      it = (it->second->IsBroken() || !it->second->HasQueue()) ? peers.erase(it) : std::next(it);
     }
   }
   TUniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -206,22 +217,22 @@ TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPa
   }
   const int flags = fcntl(fd.Get(), F_GETFL);
   fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
-  auto& slot = peers_[socketPath];
-  slot = std::make_unique<TPeer>(std::move(fd), address);
+  auto& slot = peers[socketPath];
+  slot = std::make_unique<TPeer>(std::move(fd), address, loop);
   return *slot;
 }
 
-void TIpcClient::TImpl::Call(const std::string& address, uint16_t operation, TIpcWriter& request,
-                             std::string& reply) {
+void TIpcClient::Call(const std::string& address, uint16_t operation, TIpcWriter& request,
+                      std::string& reply) {
   TIpcAddress target;
   if (!TIpcAddress::Parse(address, target)) {
     throw TException("Invalid IPC address '" + address + "'");
   }
-  const int64_t deadline = NowMs() + timeoutMs;
-  TPeer& peer = GetPeer(target.socketPath, address, deadline, true);
-  peer.EnsureTimeouts(timeoutMs);
-  const uint32_t callId = nextCallId_++;
-  if (nextCallId_ == 0) nextCallId_ = 1;
+  const int64_t deadline = NowMs() + impl_->timeoutMs;
+  TImpl::TPeer& peer = impl_->GetPeer(target.socketPath, address, deadline, true);
+  peer.EnsureTimeouts(impl_->timeoutMs);
+  const uint32_t callId = impl_->nextCallId++;
+  if (impl_->nextCallId == 0) impl_->nextCallId = 1;
   const std::string& frame =
       request.Finish(TIpcFrameKind::eCall, operation, callId, target.objectId);
   peer.SendQueue(deadline);
@@ -258,7 +269,7 @@ void TIpcClient::TImpl::Call(const std::string& address, uint16_t operation, TIp
       if (got == 0) throw TException("IPC peer " + address + " closed the connection");
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
         throw TException("IPC call to " + address + " timed out after " +
-                         std::to_string(timeoutMs) + " ms");
+                         std::to_string(impl_->timeoutMs) + " ms");
       }
       throw TException(ErrnoMessage("IPC call to " + address, errno));
     }
@@ -274,21 +285,21 @@ void TIpcClient::TImpl::Call(const std::string& address, uint16_t operation, TIp
   }
 }
 
-void TIpcClient::TImpl::Post(const std::string& address, uint16_t operation, TIpcWriter& request) {
+void TIpcClient::Post(const std::string& address, uint16_t operation, TIpcWriter& request) {
   TIpcAddress target;
   if (!TIpcAddress::Parse(address, target)) {
     throw TException("Invalid IPC address '" + address + "'");
   }
-  TPeer& peer = GetPeer(target.socketPath, address, 0, false);
+  TImpl::TPeer& peer = impl_->GetPeer(target.socketPath, address, 0, false);
   peer.PostFrame(request.Finish(TIpcFrameKind::eOneWay, operation, 0, target.objectId));
 }
 
-void TIpcClient::TImpl::FlushQueues(int maxWaitMs) {
+void TIpcClient::FlushQueues(int maxWaitMs) {
   const int64_t deadline = NowMs() + maxWaitMs;
   for (;;) {
     std::vector<pollfd> waiting;
-    for (auto& entry : peers_) {
-      TPeer& peer = *entry.second;
+    for (auto& entry : impl_->peers) {
+      TImpl::TPeer& peer = *entry.second;
       if (!peer.IsBroken() && peer.FlushQueue() && peer.HasQueue()) {
         waiting.push_back(pollfd{peer.Fd(), POLLOUT, 0});
       }
@@ -299,9 +310,10 @@ void TIpcClient::TImpl::FlushQueues(int maxWaitMs) {
   }
 }
 
-void TIpcClient::TImpl::CloseAll() { peers_.clear(); }
+void TIpcClient::CloseAll() { impl_->peers.clear(); }
 
-TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>()) {}
+TIpcClient::TIpcClient(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
+TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>(nullptr)) {}
 TIpcClient::~TIpcClient() = default;
 
 void TIpcClient::SetCallTimeoutMs(int milliseconds) {
@@ -313,8 +325,8 @@ int TCIpcClient_Init(TIpcClient* /*client*/) { return 0; }
 void TCIpcClient_CleanUp(TIpcClient* client) {
   if (!client) return;
   // Notifications still queued get a short, bounded chance to leave before the connections go.
-  client->GetImpl().FlushQueues(200);
-  client->GetImpl().CloseAll();
+  client->FlushQueues(200);
+  client->CloseAll();
 }
 
 bool TCIpcClient_ValidateAddress(const std::string& address) {

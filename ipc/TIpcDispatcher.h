@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <string>
 
-class TIpcServer;
+class IIpcServer;
 class TIpcReader;
 class TIpcWriter;
 
 class TIpcDispatcher {
  public:
   // Throws TException when the address is not an object of this server or is served already.
-  TIpcDispatcher(TIpcServer& server, const std::string& address);
+  TIpcDispatcher(IIpcServer& server, const std::string& address);
   virtual ~TIpcDispatcher();
   TIpcDispatcher(const TIpcDispatcher&) = delete;
   TIpcDispatcher& operator=(const TIpcDispatcher&) = delete;
@@ -26,7 +26,7 @@ class TIpcDispatcher {
   const std::string& GetAddress() const { return address_; }
 
  private:
-  TIpcServer& server_;
+  IIpcServer& server_;
   std::string address_;
   uint32_t objectId_;
 };

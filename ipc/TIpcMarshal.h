@@ -1,9 +1,9 @@
 // Marshalling of an interface's operations, derived from the operations' own signatures: a
 // parameter taken by value or by const reference is an argument (caller to server), one taken
 // by non-const reference is a result (server to caller), both in declaration order. Each
-// interface has one protocol table (TInformationServiceProtocol and its siblings) listing its
-// operations; the operation number on the wire is the index in that table plus one. Callers
-// and dispatchers both go through here, so an interface is marshalled in exactly one place.
+// interface has one protocol (TInformationServiceProtocol and its siblings) whose TOperations
+// (TIpcOperations) list its operations in wire order. Callers and dispatchers both go through
+// here, so an interface is marshalled in exactly one place.
 //
 // Example: GetObject(const std::string& name, std::string& value) sends name and receives
 // value; SetObject(name, value, TStorageType) sends all three and receives nothing.
@@ -25,10 +25,6 @@ class TIpcMarshal final {
       std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
   template <typename P>
   using TValue = std::remove_cv_t<std::remove_reference_t<P>>;
-
-  template <typename Protocol>
-  static constexpr size_t kOperationCount =
-      std::tuple_size_v<std::remove_const_t<decltype(Protocol::kOperations)>>;
 
   // Caller side: writes the arguments among args, which match the operation's parameters.
   template <typename I, typename... P, typename... A>
@@ -57,7 +53,7 @@ class TIpcMarshal final {
   static bool Serve(typename Protocol::TInterface& impl, uint16_t operation, TIpcReader& reader,
                     TIpcWriter& writer) {
     return ServeIndex<Protocol>(impl, operation, reader, writer,
-                                std::make_index_sequence<kOperationCount<Protocol>>{});
+                                std::make_index_sequence<Protocol::TOperations::kCount>{});
   }
 
  private:
@@ -104,9 +100,10 @@ class TIpcMarshal final {
   template <typename Protocol, size_t... K>
   static bool ServeIndex(typename Protocol::TInterface& impl, uint16_t operation,
                          TIpcReader& reader, TIpcWriter& writer, std::index_sequence<K...>) {
-    return ((operation == K + 1
-                 ? (ServeOne(impl, std::get<K>(Protocol::kOperations), reader, writer), true)
-                 : false) ||
-            ...);
+    return (
+        (operation == K + 1
+             ? (ServeOne(impl, std::get<K>(Protocol::TOperations::kMethods), reader, writer), true)
+             : false) ||
+        ...);
   }
 };

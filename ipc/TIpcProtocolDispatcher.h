@@ -9,7 +9,7 @@
 template <typename Protocol>
 class TIpcProtocolDispatcher : public TIpcDispatcher {
  public:
-  TIpcProtocolDispatcher(TIpcServer& server, const std::string& address,
+  TIpcProtocolDispatcher(IIpcServer& server, const std::string& address,
                          typename Protocol::TInterface& impl)
       : TIpcDispatcher(server, address), impl_(impl) {}
 

@@ -37,24 +37,10 @@ void TIpcReader::Get(uint16_t& value) {
   value = static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
-void TIpcReader::Get(IToiInformationService::TStorageType& value) {
-  // Any number passes: refusing a storage type is the service's decision, not the wire's.
-  value = static_cast<IToiInformationService::TStorageType>(static_cast<int32_t>(GetUint32()));
-}
-
 void TIpcReader::Get(std::string& value) {
   const uint32_t size = GetUint32();
   const char* bytes = Take(size);
   value.assign(bytes, size);
-}
-
-void TIpcReader::Get(IToiApplicationObserver::TApplicationStateInfo& value) {
-  int32_t id = 0;
-  int32_t state = 0;
-  Get(id);
-  Get(state);
-  value.instanceId = id;
-  value.state = state;
 }
 
 void TIpcReader::ExpectEnd() const {

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "base/TTracker.h"
 #include "ipc/TIpcAddress.h"
@@ -18,8 +19,10 @@
 #include "ipc/TIpcFrameDecoder.h"
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
-#include "ipc/TIpcServerImpl.h"
+#include "ipc/TIpcWriter.h"
 #include "os/RootPath.h"
+#include "os/TEpollEventLoop.h"
+#include "os/TUniqueFd.h"
 
 namespace {
 
@@ -71,6 +74,41 @@ std::string NewSocketPath() {
 
 }  // namespace
 
+// The inside of the server: the listening socket, the connections accepted on it and the
+// table from object number to dispatcher.
+struct TIpcServer::TImpl final : public IIOEventHandler {
+  explicit TImpl(TEpollEventLoop& loop);
+  ~TImpl() override;
+
+  std::string CreateObject();
+  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher);
+  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher* dispatcher);
+
+  // IIOEventHandler
+  void HandleEvent(int descriptor, unsigned int events) override;
+
+  TEpollEventLoop& loop;
+  std::string socketPath;
+
+ private:
+  struct TConnection;
+
+  void AcceptConnections();
+  bool ReadAndServe(TConnection& connection);
+  bool ServeFrame(TConnection& connection, const TIpcFrame& frame);
+  bool SendFrame(TConnection& connection, const std::string& frame);
+  bool SendError(TConnection& connection, uint32_t callId, uint16_t code, const std::string& text);
+  bool FlushReplies(TConnection& connection);
+  void CloseConnection(int descriptor);
+
+  TUniqueFd listener_;
+  uint32_t nextObjectId_ = 1;
+  std::unordered_map<uint32_t, TIpcDispatcher*> dispatchers_;
+  std::unordered_map<int, std::unique_ptr<TConnection>> connections_;
+  TIpcWriter writer_;
+  bool refusalTraced_ = false;
+};
+
 struct TIpcServer::TImpl::TConnection {
   explicit TConnection(int fd) : fd(fd) {}
   TUniqueFd fd;
@@ -80,7 +118,7 @@ struct TIpcServer::TImpl::TConnection {
   bool watchingWritable = false;
 };
 
-TIpcServer::TImpl::TImpl(IClock& clock) : loop(clock) {
+TIpcServer::TImpl::TImpl(TEpollEventLoop& loop) : loop(loop) {
   MakeRuntimeDirectory(RootPath(kRuntimeDirectory));
   RemoveStaleSockets(RootPath(kRuntimeDirectory));
   socketPath = NewSocketPath();
@@ -305,12 +343,17 @@ void TIpcServer::TImpl::CloseConnection(int descriptor) {
   connections_.erase(descriptor);
 }
 
-TIpcServer::TIpcServer() : TIpcServer(IClock::System()) {}
-TIpcServer::TIpcServer(IClock& clock) : impl_(std::make_unique<TImpl>(clock)) {}
+TIpcServer::TIpcServer(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
 TIpcServer::~TIpcServer() = default;
 
 std::string TIpcServer::CreateObject() { return impl_->CreateObject(); }
-void TIpcServer::Run() { impl_->loop.Run(); }
-void TIpcServer::Stop() { impl_->loop.Stop(); }
-IIOEventLoop& TIpcServer::GetEventLoop() { return impl_->loop; }
+
+uint32_t TIpcServer::AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) {
+  return impl_->AddDispatcher(address, dispatcher);
+}
+
+void TIpcServer::RemoveDispatcher(uint32_t objectId, TIpcDispatcher* dispatcher) {
+  impl_->RemoveDispatcher(objectId, dispatcher);
+}
+
 const std::string& TIpcServer::GetSocketPath() const { return impl_->socketPath; }

@@ -1,40 +1,49 @@
-// The IPC server of a process: listens on one Unix socket, serves the objects created on it
-// through their dispatchers, and owns the event loop every descriptor and timer of the
-// process runs on. Run() serves until Stop(); Stop() is async-signal-safe.
+// The IPC server of a process: listens on one Unix socket and serves the objects created on
+// it through their dispatchers. Its listening socket and connections are watched by the event
+// loop it is given, which is not owned and must outlive the server; everything runs on the
+// loop's thread, and whoever owns the loop runs and stops it.
+//
+// Each connection reads at most one chunk per readiness event and serves every complete frame
+// in it, so a client that floods or stalls cannot hold the loop; a malformed frame closes only
+// its own connection. Replies that the client does not take at once wait in a per-connection
+// queue; a client that lets more than kMaxReplyBacklog pile up is disconnected.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
-#include "os/IClock.h"
-#include "os/IIOEventLoop.h"
+#include "ipc/IIpcServer.h"
+#include "ipc/TIpcFrame.h"
 
-class TIpcServer final {
+class TEpollEventLoop;
+
+class TIpcServer final : public IIpcServer {
  public:
-  // Creates the listening socket in the runtime directory RootPath("/tmp/infoservice-ipc")
-  // (made with mode 0770 when missing). Throws TException when the socket cannot be set up.
-  TIpcServer();
-  // The same, with the loop's timeouts on the given clock (tests).
-  explicit TIpcServer(IClock& clock);
-  ~TIpcServer();
-  TIpcServer(const TIpcServer&) = delete;
-  TIpcServer& operator=(const TIpcServer&) = delete;
+  static constexpr size_t kMaxConnections = 1024;
+  static constexpr size_t kMaxReplyBacklog = 2 * TIpcFrame::kMaxFrameBody + 1024 * 1024;
+  // Codes of the errors the runtime itself answers with.
+  static constexpr uint16_t kNoSuchObject = 1;
+  static constexpr uint16_t kNoSuchOperation = 2;
+  static constexpr uint16_t kInternalError = 3;
 
-  // The address of a new served object on this server; a dispatcher built with it routes
-  // calls for it while it exists.
-  std::string CreateObject();
-  // Serves on the calling thread until Stop(); a Stop() that came first makes it return at
-  // once.
-  void Run();
-  // Async-signal-safe and callable from any thread.
-  void Stop();
-  IIOEventLoop& GetEventLoop();
+  // Creates the listening socket in the runtime directory RootPath("/tmp/infoservice-ipc")
+  // (made with mode 0770 when missing) and watches it on loop. Throws TException when the
+  // socket cannot be set up.
+  explicit TIpcServer(TEpollEventLoop& loop);
+  // Removes the socket file.
+  ~TIpcServer() override;
+
+  // IIpcServer
+  std::string CreateObject() override;
+  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) override;
+  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher* dispatcher) override;
+
   // The path of the listening socket.
   const std::string& GetSocketPath() const;
 
-  struct TImpl;
-  TImpl& GetImpl() { return *impl_; }
-
  private:
+  struct TImpl;
   std::unique_ptr<TImpl> impl_;
 };

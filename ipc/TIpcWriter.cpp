@@ -24,19 +24,10 @@ void TIpcWriter::Put(uint16_t value) {
   buffer_.append(bytes, 2);
 }
 
-void TIpcWriter::Put(IToiInformationService::TStorageType value) {
-  Put(static_cast<int32_t>(value));
-}
-
 void TIpcWriter::Put(const std::string& value) {
   if (value.size() > TIpcFrame::kMaxFrameBody) throw TException("IPC string too long for a frame");
   PutUint32(static_cast<uint32_t>(value.size()));
   buffer_.append(value);
-}
-
-void TIpcWriter::Put(const IToiApplicationObserver::TApplicationStateInfo& value) {
-  Put(static_cast<int32_t>(value.instanceId));
-  Put(static_cast<int32_t>(value.state));
 }
 
 std::string& TIpcWriter::Finish(TIpcFrameKind kind, uint16_t operation, uint32_t callId,

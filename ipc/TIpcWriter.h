@@ -1,6 +1,6 @@
-// Encodes the values of the IPC interfaces into a frame payload (docs/ipc.md): integers
-// big-endian, a bool as one byte 0 or 1, a string as a 4-byte length and its bytes (NUL bytes
-// included), a list as a 4-byte count and its elements. It owns the frame buffer, which
+// Encodes values into a frame payload (docs/ipc.md): integers big-endian, a bool as one byte
+// 0 or 1, a string as a 4-byte length and its bytes (NUL bytes included), a list as a 4-byte
+// count and its elements; other types through their TIpcCodec. It owns the frame buffer, which
 // starts with room for the frame header so that a frame is sent without copying its payload.
 #pragma once
 
@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "ipc/TIpcCodec.h"
 #include "ipc/TIpcFrame.h"
-#include "toi/IToiApplicationObserver.h"
-#include "toi/IToiInformationService.h"
 
 class TIpcWriter final {
  public:
@@ -19,13 +18,16 @@ class TIpcWriter final {
   void Put(bool value);
   void Put(int32_t value);
   void Put(uint16_t value);
-  void Put(IToiInformationService::TStorageType value);
   void Put(const std::string& value);
-  void Put(const IToiApplicationObserver::TApplicationStateInfo& value);
   template <typename T>
   void Put(const std::vector<T>& values) {
     PutCount(values.size());
     for (const T& value : values) Put(value);
+  }
+  // Any other type: its TIpcCodec specialisation.
+  template <typename T>
+  void Put(const T& value) {
+    TIpcCodec<T>::Encode(*this, value);
   }
 
   // Fills in the header and returns the whole frame, ready to send. Throws TException when

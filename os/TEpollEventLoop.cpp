@@ -15,7 +15,6 @@ namespace {
 constexpr int kMaxEventsPerPass = 64;
 // The eventfd's registration: serial 0 is never handed out to a handler.
 constexpr uint64_t kWakeupData = 0;
-thread_local TEpollEventLoop* tCurrentLoop = nullptr;
 // Stop() runs in signal handlers: the flag must not hide a lock.
 static_assert(std::atomic<bool>::is_always_lock_free, "Stop() needs a lock-free flag");
 
@@ -30,25 +29,12 @@ uint32_t EpollEvents(unsigned int mask) {
   return events;
 }
 
-// Marks the loop as the one running on this thread for the length of a pass, nesting-safe.
-class TCurrentLoopScope final {
- public:
-  explicit TCurrentLoopScope(TEpollEventLoop* loop) : previous_(tCurrentLoop) {
-    tCurrentLoop = loop;
-  }
-  ~TCurrentLoopScope() { tCurrentLoop = previous_; }
-
- private:
-  TEpollEventLoop* previous_;
-};
-
 }  // namespace
 
 TEpollEventLoop::TEpollEventLoop(IClock& clock)
     : clock_(clock),
       epoll_(epoll_create1(EPOLL_CLOEXEC)),
-      wakeup_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      lifeToken_(std::make_shared<int>(0)) {
+      wakeup_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (!epoll_.IsValid()) throw TException(ErrnoMessage("TEpollEventLoop: epoll_create1", errno));
   if (!wakeup_.IsValid()) throw TException(ErrnoMessage("TEpollEventLoop: eventfd", errno));
   epoll_event event{};
@@ -59,11 +45,7 @@ TEpollEventLoop::TEpollEventLoop(IClock& clock)
   }
 }
 
-TEpollEventLoop::~TEpollEventLoop() {
-  if (tCurrentLoop == this) tCurrentLoop = nullptr;
-}
-
-TEpollEventLoop* TEpollEventLoop::Current() { return tCurrentLoop; }
+TEpollEventLoop::~TEpollEventLoop() = default;
 
 void TEpollEventLoop::RegisterFileDescriptor(int descriptor, unsigned int mask, int /*flags*/,
                                              IIOEventHandler* handler) {
@@ -144,7 +126,6 @@ int TEpollEventLoop::WaitMs(int maxWaitMs) const {
 }
 
 int TEpollEventLoop::RunOnce(int maxWaitMs) {
-  TCurrentLoopScope scope(this);
   epoll_event events[kMaxEventsPerPass];
   const int wait = stopRequested_.load() ? 0 : WaitMs(maxWaitMs);
   int ready = epoll_wait(epoll_.Get(), events, kMaxEventsPerPass, wait);

@@ -1,7 +1,9 @@
 // The event loop of the process: one epoll set, descriptors with their handlers and timeouts
 // ordered by deadline on the monotonic clock of an IClock. It owns the epoll descriptor and an
-// eventfd that Stop() writes to; handlers are not owned. Everything runs on the thread that
-// calls Run() or RunOnce(); only Stop() may be called from elsewhere (a signal handler or
+// eventfd that Stop() writes to; handlers are not owned. Whoever runs the loop creates it
+// (main, in the daemon) and hands it to everything that registers on it: the IPC server and
+// client, the service, the adapters; they must not outlive it. Everything runs on the thread
+// that calls Run() or RunOnce(); only Stop() may be called from elsewhere (a signal handler or
 // another thread).
 //
 // Re-entrancy: a handler may register, unregister, add and remove anything, its own entry
@@ -17,7 +19,6 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
-#include <memory>
 #include <set>
 #include <unordered_map>
 #include <utility>
@@ -54,11 +55,6 @@ class TEpollEventLoop final : public IIOEventLoop {
   IClock& GetClock() const { return clock_; }
   size_t GetDescriptorCount() const { return descriptors_.size(); }
   size_t GetTimeoutCount() const { return timeouts_.size(); }
-  // The loop running a pass on the calling thread, or nullptr: the IPC client uses it to
-  // finish one-way deliveries that did not fit into a peer's socket at once.
-  static TEpollEventLoop* Current();
-  // Shared with whoever must know later whether this loop still exists.
-  std::weak_ptr<int> GetLifeToken() const { return lifeToken_; }
 
  private:
   struct TDescriptor {
@@ -86,5 +82,4 @@ class TEpollEventLoop final : public IIOEventLoop {
   std::map<int, TTimeout> timeouts_;
   std::set<std::pair<int64_t, int>> deadlines_;
   int nextTimeoutId_ = 0;
-  std::shared_ptr<int> lifeToken_;
 };

@@ -4,21 +4,18 @@
 
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
-#include "ipc/TIpcServer.h"
 #include "translation/LanguageCodes.h"
 #include "translation/TAliasList.h"
 
 TInformationService::TInformationService(const std::string& aliasFile,
                                          ISubscriptionList* subscriptions)
     : tracker_(TTracker::GetProcessTracker()),
-      server_(std::make_unique<TIpcServer>()),
       subscriptions_(subscriptions),
       aliases_(std::make_unique<TAliasList>(aliasFile)) {}
 
 // Adapters go first and one at a time, each leaving the list before it is deleted: a flash
 // adapter flushes a pending write in its destructor, and whatever it reports then must not
-// meet adapters that are already gone. The IPC server goes last because the adapters remove
-// their timers and descriptors from its loop.
+// meet adapters that are already gone.
 TInformationService::~TInformationService() {
   while (!adapters_.empty()) {
     std::unique_ptr<IInformationAdapter> adapter = std::move(adapters_.front());
@@ -26,14 +23,7 @@ TInformationService::~TInformationService() {
     adapter.reset();
   }
   aliases_.reset();
-  server_.reset();
 }
-
-void TInformationService::Stop() { server_->Stop(); }
-
-IIOEventLoop* TInformationService::GetEventLoop() { return &server_->GetEventLoop(); }
-
-TIpcServer& TInformationService::GetServer() { return *server_; }
 
 void TInformationService::SetAddressCheck(bool enforced) { addressCheck_ = enforced; }
 
@@ -376,10 +366,7 @@ bool TInformationService::OnFetchObject(const IInformationAdapter*, const std::s
 
 // ---- Run loop ----
 
-void TInformationService::Run() {
-  InitializeAdapters();
-  server_->Run();
-}
+void TInformationService::Start() { InitializeAdapters(); }
 
 // Each adapter is complete before the next one gets its callback. Only the adapters present
 // now are walked: one that a monitor appends while another initialises is initialised by

@@ -1,11 +1,11 @@
 // The centre of the daemon. It serves the information-object operations that clients call
 // over the IPC, routes each one to one adapter of its ordered adapter list (earlier adapters
 // win), translates names through the alias list, and turns the adapters' change reports into
-// notifications for the in-process monitors and the subscribers. It owns its adapters, the
-// alias list and the IPC server; the subscription list and the monitors belong to start-up,
-// which also makes the service known (address file, platform registration). Everything runs on the
-// IPC server's loop thread; the only operation that may be called from elsewhere is Stop() (from a
-// signal handler).
+// notifications for the in-process monitors and the subscribers. It owns its adapters and the
+// alias list; the event loop, the IPC server and client, the subscription list and the
+// monitors belong to start-up (daemon/), which also serves the service's object and makes it
+// known (address file, platform registration). It needs no socket of its own, so its routing
+// can be exercised by calling it directly. Everything runs on the loop thread.
 //
 // Routing: reads go to the first adapter whose HasObject is true for the name; writes go to
 // the first adapter that accepts the storage type and supports the name. A write that finds
@@ -19,7 +19,6 @@
 
 #include "base/TStringList.h"
 #include "base/TTracker.h"
-#include "os/IIOEventLoop.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
@@ -28,30 +27,22 @@
 #include "translation/INameTranslator.h"
 
 class TAliasList;
-class TIpcServer;
 
 class TInformationService final : public IInformationService,
                                   public IInformationAdapterCallback,
                                   public INameTranslator {
  public:
-  // Creates the IPC server and the alias list (which loads aliasFile at once and ends the
-  // process on a bad file). subscriptions is not owned and must outlive the service.
-  // Subscriber addresses are checked until SetAddressCheck(false).
+  // Creates the alias list (which loads aliasFile at once and ends the process on a bad
+  // file). subscriptions is not owned and must outlive the service. Subscriber addresses are
+  // checked until SetAddressCheck(false).
   TInformationService(const std::string& aliasFile, ISubscriptionList* subscriptions);
-  // Deletes the adapters in list order, the alias list and the IPC server. Monitors and the
-  // subscription list survive.
+  // Deletes the adapters in list order and the alias list. Monitors and the subscription list
+  // survive. Whoever serves the service stops that before.
   ~TInformationService() override;
 
-  // Hands every adapter its callback and initialises it, then serves until Stop(). The served
-  // objects are created on GetServer() before this, by start-up. Initialisation failures
-  // propagate.
-  void Run();
-  // Asks the IPC server to stop; Run() then returns. Async-signal-safe.
-  void Stop();
-  // The loop every adapter's timers and sockets run on; owned by the IPC server.
-  IIOEventLoop* GetEventLoop();
-  // The server the service's objects are served on; owned by the service.
-  TIpcServer& GetServer();
+  // Hands every adapter its callback and initialises it, in list order. Requests are served
+  // from then on, whenever the owner of the loop runs it. Initialisation failures propagate.
+  void Start();
   // Whether subscription requests must carry a well-formed IPC address. Without a platform
   // (standalone) nobody hands out addresses, so test clients may use any.
   void SetAddressCheck(bool enforced);
@@ -150,7 +141,6 @@ class TInformationService final : public IInformationService,
   TTracker* tracker_;
   bool addressCheck_ = true;
   std::vector<std::unique_ptr<IInformationAdapter>> adapters_;
-  std::unique_ptr<TIpcServer> server_;
   ISubscriptionList* subscriptions_;
   std::unique_ptr<TAliasList> aliases_;
   std::vector<ILocalInformationMonitor*> monitors_;

@@ -6,14 +6,13 @@ TApplicationServiceCaller::TApplicationServiceCaller(TIpcClient* client, const s
     : TIpcCaller(client, address) {}
 
 void TApplicationServiceCaller::RegisterService(const std::string& observerAddress) {
-  Invoke<TApplicationServiceProtocol, TApplicationServiceProtocol::kRegisterService>(
-      observerAddress);
+  Invoke<TApplicationServiceProtocol, &IToiApplicationService::RegisterService>(observerAddress);
 }
 
 void TApplicationServiceCaller::StartInstance(int instanceId) {
-  Invoke<TApplicationServiceProtocol, TApplicationServiceProtocol::kStartInstance>(instanceId);
+  Invoke<TApplicationServiceProtocol, &IToiApplicationService::StartInstance>(instanceId);
 }
 
 void TApplicationServiceCaller::ReleaseInstance(int instanceId) {
-  Invoke<TApplicationServiceProtocol, TApplicationServiceProtocol::kReleaseInstance>(instanceId);
+  Invoke<TApplicationServiceProtocol, &IToiApplicationService::ReleaseInstance>(instanceId);
 }

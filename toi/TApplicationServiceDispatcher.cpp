@@ -1,6 +1,6 @@
 #include "toi/TApplicationServiceDispatcher.h"
 
-TApplicationServiceDispatcher::TApplicationServiceDispatcher(TIpcServer& server,
+TApplicationServiceDispatcher::TApplicationServiceDispatcher(IIpcServer& server,
                                                              const std::string& address,
                                                              IToiApplicationService& impl)
     : TIpcProtocolDispatcher<TApplicationServiceProtocol>(server, address, impl) {}

@@ -11,6 +11,6 @@
 class TApplicationServiceDispatcher final
     : public TIpcProtocolDispatcher<TApplicationServiceProtocol> {
  public:
-  TApplicationServiceDispatcher(TIpcServer& server, const std::string& address,
+  TApplicationServiceDispatcher(IIpcServer& server, const std::string& address,
                                 IToiApplicationService& impl);
 };

@@ -1,6 +1,6 @@
 #include "toi/TInformationServiceDispatcher.h"
 
-TInformationServiceDispatcher::TInformationServiceDispatcher(TIpcServer& server,
+TInformationServiceDispatcher::TInformationServiceDispatcher(IIpcServer& server,
                                                              const std::string& address,
                                                              IToiInformationService& impl)
     : TToiInformationServiceDispatcher(server, address, impl) {}

@@ -8,6 +8,6 @@
 
 class TInformationServiceDispatcher final : public TToiInformationServiceDispatcher {
  public:
-  TInformationServiceDispatcher(TIpcServer& server, const std::string& address,
+  TInformationServiceDispatcher(IIpcServer& server, const std::string& address,
                                 IToiInformationService& impl);
 };

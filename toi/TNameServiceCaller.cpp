@@ -6,9 +6,9 @@ TNameServiceCaller::TNameServiceCaller(TIpcClient* client, const std::string& ad
     : TIpcCaller(client, address) {}
 
 void TNameServiceCaller::RegisterObject(const std::string& name, const std::string& address) {
-  Invoke<TNameServiceProtocol, TNameServiceProtocol::kRegisterObject>(name, address);
+  Invoke<TNameServiceProtocol, &IToiNameService::RegisterObject>(name, address);
 }
 
 void TNameServiceCaller::LookupObject(const std::string& name, std::string& address) {
-  Invoke<TNameServiceProtocol, TNameServiceProtocol::kLookupObject>(name, address);
+  Invoke<TNameServiceProtocol, &IToiNameService::LookupObject>(name, address);
 }

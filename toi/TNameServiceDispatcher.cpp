@@ -1,5 +1,5 @@
 #include "toi/TNameServiceDispatcher.h"
 
-TNameServiceDispatcher::TNameServiceDispatcher(TIpcServer& server, const std::string& address,
+TNameServiceDispatcher::TNameServiceDispatcher(IIpcServer& server, const std::string& address,
                                                IToiNameService& impl)
     : TIpcProtocolDispatcher<TNameServiceProtocol>(server, address, impl) {}

@@ -10,5 +10,5 @@
 
 class TNameServiceDispatcher final : public TIpcProtocolDispatcher<TNameServiceProtocol> {
  public:
-  TNameServiceDispatcher(TIpcServer& server, const std::string& address, IToiNameService& impl);
+  TNameServiceDispatcher(IIpcServer& server, const std::string& address, IToiNameService& impl);
 };

@@ -1,17 +1,13 @@
-// The operation table of IToiNameService on the wire (see TIpcMarshal): operation number = index
-// + 1. Append new operations at the end; never reorder, or old peers call the wrong operation.
-// Calls are answered.
+// The operations of IToiNameService on the wire, listed once (TIpcOperations): an operation's
+// number is its position in the list plus one. Append new operations at the end; never reorder, or
+// old peers call the wrong operation. Calls are answered.
 #pragma once
 
-#include <cstddef>
-#include <tuple>
-
+#include "ipc/TIpcOperations.h"
 #include "toi/IToiNameService.h"
 
 struct TNameServiceProtocol final {
   using TInterface = IToiNameService;
   static constexpr bool kOneWay = false;
-  enum TOperation : size_t { kRegisterObject, kLookupObject };
-  static constexpr auto kOperations =
-      std::make_tuple(&TInterface::RegisterObject, &TInterface::LookupObject);
+  using TOperations = TIpcOperations<&TInterface::RegisterObject, &TInterface::LookupObject>;
 };

@@ -6,17 +6,17 @@ TPlatformComponentCaller::TPlatformComponentCaller(TIpcClient* client, const std
     : TIpcCaller(client, address) {}
 
 void TPlatformComponentCaller::OnLoad() {
-  Invoke<TPlatformComponentProtocol, TPlatformComponentProtocol::kOnLoad>();
+  Invoke<TPlatformComponentProtocol, &IPlatformComponent::OnLoad>();
 }
 
 void TPlatformComponentCaller::OnUnload(bool flag) {
-  Invoke<TPlatformComponentProtocol, TPlatformComponentProtocol::kOnUnload>(flag);
+  Invoke<TPlatformComponentProtocol, &IPlatformComponent::OnUnload>(flag);
 }
 
 void TPlatformComponentCaller::OnStandbyChanged() {
-  Invoke<TPlatformComponentProtocol, TPlatformComponentProtocol::kOnStandbyChanged>();
+  Invoke<TPlatformComponentProtocol, &IPlatformComponent::OnStandbyChanged>();
 }
 
 void TPlatformComponentCaller::Ping() {
-  Invoke<TPlatformComponentProtocol, TPlatformComponentProtocol::kPing>();
+  Invoke<TPlatformComponentProtocol, &IPlatformComponent::Ping>();
 }

@@ -1,6 +1,6 @@
 #include "toi/TPlatformComponentDispatcher.h"
 
-TPlatformComponentDispatcher::TPlatformComponentDispatcher(TIpcServer& server,
+TPlatformComponentDispatcher::TPlatformComponentDispatcher(IIpcServer& server,
                                                            const std::string& address,
                                                            IPlatformComponent& impl)
     : TIpcProtocolDispatcher<TPlatformComponentProtocol>(server, address, impl) {}

@@ -11,6 +11,6 @@
 class TPlatformComponentDispatcher final
     : public TIpcProtocolDispatcher<TPlatformComponentProtocol> {
  public:
-  TPlatformComponentDispatcher(TIpcServer& server, const std::string& address,
+  TPlatformComponentDispatcher(IIpcServer& server, const std::string& address,
                                IPlatformComponent& impl);
 };

@@ -6,14 +6,14 @@ TPlatformServiceCaller::TPlatformServiceCaller(TIpcClient* client, const std::st
     : TIpcCaller(client, address) {}
 
 void TPlatformServiceCaller::RegisterComponent(int serviceId, const std::string& componentAddress) {
-  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kRegisterComponent>(serviceId,
-                                                                                 componentAddress);
+  Invoke<TPlatformServiceProtocol, &IToiPlatformService::RegisterComponent>(serviceId,
+                                                                            componentAddress);
 }
 
 void TPlatformServiceCaller::ReportPing(int serviceId) {
-  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kReportPing>(serviceId);
+  Invoke<TPlatformServiceProtocol, &IToiPlatformService::ReportPing>(serviceId);
 }
 
 void TPlatformServiceCaller::UnloadDone(int serviceId) {
-  Invoke<TPlatformServiceProtocol, TPlatformServiceProtocol::kUnloadDone>(serviceId);
+  Invoke<TPlatformServiceProtocol, &IToiPlatformService::UnloadDone>(serviceId);
 }

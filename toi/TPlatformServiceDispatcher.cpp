@@ -1,6 +1,6 @@
 #include "toi/TPlatformServiceDispatcher.h"
 
-TPlatformServiceDispatcher::TPlatformServiceDispatcher(TIpcServer& server,
+TPlatformServiceDispatcher::TPlatformServiceDispatcher(IIpcServer& server,
                                                        const std::string& address,
                                                        IToiPlatformService& impl)
     : TIpcProtocolDispatcher<TPlatformServiceProtocol>(server, address, impl) {}

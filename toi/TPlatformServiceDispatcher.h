@@ -10,6 +10,6 @@
 
 class TPlatformServiceDispatcher final : public TIpcProtocolDispatcher<TPlatformServiceProtocol> {
  public:
-  TPlatformServiceDispatcher(TIpcServer& server, const std::string& address,
+  TPlatformServiceDispatcher(IIpcServer& server, const std::string& address,
                              IToiPlatformService& impl);
 };

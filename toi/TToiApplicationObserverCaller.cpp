@@ -7,5 +7,5 @@ TToiApplicationObserverCaller::TToiApplicationObserverCaller(TIpcClient* client,
     : TIpcCaller(client, address) {}
 
 void TToiApplicationObserverCaller::OnStateChanged(const TApplicationStateInfoList& infos) {
-  Invoke<TApplicationObserverProtocol, TApplicationObserverProtocol::kOnStateChanged>(infos);
+  Invoke<TApplicationObserverProtocol, &IToiApplicationObserver::OnStateChanged>(infos);
 }

@@ -1,6 +1,6 @@
 #include "toi/TToiApplicationObserverDispatcher.h"
 
-TToiApplicationObserverDispatcher::TToiApplicationObserverDispatcher(TIpcServer& server,
+TToiApplicationObserverDispatcher::TToiApplicationObserverDispatcher(IIpcServer& server,
                                                                      const std::string& address,
                                                                      IToiApplicationObserver& impl)
     : TIpcProtocolDispatcher<TApplicationObserverProtocol>(server, address, impl) {}

@@ -11,6 +11,6 @@
 class TToiApplicationObserverDispatcher final
     : public TIpcProtocolDispatcher<TApplicationObserverProtocol> {
  public:
-  TToiApplicationObserverDispatcher(TIpcServer& server, const std::string& address,
+  TToiApplicationObserverDispatcher(IIpcServer& server, const std::string& address,
                                     IToiApplicationObserver& impl);
 };

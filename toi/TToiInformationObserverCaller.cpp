@@ -8,11 +8,11 @@ TToiInformationObserverCaller::TToiInformationObserverCaller(TIpcClient* client,
     : client_(client), address_(address) {}
 
 void TToiInformationObserverCaller::OnObjectsChanged(const TStringList& names) {
-  TIpcCaller::InvokeOn<TInformationObserverProtocol,
-                       TInformationObserverProtocol::kOnObjectsChanged>(client_, address_, names);
+  TIpcCaller::InvokeOn<TInformationObserverProtocol, &IToiInformationObserver::OnObjectsChanged>(
+      client_, address_, names);
 }
 
 void TToiInformationObserverCaller::OnObjectsRemoved(const TStringList& names) {
-  TIpcCaller::InvokeOn<TInformationObserverProtocol,
-                       TInformationObserverProtocol::kOnObjectsRemoved>(client_, address_, names);
+  TIpcCaller::InvokeOn<TInformationObserverProtocol, &IToiInformationObserver::OnObjectsRemoved>(
+      client_, address_, names);
 }

@@ -1,6 +1,6 @@
 #include "toi/TToiInformationObserverDispatcher.h"
 
-TToiInformationObserverDispatcher::TToiInformationObserverDispatcher(TIpcServer& server,
+TToiInformationObserverDispatcher::TToiInformationObserverDispatcher(IIpcServer& server,
                                                                      const std::string& address,
                                                                      IToiInformationObserver& impl)
     : TIpcProtocolDispatcher<TInformationObserverProtocol>(server, address, impl) {}

@@ -12,6 +12,6 @@
 class TToiInformationObserverDispatcher final
     : public TIpcProtocolDispatcher<TInformationObserverProtocol> {
  public:
-  TToiInformationObserverDispatcher(TIpcServer& server, const std::string& address,
+  TToiInformationObserverDispatcher(IIpcServer& server, const std::string& address,
                                     IToiInformationObserver& impl);
 };

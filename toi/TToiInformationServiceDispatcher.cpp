@@ -1,6 +1,6 @@
 #include "toi/TToiInformationServiceDispatcher.h"
 
-TToiInformationServiceDispatcher::TToiInformationServiceDispatcher(TIpcServer& server,
+TToiInformationServiceDispatcher::TToiInformationServiceDispatcher(IIpcServer& server,
                                                                    const std::string& address,
                                                                    IToiInformationService& impl)
     : TIpcProtocolDispatcher<TInformationServiceProtocol>(server, address, impl) {}

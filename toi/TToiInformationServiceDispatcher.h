@@ -11,6 +11,6 @@
 class TToiInformationServiceDispatcher
     : public TIpcProtocolDispatcher<TInformationServiceProtocol> {
  public:
-  TToiInformationServiceDispatcher(TIpcServer& server, const std::string& address,
+  TToiInformationServiceDispatcher(IIpcServer& server, const std::string& address,
                                    IToiInformationService& impl);
 };

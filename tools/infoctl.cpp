@@ -45,6 +45,7 @@
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "toi/IToiInformationObserver.h"
 #include "toi/TInformationServiceCaller.h"
 #include "toi/TNameServiceCaller.h"
@@ -278,22 +279,22 @@ class TObserver final : public IToiInformationObserver {
   std::string first_;
 };
 
-TIpcServer* gServer = nullptr;
+TEpollEventLoop* gLoop = nullptr;
 
 extern "C" void StopOnSignal(int) {
-  if (gServer != nullptr) gServer->Stop();
+  if (gLoop != nullptr) gLoop->Stop();
 }
 
-// Two observer objects served on an IPC server of our own: the main one, and a marker used
-// to learn that everything sent to the main one before has arrived (see CollectNames). Serve
-// runs the server's loop on the calling thread and the subscription work on a second thread
+// Two observer objects served on an IPC server and loop of our own: the main one, and a marker
+// used to learn that everything sent to the main one before has arrived (see CollectNames).
+// Serve runs the loop on the calling thread and the subscription work on a second thread
 // with its own connection to the daemon, so that notifications are read while the subscribe
 // call is still pending.
 class TObserverSession final : private IIOTimeoutHandler {
  public:
-  explicit TObserverSession(bool print) : observer_(print, nullptr, [this] { server_.Stop(); }) {}
+  explicit TObserverSession(bool print) : observer_(print, nullptr, [this] { loop_.Stop(); }) {}
   ~TObserverSession() override {
-    if (gServer == &server_) gServer = nullptr;
+    if (gLoop == &loop_) gLoop = nullptr;
   }
 
   const std::string& GetAddress() const { return address_; }
@@ -306,16 +307,16 @@ class TObserverSession final : private IIOTimeoutHandler {
   void Serve(std::function<void()> work, bool untilMarker) {
     work_ = std::move(work);
     untilMarker_ = untilMarker;
-    gServer = &server_;
+    gLoop = &loop_;
     struct sigaction action = {};
     action.sa_handler = StopOnSignal;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     // The worker starts from inside the loop, so that its Stop can never come before Run.
-    timer_ = server_.GetEventLoop().AddTimeout(0, this);
-    server_.Run();
-    gServer = nullptr;
+    timer_ = loop_.AddTimeout(0, this);
+    loop_.Run();
+    gLoop = nullptr;
     if (worker_.joinable()) worker_.join();
     if (failure_) std::rethrow_exception(failure_);
   }
@@ -327,10 +328,10 @@ class TObserverSession final : private IIOTimeoutHandler {
   // IIOTimeoutHandler
   void HandleTimeout(int) override {
     if (!worker_.joinable()) {
-      server_.GetEventLoop().RemoveTimeout(timer_);
+      loop_.RemoveTimeout(timer_);
       timer_ = -1;
       worker_ = std::thread([this] { RunWork(); });
-      if (untilMarker_) timer_ = server_.GetEventLoop().AddTimeout(kCheckMilliseconds, this);
+      if (untilMarker_) timer_ = loop_.AddTimeout(kCheckMilliseconds, this);
       return;
     }
     if (!done_) return;
@@ -338,7 +339,7 @@ class TObserverSession final : private IIOTimeoutHandler {
     if (doneSeen_ == TClock::time_point()) doneSeen_ = now;
     const TClock::time_point last =
         std::max({doneSeen_, observer_.GetLastNotification(), marker_.GetLastNotification()});
-    if (now - last >= kFallbackQuiet) server_.Stop();
+    if (now - last >= kFallbackQuiet) loop_.Stop();
   }
 
   void RunWork() {
@@ -346,18 +347,19 @@ class TObserverSession final : private IIOTimeoutHandler {
       work_();
     } catch (...) {
       failure_ = std::current_exception();
-      server_.Stop();
+      loop_.Stop();
     }
     done_ = true;
   }
 
-  TIpcServer server_;
+  TEpollEventLoop loop_;
+  TIpcServer server_{loop_};
   std::string address_ = server_.CreateObject();
   std::string markerAddress_ = server_.CreateObject();
   TObserver observer_;
   TObserver marker_{false,
                     [this] {
-                      if (untilMarker_) server_.Stop();
+                      if (untilMarker_) loop_.Stop();
                     },
                     nullptr};
   TToiInformationObserverDispatcher dispatcher_{server_, address_, observer_};
@@ -589,6 +591,8 @@ int main(int argc, char** argv) {
     fprintf(stderr, "infoctl: %s\n%s", e.GetText(), kUsage);
     return kExitUsage;
   }
+  // Without a loop: watch and dump call through it from their worker thread, and it only
+  // calls, so nothing of it ever waits for writability.
   TIpcClient client;
   TCIpcClient_Init(&client);
   std::string daemon;

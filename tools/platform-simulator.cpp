@@ -24,6 +24,7 @@
 #include "base/TTracker.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "toi/IToiApplicationService.h"
 #include "toi/IToiNameService.h"
 #include "toi/IToiPlatformService.h"
@@ -48,10 +49,10 @@ const char kUsage[] =
     "  list                                   print the registrations\n"
     "  quit                                   stop\n";
 
-TIpcServer* gServer = nullptr;
+TEpollEventLoop* gLoop = nullptr;
 
 extern "C" void StopOnSignal(int) {
-  if (gServer) gServer->Stop();
+  if (gLoop) gLoop->Stop();
 }
 
 void Log(const std::string& line) {
@@ -101,13 +102,13 @@ class TSimulatedPlatform final : public IToiNameService,
   }
 
   // Runs one control command; false for an unknown one.
-  bool Command(const std::string& line, TIpcServer& server) {
+  bool Command(const std::string& line, TEpollEventLoop& loop) {
     std::istringstream words(line);
     std::string verb;
     words >> verb;
     if (verb.empty()) return true;
     if (verb == "quit") {
-      server.Stop();
+      loop.Stop();
     } else if (verb == "list") {
       for (const auto& entry : names_) Log("name " + entry.first + " " + entry.second);
       for (const auto& entry : components_) {
@@ -181,8 +182,8 @@ class TSimulatedPlatform final : public IToiNameService,
 // Control commands from standard input, a line at a time.
 class TCommandReader final : public IIOEventHandler {
  public:
-  TCommandReader(TSimulatedPlatform& platform, TIpcServer& server)
-      : platform_(platform), server_(server) {}
+  TCommandReader(TSimulatedPlatform& platform, TEpollEventLoop& loop)
+      : platform_(platform), loop_(loop) {}
 
   // IIOEventHandler
   void HandleEvent(int descriptor, unsigned int) override {
@@ -191,21 +192,21 @@ class TCommandReader final : public IIOEventHandler {
     if (got <= 0) {
       if (got < 0 && errno == EINTR) return;
       // End of input: keep serving, commands can still come from -t.
-      server_.GetEventLoop().UnregisterFileDescriptor(descriptor);
+      loop_.UnregisterFileDescriptor(descriptor);
       return;
     }
     pending_.append(chunk, static_cast<size_t>(got));
     for (size_t end; (end = pending_.find('\n')) != std::string::npos;) {
       const std::string line = pending_.substr(0, end);
       pending_.erase(0, end + 1);
-      if (!platform_.Command(line, server_)) Log("unknown command: " + line);
+      if (!platform_.Command(line, loop_)) Log("unknown command: " + line);
     }
     if (pending_.size() > 65536) pending_.clear();  // not a command any more
   }
 
  private:
   TSimulatedPlatform& platform_;
-  TIpcServer& server_;
+  TEpollEventLoop& loop_;
   std::string pending_;
 };
 
@@ -213,20 +214,20 @@ class TCommandReader final : public IIOEventHandler {
 class TScheduledCommand final : public IIOTimeoutHandler {
  public:
   TScheduledCommand(std::string command, bool repeat, TSimulatedPlatform& platform,
-                    TIpcServer& server)
-      : command_(std::move(command)), repeat_(repeat), platform_(platform), server_(server) {}
+                    TEpollEventLoop& loop)
+      : command_(std::move(command)), repeat_(repeat), platform_(platform), loop_(loop) {}
 
   // IIOTimeoutHandler
   void HandleTimeout(int identifier) override {
-    if (!repeat_) server_.GetEventLoop().RemoveTimeout(identifier);
-    if (!platform_.Command(command_, server_)) Log("unknown command: " + command_);
+    if (!repeat_) loop_.RemoveTimeout(identifier);
+    if (!platform_.Command(command_, loop_)) Log("unknown command: " + command_);
   }
 
  private:
   std::string command_;
   bool repeat_;
   TSimulatedPlatform& platform_;
-  TIpcServer& server_;
+  TEpollEventLoop& loop_;
 };
 
 bool ParseMilliseconds(const char* text, unsigned& value) {
@@ -286,9 +287,10 @@ int main(int argc, char** argv) {
   TStderrTracker tracker(TTracker::kTrace, false);
   TTracker::SetProcessTracker(&tracker);
   try {
-    TIpcClient client;
+    TEpollEventLoop loop;
+    TIpcClient client(loop);
     TCIpcClient_Init(&client);
-    TIpcServer server;
+    TIpcServer server(loop);
     TSimulatedPlatform platform(client);
     const std::string nameAddress = server.CreateObject();
     const std::string platformAddress = server.CreateObject();
@@ -309,7 +311,7 @@ int main(int argc, char** argv) {
     }
     Log("NAMESERVICE_ADDRESS=" + nameAddress);
 
-    gServer = &server;
+    gLoop = &loop;
     struct sigaction action {};
     action.sa_handler = StopOnSignal;
     sigemptyset(&action.sa_mask);
@@ -318,10 +320,10 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    TCommandReader reader(platform, server);
+    TCommandReader reader(platform, loop);
     if (readStdin) {
       try {
-        server.GetEventLoop().RegisterFileDescriptor(0, IIOEventLoop::kReadable, 0, &reader);
+        loop.RegisterFileDescriptor(0, IIOEventLoop::kReadable, 0, &reader);
       } catch (const TException& error) {
         // A regular file or /dev/null cannot be watched; -t still works.
         Log(std::string("no control commands from standard input: ") + error.GetText());
@@ -329,15 +331,15 @@ int main(int argc, char** argv) {
     }
     std::vector<std::unique_ptr<TScheduledCommand>> timers;
     if (pingPeriod) {
-      timers.push_back(std::make_unique<TScheduledCommand>("ping", true, platform, server));
-      server.GetEventLoop().AddTimeout(pingPeriod, timers.back().get());
+      timers.push_back(std::make_unique<TScheduledCommand>("ping", true, platform, loop));
+      loop.AddTimeout(pingPeriod, timers.back().get());
     }
     for (const auto& entry : scheduled) {
-      timers.push_back(std::make_unique<TScheduledCommand>(entry.second, false, platform, server));
-      server.GetEventLoop().AddTimeout(entry.first, timers.back().get());
+      timers.push_back(std::make_unique<TScheduledCommand>(entry.second, false, platform, loop));
+      loop.AddTimeout(entry.first, timers.back().get());
     }
-    server.Run();
-    gServer = nullptr;
+    loop.Run();
+    gLoop = nullptr;
     Log("stopped");
     TCIpcClient_CleanUp(&client);
   } catch (const TException& error) {

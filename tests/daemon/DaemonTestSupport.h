@@ -1,18 +1,25 @@
 // What the tests of the daemon's start-up share: an adapter that tells the test when it is
-// initialised and asked to fetch, and a fixture holding a service, its subscription list
-// (recording every notification instead of calling anybody) and its platform registration.
+// initialised and asked to fetch, a server without a socket, and a fixture holding a service,
+// its subscription list (recording every notification instead of calling anybody) and its
+// platform registration.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "daemon/TPlatformRegistration.h"
+#include "ipc/IIpcServer.h"
+#include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcDispatcher.h"
+#include "ipc/TIpcMarshal.h"
 #include "service/TInformationAdapter.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
@@ -41,14 +48,50 @@ class TProbeAdapter final : public TInformationAdapter {
   void FetchObjects() override { ++fetches; }
 };
 
+// A server without a socket: its objects are numbers on a path that does not exist, and Call
+// hands a request to the object's dispatcher as the real server would.
+class TInProcessServer final : public IIpcServer {
+ public:
+  std::vector<std::string> objects;
+  std::map<std::string, TIpcDispatcher*> dispatchers;
+
+  // IIpcServer
+  std::string CreateObject() override {
+    objects.push_back(TIpcAddress::Format("/in-process.sock", objects.size() + 1));
+    return objects.back();
+  }
+  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) override {
+    dispatchers[address] = dispatcher;
+    TIpcAddress parsed;
+    TIpcAddress::Parse(address, parsed);
+    return parsed.objectId;
+  }
+  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher*) override {
+    dispatchers.erase(objects.at(objectId - 1));
+  }
+
+  template <typename Protocol, auto Operation, typename... A>
+  void Call(const std::string& address, A&&... args) {
+    constexpr uint16_t number = Protocol::TOperations::template kNumber<Operation>;
+    constexpr size_t kPayload = TIpcFrame::kLengthSize + TIpcFrame::kHeaderSize;
+    TIpcWriter request;
+    TIpcMarshal::EncodeArguments(Operation, request, args...);
+    const std::string& call = request.Finish(TIpcFrameKind::eCall, number, 1, 1);
+    TIpcReader arguments(call.data() + kPayload, call.size() - kPayload);
+    TIpcWriter reply;
+    ASSERT_EQ(1u, dispatchers.count(address)) << address;
+    ASSERT_TRUE(dispatchers[address]->Dispatch(number, arguments, reply));
+    const std::string& answer = reply.Finish(TIpcFrameKind::eReply, 0, 1, 0);
+    TIpcReader results(answer.data() + kPayload, answer.size() - kPayload);
+    TIpcMarshal::DecodeResults(Operation, results, std::forward<A>(args)...);
+  }
+};
+
 class TDaemonTest : public ::testing::Test {
  protected:
-  // The service's IPC server puts its socket under the root directory.
-  void SetUp() override { setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1); }
   void TearDown() override {
     platform_.reset();
     service_.reset();
-    unsetenv("INFOSERVICE_ROOT");
   }
 
   // A service without aliases holding one probe adapter, and its registration.
@@ -64,6 +107,7 @@ class TDaemonTest : public ::testing::Test {
   TTempDir root_;
   std::vector<std::string> notifications_;
   TIpcClient client_;
+  TInProcessServer server_;
   TSubscriptionList subscriptions_{
       nullptr, [this](const std::string& address, TSubscriptionList::TNotification,
                       const TStringList& names) {

@@ -6,6 +6,8 @@
 #include "daemon/AddressFile.h"
 #include "daemon/ServeService.h"
 #include "tests/daemon/DaemonTestSupport.h"
+#include "toi/TApplicationObserverProtocol.h"
+#include "toi/TInformationServiceProtocol.h"
 
 namespace {
 
@@ -19,18 +21,45 @@ TEST_F(TServeServiceTest, StandaloneWritesTheTracedAddressBeforeTheAdaptersStart
   test::WriteFile(addressFile, "old content that is longer than an address");
   Create(true);
   std::string seenByAdapter;
-  probe_->onInitialize = [&] {
-    seenByAdapter = test::ReadFile(addressFile);
-    service_->Stop();  // serving would never end otherwise
-  };
+  probe_->onInitialize = [&] { seenByAdapter = test::ReadFile(addressFile); };
 
-  ServeService(*service_, *platform_, true, addressFile);
+  const TServedObjects served = ServeService(*service_, *platform_, server_, true, addressFile);
 
   EXPECT_TRUE(probe_->initialisedWithCallback);
-  EXPECT_TRUE(TCIpcClient_ValidateAddress(seenByAdapter)) << seenByAdapter;
+  ASSERT_EQ(3u, server_.objects.size());
+  EXPECT_EQ(server_.objects[0], seenByAdapter);
   EXPECT_EQ(seenByAdapter, test::ReadFile(addressFile));
   EXPECT_TRUE(
       tracker_.Tracker().Holds(TTracker::kTrace, "Information Service address: " + seenByAdapter));
+}
+
+// The service, the platform component and the application observer are each served on an
+// object of the server, for as long as the returned objects live. Calls go through the
+// dispatchers as they would off a socket.
+TEST_F(TServeServiceTest, EachInterfaceIsServedOnItsOwnObjectWhileTheServedObjectsLive) {
+  Create(true);
+  auto served = std::make_unique<TServedObjects>(
+      ServeService(*service_, *platform_, server_, true, ""));
+  ASSERT_EQ(3u, server_.dispatchers.size());
+  const std::string serviceAddress = server_.objects[0];
+  using TService = TInformationServiceProtocol;
+  server_.Call<TService, &IToiInformationService::SubscribeObject2>(serviceAddress, "cfg.*", 5,
+                                                                    "s5", false);
+  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "1",
+                                                             IToiInformationService::eVolatile);
+  std::string value;
+  server_.Call<TService, &IToiInformationService::GetObject>(serviceAddress, "cfg.x", value);
+  EXPECT_EQ("1", value);
+  EXPECT_EQ((std::vector<std::string>{"s5 cfg.x"}), notifications_);
+  // Instance 5 ends: its subscriptions go.
+  server_.Call<TApplicationObserverProtocol, &IToiApplicationObserver::OnStateChanged>(
+      server_.objects[2],
+      IToiApplicationObserver::TApplicationStateInfoList{{5, TPlatformRegistration::kStateEnded}});
+  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "2",
+                                                             IToiInformationService::eVolatile);
+  EXPECT_EQ(1u, notifications_.size());
+  served.reset();
+  EXPECT_TRUE(server_.dispatchers.empty());
 }
 
 TEST(AddressFileTest, AnUnwritableFileIsReportedAndNothingElse) {
@@ -53,7 +82,7 @@ TEST_F(TServeServiceDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAd
     TTracker::SetProcessTracker(nullptr);
     Create(false);
     probe_->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
-    ServeService(*service_, *platform_, false, "");
+    ServeService(*service_, *platform_, server_, false, "");
   };
   // The message is the last thing before the abort; under qemu-user (cross builds) the
   // emulator adds one line of its own about the signal.

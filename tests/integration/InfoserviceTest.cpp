@@ -95,14 +95,14 @@ TEST_F(InfoservicePlatformTest, RegistersAnswersPingsAndFollowsInstanceStates) {
   // Instance 5 and instance 6 subscribe through two objects of one server of the test, so their
   // notifications share a connection and arrive in the order the daemon sent them. Instance 5
   // then ends (state 7), instance 6 starts (3).
-  TIpcServer server;
+  TEpollEventLoop loop;
+  TIpcServer server(loop);
   TCountingObserver first;
   TCountingObserver second;
   const std::string firstAddress = server.CreateObject();
   const std::string secondAddress = server.CreateObject();
   TToiInformationObserverDispatcher one(server, firstAddress, first);
   TToiInformationObserverDispatcher two(server, secondAddress, second);
-  auto& loop = static_cast<TEpollEventLoop&>(server.GetEventLoop());
   auto secondReaches = [&](size_t count) {
     for (int pass = 0; pass < 100 && second.count < count; ++pass) loop.RunOnce(100);
     return second.count == count;

@@ -45,8 +45,9 @@ TEST(PlatformSimulatorTest, ServesRegistrationAndCallsRegisteredComponentOnComma
   EXPECT_NE(simulator.Log().find("NAMESERVICE_ADDRESS=" + nameService + "\n"), std::string::npos);
   EXPECT_TRUE(TCIpcClient_ValidateAddress(nameService));
 
-  TIpcClient client;
-  TIpcServer server;
+  TEpollEventLoop loop;
+  TIpcClient client(loop);
+  TIpcServer server(loop);
   TRecordingComponent component;
   const std::string componentAddress = server.CreateObject();
   const std::string observerAddress = server.CreateObject();
@@ -75,7 +76,6 @@ TEST(PlatformSimulatorTest, ServesRegistrationAndCallsRegisteredComponentOnComma
   for (const char* command : {"ping", "unload 1", "state 5:7,6:3"}) {
     simulator.Process().Send(command);
   }
-  auto& loop = static_cast<TEpollEventLoop&>(server.GetEventLoop());
   for (int pass = 0; pass < 100 && component.calls.size() < 3; ++pass) loop.RunOnce(100);
   EXPECT_EQ(component.calls,
             (std::vector<std::string>{"Ping", "OnUnload 1", "OnStateChanged 5:7 6:3"}));

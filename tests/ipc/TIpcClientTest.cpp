@@ -13,7 +13,6 @@
 
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
-#include "ipc/TIpcClientImpl.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
 #include "tests/ipc/TIpcTestSupport.h"
@@ -123,7 +122,8 @@ TEST_F(TIpcClientTest, ConnectionIsReusedAcrossCalls) {
 }
 
 TEST_F(TIpcClientTest, ValidateAddressAcceptsExactlyWhatServersProduce) {
-  TIpcServer server;
+  TEpollEventLoop loop;
+  TIpcServer server(loop);
   const std::string made = server.CreateObject();
   EXPECT_TRUE(TCIpcClient_ValidateAddress(made));
   EXPECT_TRUE(TCIpcClient_ValidateAddress("ipc:/tmp/infoservice-ipc/s1-1.sock#4294967295"));
@@ -170,11 +170,12 @@ TEST_F(TIpcClientTest, StalledAndDeadSubscribersDoNotHoldUpSets) {
   TUniqueFd held;
   std::thread acceptor([&] { held = notReading.Accept(); });
   TCountingObserver healthy;
-  auto healthyServer = std::make_unique<TIpcServer>();
+  TEpollEventLoop healthyLoop;
+  auto healthyServer = std::make_unique<TIpcServer>(healthyLoop);
   const std::string healthyAddress = healthyServer->CreateObject();
   auto dispatcher =
       std::make_unique<TToiInformationObserverDispatcher>(*healthyServer, healthyAddress, healthy);
-  std::thread healthyThread([&] { healthyServer->Run(); });
+  std::thread healthyThread([&] { healthyLoop.Run(); });
 
   service.SubscribeObject("*", 1, notReading.Address());
   service.SubscribeObject("*", 2, TIpcAddress::Format(root_.Path() + "/dead.sock", 1));
@@ -186,7 +187,7 @@ TEST_F(TIpcClientTest, StalledAndDeadSubscribersDoNotHoldUpSets) {
   EXPECT_GE(served.Fake().FailedDeliveries(), 1000);  // every one to the dead subscriber
   EXPECT_EQ(healthy.WaitFor(1000), 1000);
 
-  healthyServer->Stop();
+  healthyLoop.Stop();
   healthyThread.join();
   dispatcher.reset();
   healthyServer.reset();
@@ -217,25 +218,26 @@ TEST_F(TIpcClientTest, DeliveryBeyondQueueOfNonReadingPeerIsDropped) {
   }
   acceptor.join();
   EXPECT_TRUE(dropped);
-  EXPECT_GE(delivered, static_cast<int>(TIpcClient::TImpl::kMaxQueuedBytes / big[0].size()));
+  EXPECT_GE(delivered, static_cast<int>(TIpcClient::kMaxQueuedBytes / big[0].size()));
   // Once the peer reads, its connection works again.
   std::vector<char> sink(1 << 20);
   for (int round = 0; round < 2; ++round) {
     while (recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT) > 0) {
     }
-    client_.GetImpl().FlushQueues(0);
+    client_.FlushQueues(0);
   }
   EXPECT_NO_THROW(caller.OnObjectsChanged({"small"}));
 }
 
-// Deliveries queued while the loop of this thread runs leave as soon as the peer reads again,
+// Deliveries queued by a client built with a loop leave as soon as the peer reads again,
 // without another delivery to push them.
 TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
   TRawPeer peer(root_.Path());
   TUniqueFd held;
   std::thread acceptor([&] { held = peer.Accept(); });
-  TToiInformationObserverCaller caller(&client_, peer.Address());
   TEpollEventLoop loop;
+  TIpcClient client(loop);
+  TToiInformationObserverCaller caller(&client, peer.Address());
   const TStringList names{std::string(16 * 1024, 'n')};
   size_t delivered = 0;
   class TFill final : public IIOTimeoutHandler {

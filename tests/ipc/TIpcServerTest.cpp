@@ -10,7 +10,6 @@
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcFrame.h"
 #include "ipc/TIpcServer.h"
-#include "ipc/TIpcServerImpl.h"
 #include "ipc/TIpcWriter.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
@@ -75,7 +74,8 @@ TEST_F(TIpcServerTest, SocketsLiveInRuntimeDirectoryAndDeadProcessesSocketsAreRe
   for (const auto& file : {dead, living, other}) test::WriteFile(file, "");
   std::string secondPath;
   {
-    TIpcServer second;
+    TEpollEventLoop loop;
+    TIpcServer second(loop);
     secondPath = second.GetSocketPath();
     EXPECT_NE(secondPath, path);
     EXPECT_FALSE(test::FileExists(dead));
@@ -158,8 +158,8 @@ TEST_F(TIpcServerTest, FailuresReachTheCallerWithCodeAndTextAndServingGoesOn) {
     const char* text;
   };
   const TCase cases[] = {{&caller_, "missing.name", 201, "Unknown object"},
-                         {&caller_, "boom", TIpcServer::TImpl::kInternalError, "Internal error"},
-                         {&unserved, "n", TIpcServer::TImpl::kNoSuchObject, "No such object"}};
+                         {&caller_, "boom", TIpcServer::kInternalError, "Internal error"},
+                         {&unserved, "n", TIpcServer::kNoSuchObject, "No such object"}};
   std::string value;
   for (const TCase& c : cases) {
     try {
@@ -222,8 +222,9 @@ TEST_F(TIpcServerTest, MalformedFramesCloseOnlyTheirConnection) {
 }
 
 TEST_F(TIpcServerTest, DispatcherDestroyedStopsRouting) {
-  TIpcServer server;
-  TIpcClient serverClient;
+  TEpollEventLoop loop;
+  TIpcServer server(loop);
+  TIpcClient serverClient(loop);
   TFakeInformationService fake(serverClient);
   const std::string address = server.CreateObject();
   EXPECT_THROW(TInformationServiceDispatcher(server, served_.Address(), fake), TException);
@@ -232,11 +233,11 @@ TEST_F(TIpcServerTest, DispatcherDestroyedStopsRouting) {
     TInformationServiceDispatcher dispatcher(server, address, fake);
     EXPECT_THROW(TInformationServiceDispatcher(server, address, fake), TException);
   }
-  std::thread thread([&] { server.Run(); });
+  std::thread thread([&] { loop.Run(); });
   TInformationServiceCaller caller(&client_, address);
   std::string value;
   EXPECT_THROW(caller.GetObject("n", value), TRemoteException);
-  server.Stop();
+  loop.Stop();
   thread.join();
   EXPECT_TRUE(fake.Calls().empty());
 }
@@ -250,12 +251,12 @@ TEST_F(TIpcServerTest, SubscribeThenSetFromSameThreadGetsReplyAndNotification) {
     void OnObjectsChanged(const TStringList& names) override { changed.push_back(Join(names)); }
     void OnObjectsRemoved(const TStringList&) override {}
   } observer;
-  TIpcServer own;
+  TEpollEventLoop loop;
+  TIpcServer own(loop);
   const std::string ownAddress = own.CreateObject();
   TToiInformationObserverDispatcher dispatcher(own, ownAddress, observer);
   caller_.SubscribeObject("cfg.*", 5, ownAddress);
   caller_.SetObject("cfg.x", "1", TStorage::ePermanent);
-  auto& loop = static_cast<TEpollEventLoop&>(own.GetEventLoop());
   for (int pass = 0; pass < 100 && observer.changed.empty(); ++pass) loop.RunOnce(1000);
   EXPECT_EQ(observer.changed, std::vector<std::string>{"[cfg.x]"});
 }

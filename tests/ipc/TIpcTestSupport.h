@@ -17,6 +17,7 @@
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
+#include "os/TEpollEventLoop.h"
 #include "tests/TestSupport.h"
 #include "toi/IToiInformationService.h"
 #include "toi/TInformationServiceDispatcher.h"
@@ -176,17 +177,17 @@ class TFakeInformationService final : public IToiInformationService {
   std::atomic<int> failedDeliveries_{0};
 };
 
-// A server with the fake service, serving on its own thread between construction and
-// destruction.
+// A loop and server with the fake service, serving on its own thread between construction
+// and destruction.
 class TServedFake final {
  public:
   TServedFake()
       : fake_(serverClient_),
         address_(server_.CreateObject()),
         dispatcher_(server_, address_, fake_),
-        thread_([this] { server_.Run(); }) {}
+        thread_([this] { loop_.Run(); }) {}
   ~TServedFake() {
-    server_.Stop();
+    loop_.Stop();
     thread_.join();
   }
   const std::string& Address() const { return address_; }
@@ -194,8 +195,9 @@ class TServedFake final {
   TIpcServer& Server() { return server_; }
 
  private:
-  TIpcClient serverClient_;
-  TIpcServer server_;
+  TEpollEventLoop loop_;
+  TIpcClient serverClient_{loop_};
+  TIpcServer server_{loop_};
   TFakeInformationService fake_;
   std::string address_;
   TInformationServiceDispatcher dispatcher_;

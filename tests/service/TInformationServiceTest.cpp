@@ -98,12 +98,7 @@ class TFakeMonitor final : public ILocalInformationMonitor {
 
 class TInformationServiceTest : public ::testing::Test {
  protected:
-  // The IPC server of the service puts its socket under the root directory.
-  void SetUp() override { setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1); }
-  void TearDown() override {
-    service_.reset();
-    unsetenv("INFOSERVICE_ROOT");
-  }
+  void TearDown() override { service_.reset(); }
 
   // Builds the service, checking subscriber addresses unless standalone; aliases holds
   // (name, alias) pairs for the alias file.
@@ -380,16 +375,14 @@ TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   delete removed;
 }
 
-// Run initialises each adapter after its callback is set, one after the other, before serving.
-TEST_F(TInformationServiceTest, RunInitialisesTheAdaptersInListOrderBeforeServing) {
+// Start initialises each adapter after its callback is set, one after the other.
+TEST_F(TInformationServiceTest, StartInitialisesTheAdaptersInListOrder) {
   Create(true);
   auto* first = new TFakeAdapter("first", &log_);
   auto* second = new TFakeAdapter("second", &log_);
   service_->AddAdapter(first);
   service_->AddAdapter(second);
-  // Serving would never end here; the last adapter asks for the stop before it starts.
-  second->onInitialize = [this] { service_->Stop(); };
-  service_->Run();
+  service_->Start();
   EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
 }
 
