@@ -23,9 +23,6 @@ TEST(WriteAllTest, FullOrBrokenPipeFailsAtOnce) {
   const std::string big(1024 * 1024, 'x');
   EXPECT_FALSE(WriteAll(writer.Get(), big.data(), big.size()));
   EXPECT_EQ(errno, EAGAIN);
-  char head[2];
-  EXPECT_EQ(::read(reader.Get(), head, sizeof head), 2);
-  EXPECT_EQ(std::string(head, 2), "ab");
   reader.Reset();
   EXPECT_FALSE(WriteAll(writer.Get(), "c", 1));
   EXPECT_EQ(errno, EPIPE);
