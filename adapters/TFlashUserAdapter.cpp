@@ -114,6 +114,4 @@ void TFlashUserAdapter::HandleTimeout(int /*identifier*/) {
   Write();
 }
 
-void TFlashUserAdapter::Write() {
-  unsaved_ = !hostEnvironment_ && !WriteToFlash(kAreaLocation);
-}
+void TFlashUserAdapter::Write() { unsaved_ = !hostEnvironment_ && !WriteToFlash(kAreaLocation); }
