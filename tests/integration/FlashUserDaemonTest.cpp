@@ -65,19 +65,5 @@ TEST_F(FlashUserDaemonTest, SettingsReachTheAreaAfterTheDelayOrAtShutdownAndSurv
   EXPECT_EQ(Get("cfg.media.tv.output"), "S-Video\n");
 }
 
-TEST_F(FlashUserDaemonTest, HostEnvironmentLeavesTheAreaAlone) {
-  ASSERT_TRUE(daemon_.Start({"-s", "-y", "1"})) << daemon_.Log();
-  ASSERT_EQ(daemon_.Infoctl({"set", "cfg.media.tv.output", "Video"}).status, 0);
-  EXPECT_TRUE(AreaHolds("<UserVideoMode>CVBS</UserVideoMode>"));
-  ASSERT_EQ(daemon_.Stop(), 0);
-
-  ASSERT_TRUE(daemon_.Start({"-s", "-t", "-y", "0"})) << daemon_.Log();
-  EXPECT_EQ(Get("cfg.media.tv.output"), "<status 1>");
-  ASSERT_EQ(daemon_.Infoctl({"set", "cfg.media.tv.output", "S-Video"}).status, 0);
-  EXPECT_EQ(Get("cfg.media.tv.output"), "S-Video\n");
-  ASSERT_EQ(daemon_.Stop(), 0);
-  EXPECT_NE(Area().find("<UserVideoMode>CVBS</UserVideoMode>"), std::string::npos) << Area();
-}
-
 }  // namespace
 }  // namespace integration
