@@ -4,6 +4,7 @@
 
 #include "adapters/TDefaultAdapter.h"
 #include "adapters/TFlashFsAdapter.h"
+#include "adapters/TFlashUserAdapter.h"
 #include "adapters/TIalFileAdapter.h"
 #include "adapters/TVolatileAdapter.h"
 #include "base/TTracker.h"
@@ -18,7 +19,9 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
   service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
                                          IInformationAdapter::TStorageType(1)));
   service.AddAdapter(new TVolatileAdapter());
-  // 5 flash user settings, 6 production parameters: not built yet.
+  service.AddAdapter(new TFlashUserAdapter(options.hostEnvironment,
+                                           static_cast<uint32_t>(options.writeDelay), loop));
+  // 6 production parameters: not built yet.
   service.AddAdapter(new TFlashFsAdapter(
       options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
