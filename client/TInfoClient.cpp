@@ -279,7 +279,7 @@ std::string TInfoClient::Get(const std::string& name) {
   return value;
 }
 
-std::vector<std::string> TInfoClient::Get(const std::vector<std::string>& names) {
+std::vector<std::string> TInfoClient::GetObjects(const std::vector<std::string>& names) {
   TStringList values;
   impl_->Call([&](IToiInformationService& service) { service.GetObjects(names, values); });
   return values;
@@ -290,8 +290,8 @@ void TInfoClient::Set(const std::string& name, const std::string& value, TStorag
   impl_->Call([&](IToiInformationService& service) { service.SetObject(name, value, type); });
 }
 
-void TInfoClient::Set(const std::vector<std::string>& names,
-                      const std::vector<std::string>& values, TStorage storage) {
+void TInfoClient::SetObjects(const std::vector<std::string>& names,
+                             const std::vector<std::string>& values, TStorage storage) {
   const auto type = StorageType(storage);
   if (names.size() != values.size()) {
     throw TInfoError(TInfoError::kInvalidArgument, "as many values as names are needed");
@@ -307,7 +307,7 @@ void TInfoClient::Unset(const std::string& name, TStorage storage) {
   impl_->Call([&](IToiInformationService& service) { service.UnsetObject(name, type); });
 }
 
-void TInfoClient::Unset(const std::vector<std::string>& names, TStorage storage) {
+void TInfoClient::UnsetObjects(const std::vector<std::string>& names, TStorage storage) {
   const auto type = StorageType(storage);
   impl_->Call([&](IToiInformationService& service) {
     service.UnsetObjects(names,
@@ -348,7 +348,7 @@ std::map<std::string, std::string> TInfoClient::Dump(const std::string& expressi
   std::map<std::string, std::string> objects;
   if (names.empty()) return objects;
   try {
-    const std::vector<std::string> values = Get(names);
+    const std::vector<std::string> values = GetObjects(names);
     for (size_t i = 0; i < names.size() && i < values.size(); ++i) objects[names[i]] = values[i];
     return objects;
   } catch (const TInfoError& e) {

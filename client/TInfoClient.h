@@ -98,14 +98,16 @@ class TInfoClient final {
   std::string GetAddress();
 
   std::string Get(const std::string& name);
-  // The values in the order of the names; one unknown name fails the whole request.
-  std::vector<std::string> Get(const std::vector<std::string>& names);
   void Set(const std::string& name, const std::string& value, TStorage storage = ePermanent);
-  void Set(const std::vector<std::string>& names, const std::vector<std::string>& values,
-           TStorage storage = ePermanent);
   // Removes the object from that storage; the value behind it (a default) shows again.
   void Unset(const std::string& name, TStorage storage = ePermanent);
-  void Unset(const std::vector<std::string>& names, TStorage storage = ePermanent);
+  // The same for several objects in one request. (Named apart from the single-object calls:
+  // {"a", "b"} would otherwise also convert to one std::string, from two pointers.)
+  // GetObjects answers the values in the order of the names; one unknown name fails it all.
+  std::vector<std::string> GetObjects(const std::vector<std::string>& names);
+  void SetObjects(const std::vector<std::string>& names, const std::vector<std::string>& values,
+                  TStorage storage = ePermanent);
+  void UnsetObjects(const std::vector<std::string>& names, TStorage storage = ePermanent);
   // The service itself writes or reads the file, so fileName should be absolute; GetToFile
   // writes into an existing file only.
   void GetToFile(const std::string& name, const std::string& fileName);

@@ -270,7 +270,7 @@ TAction Get(std::vector<std::string> arguments) {
   return [=](TInfoClient& client) {
     const std::vector<std::string> values =
         arguments.size() == 1 ? std::vector<std::string>{client.Get(arguments[0])}
-                              : client.Get(arguments);
+                              : client.GetObjects(arguments);
     if (!json) {
       for (const std::string& value : values) WriteLine(value);
       return kExitOk;
@@ -300,7 +300,7 @@ TAction Set(std::vector<std::string> arguments) {
     if (names.size() == 1) {
       client.Set(names[0], values[0], storage);
     } else {
-      client.Set(names, values, storage);
+      client.SetObjects(names, values, storage);
     }
     return kExitOk;
   };
@@ -313,7 +313,7 @@ TAction Unset(std::vector<std::string> arguments) {
     if (arguments.size() == 1) {
       client.Unset(arguments[0], storage);
     } else {
-      client.Unset(arguments, storage);
+      client.UnsetObjects(arguments, storage);
     }
     return kExitOk;
   };
