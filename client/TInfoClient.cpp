@@ -144,10 +144,9 @@ struct TInfoClient::TImpl {
       std::lock_guard<std::mutex> lock(subscriptionsMutex_);
       id = ++lastId_;
     }
-    const std::string observer =
-        thread.Add(id, [callback](bool removed, const std::string& name) {
-          callback(removed ? eRemoved : eChanged, name);
-        });
+    const std::string observer = thread.Add(id, [callback](bool removed, const std::string& name) {
+      callback(removed ? eRemoved : eChanged, name);
+    });
     {
       std::lock_guard<std::mutex> lock(subscriptionsMutex_);
       subscriptions_[id] = observer;
@@ -297,8 +296,8 @@ void TInfoClient::SetObjects(const std::vector<std::string>& names,
     throw TInfoError(TInfoError::kInvalidArgument, "as many values as names are needed");
   }
   impl_->Call([&](IToiInformationService& service) {
-    service.SetObjects(names, values, std::vector<IToiInformationService::TStorageType>(
-                                          names.size(), type));
+    service.SetObjects(names, values,
+                       std::vector<IToiInformationService::TStorageType>(names.size(), type));
   });
 }
 
@@ -322,9 +321,8 @@ void TInfoClient::GetToFile(const std::string& name, const std::string& fileName
 void TInfoClient::SetFromFile(const std::string& name, const std::string& fileName,
                               TStorage storage) {
   const auto type = StorageType(storage);
-  impl_->Call([&](IToiInformationService& service) {
-    service.SetObjectFromFile(name, fileName, type);
-  });
+  impl_->Call(
+      [&](IToiInformationService& service) { service.SetObjectFromFile(name, fileName, type); });
 }
 
 int TInfoClient::Subscribe(const std::vector<std::string>& expressions, TCallback callback) {

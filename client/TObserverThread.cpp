@@ -14,7 +14,9 @@
 struct TObserverThread::TObserver final : public IToiInformationObserver {
   TObserver(IIpcServer& server, const std::string& address, TNotify notify,
             std::shared_ptr<std::atomic<bool>> active)
-      : notify_(std::move(notify)), active_(std::move(active)), dispatcher_(server, address, *this) {}
+      : notify_(std::move(notify)),
+        active_(std::move(active)),
+        dispatcher_(server, address, *this) {}
 
   // IToiInformationObserver
   void OnObjectsChanged(const TStringList& names) override { Deliver(false, names); }

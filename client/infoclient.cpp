@@ -95,35 +95,34 @@ int infoclient_get_to_file(infoclient* client, const char* name, const char* fil
   return Guarded({client, name, file}, [&] { client->client.GetToFile(name, file); });
 }
 
-int infoclient_set_from_file(infoclient* client, const char* name, const char* file,
-                             int storage) {
+int infoclient_set_from_file(infoclient* client, const char* name, const char* file, int storage) {
   return Guarded({client, name, file},
                  [&] { client->client.SetFromFile(name, file, Storage(storage)); });
 }
 
 int infoclient_subscribe(infoclient* client, const char* const* expressions, size_t count,
                          int enumerate, infoclient_callback callback, void* context, int* id) {
-  return Guarded({client, count == 0 ? static_cast<const void*>("") : expressions,
-                  reinterpret_cast<void*>(callback), id},
-                 [&] {
-                   std::vector<std::string> list;
-                   for (size_t i = 0; i < count; ++i) {
-                     if (expressions[i] == nullptr) {
-                       throw infoservice::TInfoError(INFOCLIENT_INVALID_ARGUMENT,
-                                                     "an expression is NULL");
-                     }
-                     list.emplace_back(expressions[i]);
-                   }
-                   auto forward = [callback, context](infoservice::TInfoClient::TEvent event,
-                                                      const std::string& name) {
-                     callback(context,
-                              event == infoservice::TInfoClient::eChanged ? INFOCLIENT_CHANGED
-                                                                          : INFOCLIENT_REMOVED,
-                              name.c_str());
-                   };
-                   *id = enumerate != 0 ? client->client.Watch(list, forward)
-                                        : client->client.Subscribe(list, forward);
-                 });
+  return Guarded(
+      {client, count == 0 ? static_cast<const void*>("") : expressions,
+       reinterpret_cast<void*>(callback), id},
+      [&] {
+        std::vector<std::string> list;
+        for (size_t i = 0; i < count; ++i) {
+          if (expressions[i] == nullptr) {
+            throw infoservice::TInfoError(INFOCLIENT_INVALID_ARGUMENT, "an expression is NULL");
+          }
+          list.emplace_back(expressions[i]);
+        }
+        auto forward = [callback, context](infoservice::TInfoClient::TEvent event,
+                                           const std::string& name) {
+          callback(
+              context,
+              event == infoservice::TInfoClient::eChanged ? INFOCLIENT_CHANGED : INFOCLIENT_REMOVED,
+              name.c_str());
+        };
+        *id = enumerate != 0 ? client->client.Watch(list, forward)
+                             : client->client.Subscribe(list, forward);
+      });
 }
 
 int infoclient_unsubscribe(infoclient* client, int id) {

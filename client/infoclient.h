@@ -84,8 +84,7 @@ int infoclient_unset(infoclient* client, const char* name, int storage);
 /* The service opens the file itself: give an absolute path. get_to_file writes into an
  * existing file only. */
 int infoclient_get_to_file(infoclient* client, const char* name, const char* file);
-int infoclient_set_from_file(infoclient* client, const char* name, const char* file,
-                             int storage);
+int infoclient_set_from_file(infoclient* client, const char* name, const char* file, int storage);
 
 /* Calls callback(context, ...) for every change of an object matching one of the count
  * expressions; with enumerate, first once for every present match. *id receives the

@@ -268,9 +268,9 @@ TAction Get(std::vector<std::string> arguments) {
   const bool json = TakeFlags(arguments, {"--json"}).count("--json") != 0;
   ExpectCount(arguments, 1, SIZE_MAX);
   return [=](TInfoClient& client) {
-    const std::vector<std::string> values =
-        arguments.size() == 1 ? std::vector<std::string>{client.Get(arguments[0])}
-                              : client.GetObjects(arguments);
+    const std::vector<std::string> values = arguments.size() == 1
+                                                ? std::vector<std::string>{client.Get(arguments[0])}
+                                                : client.GetObjects(arguments);
     if (!json) {
       for (const std::string& value : values) WriteLine(value);
       return kExitOk;

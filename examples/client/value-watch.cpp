@@ -30,13 +30,13 @@ int main(int argc, char** argv) {
   try {
     std::printf("%s=%s\n", argv[1], client.Get(argv[1]).c_str());
     // The callback runs on the library's thread, one call at a time.
-    const int id = client.Subscribe(
-        {argv[2]}, [&remaining](infoservice::TInfoClient::TEvent event, const std::string& name) {
-          std::printf("%s %s\n", event == infoservice::TInfoClient::eChanged ? "changed" : "removed",
-                      name.c_str());
-          std::fflush(stdout);
-          if (remaining > 0 && --remaining == 0) kill(getpid(), SIGTERM);
-        });
+    const int id = client.Subscribe({argv[2]}, [&remaining](infoservice::TInfoClient::TEvent event,
+                                                            const std::string& name) {
+      std::printf("%s %s\n", event == infoservice::TInfoClient::eChanged ? "changed" : "removed",
+                  name.c_str());
+      std::fflush(stdout);
+      if (remaining > 0 && --remaining == 0) kill(getpid(), SIGTERM);
+    });
     std::printf("watching %s\n", argv[2]);
     std::fflush(stdout);
     int signal = 0;

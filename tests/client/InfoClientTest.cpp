@@ -49,8 +49,8 @@ class TRecorder {
 };
 
 void RecordC(void* context, int event, const char* name) {
-  static_cast<TRecorder*>(context)->Add(
-      (event == INFOCLIENT_CHANGED ? "changed " : "removed ") + std::string(name));
+  static_cast<TRecorder*>(context)->Add((event == INFOCLIENT_CHANGED ? "changed " : "removed ") +
+                                        std::string(name));
 }
 
 class InfoClientTest : public ::testing::Test {
