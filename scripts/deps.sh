@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages the build and the tests need are installed. As root, installs
 # the missing ones (running `apt-get update` once, only when something is missing); otherwise
-# prints what to install and fails. clang is only needed for the optional fuzz target: its
+# prints what to install and fails. dpkg-dev gives cpack the dpkg-shlibdeps that the Debian
+# package's dependencies come from; make, gcc and pkg-config also build the client examples
+# in the install test. clang is only needed for the optional fuzz target: its
 # absence is reported but does not fail a non-root run.
 set -euo pipefail
 
-required=(cmake g++ make pkg-config libexpat1-dev googletest libgtest-dev iproute2)
+required=(cmake g++ make pkg-config libexpat1-dev googletest libgtest-dev iproute2 dpkg-dev)
 optional=(clang)
 
 installed() {

@@ -2,13 +2,17 @@
 // Its interface is relied on by scripts and must not change:
 //
 //   infoctl [-A ADDRESS | -i FILE] COMMAND [ARGUMENT]...
-//     get NAME...                            each value and a newline, in order
+//     get [--json] NAME...                   each value and a newline, in order
 //     set [-v] NAME VALUE [NAME VALUE]...    storage type 0, or 1 with -v
 //     unset [-v] NAME...
 //     get-to-file NAME FILE                  the daemon writes FILE
 //     set-from-file [-v] NAME FILE           the daemon reads FILE
-//     watch [-n] EXPR...                     "changed NAME" / "removed NAME" per notification
-//     dump [EXPR]                            NAME=VALUE per visible object, sorted by name
+//     watch [-n] [--json] EXPR...            "changed NAME" / "removed NAME" per notification
+//     dump [--json] [EXPR]                   NAME=VALUE per visible object, sorted by name
+//
+// --json prints one JSON object instead: {"NAME":"VALUE",...} for get and dump, and for watch
+// one object per notification and line, {"event":"changed","name":"NAME"}. The escaping of
+// bytes that are not UTF-8 is described in client/JsonText.h.
 //
 // Finding the daemon: -A ADDRESS; else -i FILE (what infoservice -i wrote); else
 // $INFOSERVICE_ADDRESS; else "InformationService" looked up at $NAMESERVICE_ADDRESS.
@@ -19,37 +23,29 @@
 // File names handed to the daemon are made absolute first: the daemon opens them itself, from
 // its own working directory.
 //
-// watch and dump serve an observer object of their own. The IPC server that serves it runs
-// its loop on the main thread from before the subscription until the end, and the subscribe
-// call is made from a second thread: the daemon enumerates synchronously inside the
-// subscribe call, so an observer that is not read while the call is pending would fill the
-// socket and the daemon's bounded queue for it, and notifications would be dropped.
+// Everything goes through the client library (client/TInfoClient.h); watch and dump use its
+// subscriptions, whose callbacks run on the library's thread while this one waits.
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
-#include <mutex>
 #include <set>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/TException.h"
-#include "ipc/TIpcClient.h"
-#include "ipc/TIpcServer.h"
-#include "os/TEpollEventLoop.h"
-#include "toi/IToiInformationObserver.h"
-#include "toi/TInformationServiceCaller.h"
-#include "toi/TNameServiceCaller.h"
-#include "toi/TToiInformationObserverDispatcher.h"
+#include "client/JsonText.h"
+#include "client/TInfoClient.h"
+
+using infoservice::TInfoClient;
+using infoservice::TInfoError;
 
 namespace {
 
@@ -61,17 +57,20 @@ constexpr const char* kUsage =
     "Usage: infoctl [-A ADDRESS | -i FILE] COMMAND [ARGUMENT]...\n"
     "       infoctl -h\n"
     "Commands:\n"
-    "  get NAME...                          print each value on a line of its own\n"
+    "  get [--json] NAME...                 print each value on a line of its own\n"
     "  set [-v] NAME VALUE [NAME VALUE]...  set objects (permanent; -v: volatile)\n"
     "  unset [-v] NAME...                   remove objects (permanent; -v: volatile)\n"
     "  get-to-file NAME FILE                write a value into FILE, which must exist\n"
     "  set-from-file [-v] NAME FILE         set an object from the contents of FILE\n"
-    "  watch [-n] EXPR...                   print 'changed NAME' or 'removed NAME' per\n"
+    "  watch [-n] [--json] EXPR...          print 'changed NAME' or 'removed NAME' per\n"
     "                                       notification until SIGINT or SIGTERM;\n"
     "                                       -n: no enumeration of the present objects\n"
-    "  dump [EXPR]                          print NAME=VALUE for every visible object that\n"
+    "  dump [--json] [EXPR]                 print NAME=VALUE for every visible object that\n"
     "                                       matches EXPR (default *), sorted by name;\n"
     "                                       backslash and newline are written as \\\\ and \\n\n"
+    "--json: one JSON object instead, {\"NAME\":\"VALUE\",...}; for watch one per line,\n"
+    "  {\"event\":\"changed\",\"name\":\"NAME\"}. Bytes that are not UTF-8 are written as\n"
+    "  \\udcXX (XX: the byte in hex), as Python's \"surrogateescape\" reads them.\n"
     "Expressions: a name, or a prefix ending in '.*' (cfg.locale.*), or '*' alone.\n"
     "Daemon address: -A ADDRESS, else -i FILE (the file infoservice -i writes), else\n"
     "  $INFOSERVICE_ADDRESS, else \"InformationService\" looked up at $NAMESERVICE_ADDRESS.\n"
@@ -123,19 +122,20 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
   return line;
 }
 
-// Takes the one-letter flag `flag` (none when empty) off the front of the arguments, at most
-// once; "--" ends the flags, so that a name or value that starts with '-' can follow it.
-bool TakeFlag(std::vector<std::string>& arguments, const std::string& flag) {
-  bool found = false;
+// Takes the flags off the front of the arguments and returns those found; each of `allowed`
+// may be given once. "--" ends the flags, so that a name or value that starts with '-' can
+// follow it.
+std::set<std::string> TakeFlags(std::vector<std::string>& arguments,
+                                const std::set<std::string>& allowed) {
+  std::set<std::string> found;
   while (!arguments.empty() && arguments.front().size() > 1 && arguments.front()[0] == '-') {
     if (arguments.front() == "--") {
       arguments.erase(arguments.begin());
       break;
     }
-    if (flag.empty() || arguments.front() != flag || found) {
+    if (allowed.count(arguments.front()) == 0 || !found.insert(arguments.front()).second) {
       throw TUsageError("unknown option '" + arguments.front() + "'");
     }
-    found = true;
     arguments.erase(arguments.begin());
   }
   return found;
@@ -158,24 +158,12 @@ std::string ReadAddressFile(const std::string& fileName) {
   return address;
 }
 
-std::string FindDaemon(const TCommandLine& line, TIpcClient& client) {
+// The address given by -A or -i; empty leaves the search to the library
+// ($INFOSERVICE_ADDRESS, then the name service).
+std::string GivenAddress(const TCommandLine& line) {
   if (!line.address.empty()) return line.address;
   if (!line.addressFile.empty()) return ReadAddressFile(line.addressFile);
-  const char* address = getenv("INFOSERVICE_ADDRESS");
-  if (address != nullptr && *address != '\0') return address;
-  const char* nameService = getenv("NAMESERVICE_ADDRESS");
-  if (nameService == nullptr || *nameService == '\0') {
-    throw TAddressError(
-        "no daemon address: give -A or -i, or set INFOSERVICE_ADDRESS or NAMESERVICE_ADDRESS");
-  }
-  std::string found;
-  try {
-    TNameServiceCaller(&client, nameService).LookupObject("InformationService", found);
-  } catch (const TException& e) {
-    throw TAddressError(std::string("cannot look up InformationService at the name service '") +
-                        nameService + "': " + e.GetText());
-  }
-  return found;
+  return std::string();
 }
 
 std::string Absolute(const std::string& fileName) {
@@ -212,346 +200,143 @@ void ExpectCount(const std::vector<std::string>& arguments, size_t minimum, size
   if (arguments.size() > maximum) throw TUsageError("too many arguments");
 }
 
-using TStorageTypes = std::vector<IToiInformationService::TStorageType>;
-
-IToiInformationService::TStorageType StorageType(bool isVolatile) {
-  return isVolatile ? IToiInformationService::eVolatile : IToiInformationService::ePermanent;
+TInfoClient::TStorage Storage(const std::set<std::string>& flags) {
+  return flags.count("-v") != 0 ? TInfoClient::eVolatile : TInfoClient::ePermanent;
 }
+
+// {"NAME":"VALUE",...} of the pairs in order.
+template <typename TIterator>
+std::string JsonObject(TIterator begin, TIterator end) {
+  std::string text = "{";
+  for (TIterator pair = begin; pair != end; ++pair) {
+    if (text.size() > 1) text += ',';
+    text += JsonString(pair->first) + ":" + JsonString(pair->second);
+  }
+  return text + "}";
+}
+
+using TAction = std::function<int(TInfoClient&)>;
 
 // --- watch and dump ------------------------------------------------------------------------
 
-using TAction = std::function<int(TIpcClient&, const std::string& daemon)>;
-using TClock = std::chrono::steady_clock;
-
-// The observer served by watch and dump: prints each notification (watch) and keeps the set
-// of names seen and not removed since (dump). Runs on the loop thread; the first name seen is
-// also read by the subscribing thread.
-class TObserver final : public IToiInformationObserver {
- public:
-  // onNotification: called after every notification; onOutputClosed: when printing failed.
-  TObserver(bool print, std::function<void()> onNotification, std::function<void()> onOutputClosed)
-      : print_(print),
-        onNotification_(std::move(onNotification)),
-        onOutputClosed_(std::move(onOutputClosed)) {}
-
-  // IToiInformationObserver
-  void OnObjectsChanged(const TStringList& names) override {
-    for (const std::string& name : names) {
-      Note("changed ", name);
-      names_.insert(name);
-    }
-  }
-  void OnObjectsRemoved(const TStringList& names) override {
-    for (const std::string& name : names) {
-      Note("removed ", name);
-      names_.erase(name);
-    }
-  }
-
-  const std::set<std::string>& GetNames() const { return names_; }
-  TClock::time_point GetLastNotification() const { return last_; }
-  std::string GetFirstName() const {
-    std::lock_guard<std::mutex> lock(firstMutex_);
-    return first_;
-  }
-
- private:
-  void Note(const char* what, const std::string& name) {
-    last_ = TClock::now();
-    {
-      std::lock_guard<std::mutex> lock(firstMutex_);
-      if (first_.empty()) first_ = name;
-    }
-    // A reader that went away (watch | head -1) ends the watch like a signal would.
-    if (print_) {
-      WriteLine(what + name);
-      if (fflush(stdout) != 0 && onOutputClosed_) onOutputClosed_();
-    }
-    if (onNotification_) onNotification_();
-  }
-
-  bool print_;
-  std::function<void()> onNotification_;
-  std::function<void()> onOutputClosed_;
-  std::set<std::string> names_;
-  TClock::time_point last_ = TClock::now();
-  mutable std::mutex firstMutex_;
-  std::string first_;
-};
-
-TEpollEventLoop* gLoop = nullptr;
-
-extern "C" void StopOnSignal(int) {
-  if (gLoop != nullptr) gLoop->Stop();
-}
-
-// Two observer objects served on an IPC server and loop of our own: the main one, and a marker
-// used to learn that everything sent to the main one before has arrived (see CollectNames).
-// Serve runs the loop on the calling thread and the subscription work on a second thread
-// with its own connection to the daemon, so that notifications are read while the subscribe
-// call is still pending.
-class TObserverSession final : private IIOTimeoutHandler {
- public:
-  explicit TObserverSession(bool print) : observer_(print, nullptr, [this] { loop_.Stop(); }) {}
-  ~TObserverSession() override {
-    if (gLoop == &loop_) gLoop = nullptr;
-  }
-
-  const std::string& GetAddress() const { return address_; }
-  const std::string& GetMarkerAddress() const { return markerAddress_; }
-  const TObserver& GetObserver() const { return observer_; }
-
-  // Serves until SIGINT or SIGTERM, until `work` fails, or, when `untilMarker`, until the
-  // marker object receives its first notification (with a fallback: once `work` returned,
-  // one second without any notification). Rethrows the failure of `work` after the loop.
-  void Serve(std::function<void()> work, bool untilMarker) {
-    work_ = std::move(work);
-    untilMarker_ = untilMarker;
-    gLoop = &loop_;
-    struct sigaction action = {};
-    action.sa_handler = StopOnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // The worker starts from inside the loop, so that its Stop can never come before Run.
-    timer_ = loop_.AddTimeout(0, this);
-    loop_.Run();
-    gLoop = nullptr;
-    if (worker_.joinable()) worker_.join();
-    if (failure_) std::rethrow_exception(failure_);
-  }
-
- private:
-  static constexpr unsigned kCheckMilliseconds = 100;
-  static constexpr std::chrono::seconds kFallbackQuiet{1};
-
-  // IIOTimeoutHandler
-  void HandleTimeout(int) override {
-    if (!worker_.joinable()) {
-      loop_.RemoveTimeout(timer_);
-      timer_ = -1;
-      worker_ = std::thread([this] { RunWork(); });
-      if (untilMarker_) timer_ = loop_.AddTimeout(kCheckMilliseconds, this);
-      return;
-    }
-    if (!done_) return;
-    const TClock::time_point now = TClock::now();
-    if (doneSeen_ == TClock::time_point()) doneSeen_ = now;
-    const TClock::time_point last =
-        std::max({doneSeen_, observer_.GetLastNotification(), marker_.GetLastNotification()});
-    if (now - last >= kFallbackQuiet) loop_.Stop();
-  }
-
-  void RunWork() {
-    try {
-      work_();
-    } catch (...) {
-      failure_ = std::current_exception();
-      loop_.Stop();
-    }
-    done_ = true;
-  }
-
-  TEpollEventLoop loop_;
-  TIpcServer server_{loop_};
-  std::string address_ = server_.CreateObject();
-  std::string markerAddress_ = server_.CreateObject();
-  TObserver observer_;
-  TObserver marker_{false,
-                    [this] {
-                      if (untilMarker_) loop_.Stop();
-                    },
-                    nullptr};
-  TToiInformationObserverDispatcher dispatcher_{server_, address_, observer_};
-  TToiInformationObserverDispatcher markerDispatcher_{server_, markerAddress_, marker_};
-  std::function<void()> work_;
-  bool untilMarker_ = false;
-  int timer_ = -1;
-  std::thread worker_;
-  std::atomic<bool> done_{false};
-  TClock::time_point doneSeen_;
-  std::exception_ptr failure_;
-};
-
-// Takes back every subscription of the session; after a failure, quietly.
-void Unsubscribe(TIpcClient& client, const std::string& daemon, const TObserverSession& session,
-                 bool quietly) {
-  try {
-    TInformationServiceCaller service(&client, daemon);
-    service.UnsubscribeAllObjects(session.GetAddress());
-    service.UnsubscribeAllObjects(session.GetMarkerAddress());
-  } catch (const TException&) {
-    if (!quietly) throw;
-  }
-}
-
+// watch: prints every notification until SIGINT or SIGTERM, or until standard output is
+// closed (watch | head -1). The signals are taken with sigwait on this thread; the library's
+// thread blocks them, and raises SIGTERM itself when printing fails.
 TAction Watch(std::vector<std::string> arguments) {
-  const bool enumerate = !TakeFlag(arguments, "-n");
+  const std::set<std::string> flags = TakeFlags(arguments, {"-n", "--json"});
+  const bool enumerate = flags.count("-n") == 0;
+  const bool json = flags.count("--json") != 0;
   ExpectCount(arguments, 1, SIZE_MAX);
-  return [=](TIpcClient& client, const std::string& daemon) {
-    TObserverSession session(true);
-    try {
-      session.Serve(
-          [&] {
-            TInformationServiceCaller(&client, daemon)
-                .SubscribeObjects2(arguments, 0, session.GetAddress(), enumerate);
-          },
-          false);
-    } catch (...) {
-      // Expressions before a refused one stay subscribed.
-      Unsubscribe(client, daemon, session, true);
-      throw;
-    }
-    Unsubscribe(client, daemon, session, false);
+  return [=](TInfoClient& client) {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    const auto print = [json](TInfoClient::TEvent event, const std::string& name) {
+      const char* what = event == TInfoClient::eChanged ? "changed" : "removed";
+      WriteLine(json ? std::string("{\"event\":\"") + what + "\",\"name\":" + JsonString(name) + "}"
+                     : what + (" " + name));
+      if (fflush(stdout) != 0) kill(getpid(), SIGTERM);
+    };
+    const int id = enumerate ? client.Watch(arguments, print) : client.Subscribe(arguments, print);
+    int signal = 0;
+    sigwait(&stop, &signal);
+    client.Unsubscribe(id);
     return kExitOk;
   };
 }
 
-// The names of the visible objects matching `expression`. The service has no listing
-// operation; an enumerating subscription on an observer of our own delivers the names instead.
-//
-// The subscribe call returns once the daemon has enumerated, but its notifications are
-// one-way: what its socket did not take at once is still queued in the daemon when the call
-// returns. Waiting for silence would be a guess, so the end is marked instead: the daemon
-// keeps one connection per peer socket and both our objects share our server's socket, so
-// notifications reach them in the order they were sent. After the first subscription
-// returned, a second one with enumeration on the marker object asks for something that
-// exists (the first name already received, else "*"); the marker's first notification
-// therefore arrives after every enumerated name. Should nothing match any more (the name was
-// removed meanwhile, or the store is empty), a second of silence ends the wait instead.
-std::set<std::string> CollectNames(TIpcClient& client, const std::string& daemon,
-                                   const std::string& expression) {
-  TObserverSession session(false);
-  try {
-    session.Serve(
-        [&] {
-          TInformationServiceCaller service(&client, daemon);
-          service.SubscribeObject2(expression, 0, session.GetAddress(), true);
-          const std::string known = session.GetObserver().GetFirstName();
-          service.SubscribeObject2(known.empty() ? "*" : known, 0, session.GetMarkerAddress(),
-                                   true);
-        },
-        true);
-  } catch (...) {
-    Unsubscribe(client, daemon, session, true);
-    throw;
-  }
-  Unsubscribe(client, daemon, session, false);
-  return session.GetObserver().GetNames();
-}
-
-// Reads the values of the collected names in one call; when an object vanished since the
-// enumeration (201), falls back to one call per name and leaves out the vanished ones.
-std::map<std::string, std::string> ReadObjects(IToiInformationService& service,
-                                               const std::set<std::string>& names) {
-  std::map<std::string, std::string> objects;
-  const TStringList list(names.begin(), names.end());
-  TStringList values;
-  try {
-    service.GetObjects(list, values);
-    for (size_t i = 0; i < list.size() && i < values.size(); ++i) objects[list[i]] = values[i];
-    return objects;
-  } catch (const TDispatchableException& e) {
-    if (e.GetCode() != 201) throw;
-  }
-  for (const std::string& name : list) {
-    try {
-      service.GetObject(name, objects[name]);
-    } catch (const TDispatchableException& e) {
-      if (e.GetCode() != 201) throw;
-      objects.erase(name);
-    }
-  }
-  return objects;
-}
-
 TAction Dump(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "");
+  const bool json = TakeFlags(arguments, {"--json"}).count("--json") != 0;
   ExpectCount(arguments, 0, 1);
   const std::string expression = arguments.empty() ? "*" : arguments[0];
-  return [=](TIpcClient& client, const std::string& daemon) {
-    const std::set<std::string> names = CollectNames(client, daemon, expression);
-    TInformationServiceCaller service(&client, daemon);
-    for (const auto& [name, value] : ReadObjects(service, names)) {
-      WriteLine(name + "=" + Escaped(value));
+  return [=](TInfoClient& client) {
+    const std::map<std::string, std::string> objects = client.Dump(expression);
+    if (json) {
+      WriteLine(JsonObject(objects.begin(), objects.end()));
+      return kExitOk;
     }
+    for (const auto& [name, value] : objects) WriteLine(name + "=" + Escaped(value));
     return kExitOk;
   };
 }
 
 // --- the plain commands ---------------------------------------------------------------------
 
-// Wraps an operation on the information service into an action.
-template <typename TCall>
-TAction OnService(TCall call) {
-  return [call](TIpcClient& client, const std::string& daemon) {
-    TInformationServiceCaller service(&client, daemon);
-    call(service);
+TAction Get(std::vector<std::string> arguments) {
+  const bool json = TakeFlags(arguments, {"--json"}).count("--json") != 0;
+  ExpectCount(arguments, 1, SIZE_MAX);
+  return [=](TInfoClient& client) {
+    const std::vector<std::string> values = arguments.size() == 1
+                                                ? std::vector<std::string>{client.Get(arguments[0])}
+                                                : client.GetObjects(arguments);
+    if (!json) {
+      for (const std::string& value : values) WriteLine(value);
+      return kExitOk;
+    }
+    // A name asked for twice appears once: JSON objects have no repeated keys.
+    std::vector<std::pair<std::string, std::string>> pairs;
+    std::set<std::string> seen;
+    for (size_t i = 0; i < arguments.size() && i < values.size(); ++i) {
+      if (seen.insert(arguments[i]).second) pairs.emplace_back(arguments[i], values[i]);
+    }
+    WriteLine(JsonObject(pairs.begin(), pairs.end()));
     return kExitOk;
   };
 }
 
-TAction Get(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "");
-  ExpectCount(arguments, 1, SIZE_MAX);
-  return OnService([arguments](IToiInformationService& service) {
-    TStringList values;
-    if (arguments.size() == 1) {
-      values.emplace_back();
-      service.GetObject(arguments[0], values[0]);
-    } else {
-      service.GetObjects(arguments, values);
-    }
-    for (const std::string& value : values) WriteLine(value);
-  });
-}
-
 TAction Set(std::vector<std::string> arguments) {
-  const auto type = StorageType(TakeFlag(arguments, "-v"));
+  const auto storage = Storage(TakeFlags(arguments, {"-v"}));
   ExpectCount(arguments, 2, SIZE_MAX);
   if (arguments.size() % 2 != 0) throw TUsageError("a NAME without a VALUE");
-  TStringList names;
-  TStringList values;
+  std::vector<std::string> names;
+  std::vector<std::string> values;
   for (size_t i = 0; i < arguments.size(); i += 2) {
     names.push_back(arguments[i]);
     values.push_back(arguments[i + 1]);
   }
-  return OnService([=](IToiInformationService& service) {
+  return [=](TInfoClient& client) {
     if (names.size() == 1) {
-      service.SetObject(names[0], values[0], type);
+      client.Set(names[0], values[0], storage);
     } else {
-      service.SetObjects(names, values, TStorageTypes(names.size(), type));
+      client.SetObjects(names, values, storage);
     }
-  });
+    return kExitOk;
+  };
 }
 
 TAction Unset(std::vector<std::string> arguments) {
-  const auto type = StorageType(TakeFlag(arguments, "-v"));
+  const auto storage = Storage(TakeFlags(arguments, {"-v"}));
   ExpectCount(arguments, 1, SIZE_MAX);
-  return OnService([=](IToiInformationService& service) {
+  return [=](TInfoClient& client) {
     if (arguments.size() == 1) {
-      service.UnsetObject(arguments[0], type);
+      client.Unset(arguments[0], storage);
     } else {
-      service.UnsetObjects(arguments, TStorageTypes(arguments.size(), type));
+      client.UnsetObjects(arguments, storage);
     }
-  });
+    return kExitOk;
+  };
 }
 
 TAction GetToFile(std::vector<std::string> arguments) {
-  TakeFlag(arguments, "");
+  TakeFlags(arguments, {});
   ExpectCount(arguments, 2, 2);
   const std::string fileName = Absolute(arguments[1]);
-  return OnService(
-      [=](IToiInformationService& service) { service.GetObjectToFile(arguments[0], fileName); });
+  return [=](TInfoClient& client) {
+    client.GetToFile(arguments[0], fileName);
+    return kExitOk;
+  };
 }
 
 TAction SetFromFile(std::vector<std::string> arguments) {
-  const auto type = StorageType(TakeFlag(arguments, "-v"));
+  const auto storage = Storage(TakeFlags(arguments, {"-v"}));
   ExpectCount(arguments, 2, 2);
   const std::string fileName = Absolute(arguments[1]);
-  return OnService([=](IToiInformationService& service) {
-    service.SetObjectFromFile(arguments[0], fileName, type);
-  });
+  return [=](TInfoClient& client) {
+    client.SetFromFile(arguments[0], fileName, storage);
+    return kExitOk;
+  };
 }
 
 // Checks the command and its arguments completely before anything is sent.
@@ -591,27 +376,22 @@ int main(int argc, char** argv) {
     fprintf(stderr, "infoctl: %s\n%s", e.GetText(), kUsage);
     return kExitUsage;
   }
-  // Without a loop: watch and dump call through it from their worker thread, and it only
-  // calls, so nothing of it ever waits for writability.
-  TIpcClient client;
-  TCIpcClient_Init(&client);
-  std::string daemon;
   int status = kExitOk;
   try {
-    daemon = FindDaemon(line, client);
-    status = action(client, daemon);
+    TInfoClient client(GivenAddress(line));
+    status = action(client);
   } catch (const TAddressError& e) {
     fprintf(stderr, "infoctl: %s\n", e.GetText());
     status = kExitUsage;
-  } catch (const TDispatchableException& e) {
-    fprintf(stderr, "infoctl: error %u: %s\n", static_cast<unsigned>(e.GetCode()), e.GetText());
-    status = kExitRefused;
-  } catch (const TException& e) {
-    fprintf(stderr, "infoctl: cannot reach the information service at '%s': %s\n", daemon.c_str(),
-            e.GetText());
-    status = kExitUsage;
+  } catch (const TInfoError& e) {
+    if (e.GetCode() == TInfoError::kUnreachable || e.GetCode() == TInfoError::kInvalidArgument) {
+      fprintf(stderr, "infoctl: %s\n", e.GetText().c_str());
+      status = kExitUsage;
+    } else {
+      fprintf(stderr, "infoctl: error %d: %s\n", e.GetCode(), e.GetText().c_str());
+      status = kExitRefused;
+    }
   }
   fflush(stdout);
-  TCIpcClient_CleanUp(&client);
   return status;
 }
