@@ -2,9 +2,13 @@
 
 #include <cstdint>
 
+#include "adapters/TCorvantelaSyslogAdapter.h"
 #include "adapters/TDefaultAdapter.h"
 #include "adapters/TFlashFsAdapter.h"
 #include "adapters/TIalFileAdapter.h"
+#include "adapters/TLastKeyAdapter.h"
+#include "adapters/TOsAdapter.h"
+#include "adapters/TProcProdAdapter.h"
 #include "adapters/TVolatileAdapter.h"
 #include "base/TTracker.h"
 #include "os/RootPath.h"
@@ -12,17 +16,21 @@
 void AddAdapters(TInformationService& service, const TCommandLine& options,
                  TIalTokenValueDictionary& dictionary, IIOEventLoop* loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  // 1 syslog settings: not built yet.
+  service.AddAdapter(new TCorvantelaSyslogAdapter(&service));
   service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
                                          IInformationAdapter::TStorageType(0)));
   service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
                                          IInformationAdapter::TStorageType(1)));
   service.AddAdapter(new TVolatileAdapter());
-  // 5 flash user settings, 6 production parameters: not built yet.
+  // 5 flash user settings: not built yet.
+  service.AddAdapter(
+      new TProcProdAdapter(&service, options.hostEnvironment, RootPath("/proc/qboxparam")));
   service.AddAdapter(new TFlashFsAdapter(
       options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
   tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
-  // 8 Infocast, 9 system information, 10 last key: not built yet.
+  // 8 Infocast: not built yet.
+  service.AddAdapter(new TOsAdapter(options.hostEnvironment));
+  service.AddAdapter(new TLastKeyAdapter(options.hostEnvironment));
   service.AddAdapter(new TDefaultAdapter(options.defaultsFile));
 }
