@@ -80,6 +80,10 @@ std::string TProcProdAdapter::TranslateFromProc(const std::string& object,
     if (value == "CVBS") return "Video";
     if (value == "SVIDEO") return "S-Video";
   }
+  // The firmware's "Fixed" is the platform's "Static". No parameter is read under this name
+  // (the address method is stored as _fw.cfg.ip.eth0.mode, untranslated), so the rule only
+  // answers callers that ask for it by name.
+  if (object == "_fw.ip.eth0.mode" && value == "Fixed") return "Static";
   return value;
 }
 

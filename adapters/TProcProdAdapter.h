@@ -37,7 +37,8 @@ class TProcProdAdapter final : public TInformationAdapter {
   bool HasObject(const std::string& name) const override;
 
   // The stored form of a raw parameter value: the video outputs "CVBS" and "SVIDEO" become
-  // "Video" and "S-Video"; everything else is kept as it is.
+  // "Video" and "S-Video", and "Fixed" of _fw.ip.eth0.mode becomes "Static"; everything else
+  // is kept as it is.
   std::string TranslateFromProc(const std::string& object, const std::string& value) const;
 
  private:

@@ -44,6 +44,7 @@ TEST_F(TProcProdAdapterTest, ReadsTheTableAndDerivesTheProductObjects) {
   EXPECT_EQ("Acme NMB1910 HD", Get("config.productdisplayname"));
   EXPECT_EQ("Video", Get("cfg.media.tv.output"));
   EXPECT_EQ("Fixed", Get("_fw.cfg.ip.eth0.mode"));
+  EXPECT_EQ("Static", adapter_->TranslateFromProc("_fw.ip.eth0.mode", "Fixed"));
   EXPECT_EQ("true", Get("const.capabilities.hdmi"));
   EXPECT_EQ("true", Get("const.capabilities.decoder.avc"));
   EXPECT_EQ("<absent>", Get("const.hw.version"));
