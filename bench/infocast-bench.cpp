@@ -6,14 +6,13 @@
 // bit without a table. Packetizer: datagrams per second for 1400-byte datagrams cut from a
 // 1 MiB object, with the CRC-32 precoding (checksum included) and with precoding 0.
 // Each figure is measured kRounds times; the line gives min / median / max.
-#include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <random>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "infocast/InfocastChecksums.h"
 #include "infocast/TInfocastPacketizer.h"
 
@@ -47,14 +46,13 @@ uint32_t BitwiseCrc32(const uint8_t* begin, const uint8_t* end) {
 // Runs work (which handles `units` units per call) repeatedly for about kRoundSeconds and
 // returns units per second.
 double Rate(const std::function<uint64_t()>& work, double units) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
+  const auto start = bench::TClock::now();
   uint64_t calls = 0;
   double elapsed = 0;
   do {
     gSink = gSink + work();
     ++calls;
-    elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    elapsed = bench::SecondsSince(start);
   } while (elapsed < kRoundSeconds);
   return calls * units / elapsed;
 }
@@ -65,9 +63,7 @@ void Report(const char* label, const char* unit, const std::function<uint64_t()>
   for (int round = 0; round < kRounds; ++round) {
     rates.push_back(Rate(work, units));
   }
-  std::sort(rates.begin(), rates.end());
-  std::printf("%-34s %10.1f %10.1f %10.1f  %s\n", label, rates.front(), rates[kRounds / 2],
-              rates.back(), unit);
+  bench::PrintSpread(label, bench::Spread(rates), unit);
 }
 
 }  // namespace
@@ -86,7 +82,7 @@ int main() {
   }
   const double megabytes = kBufferSize / 1e6;
 
-  std::printf("%-34s %10s %10s %10s\n", "1 MiB buffer / 1 MiB object", "min", "median", "max");
+  std::printf("checksums over a 1 MiB buffer, packetizer over a 1 MiB object\n");
   Report(
       "plain byte loop (reference)", "MB/s", [&] { return PlainByteLoop(begin, end); }, megabytes);
   Report(

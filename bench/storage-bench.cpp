@@ -5,8 +5,6 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "adapters/TFlashFsAdapter.h"
+#include "bench/BenchSupport.h"
 #include "os/IClock.h"
 #include "os/IIOEventLoop.h"
 
@@ -62,18 +61,9 @@ off_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 ? status.st_size : 0;
 }
 
-void PrintFigures(const char* what, std::vector<double> ms) {
-  std::sort(ms.begin(), ms.end());
-  std::printf("%-44s min %8.2f ms  median %8.2f ms  max %8.2f ms  (%zu runs)\n", what, ms.front(),
-              ms[ms.size() / 2], ms.back(), ms.size());
-}
-
 template <typename F>
 double TimeMs(F&& work) {
-  const auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
+  return 1e3 * bench::SecondsPer(1, [&](int) { work(); });
 }
 
 void LoadAndWrite(const std::string& directory) {
@@ -100,8 +90,9 @@ void LoadAndWrite(const std::string& directory) {
     load.push_back(TimeMs([&] { adapter.InitializeObjects(); }));
     write.push_back(TimeMs([&] { adapter.WriteToFile(settings); }));
   }
-  PrintFigures("load (map, parse, fill the map)", load);
-  PrintFigures("write (format, temp file, fsync, rename)", write);
+  std::printf("%d runs\n", kRuns);
+  bench::PrintSpread("load (map, parse, fill the map)", bench::Spread(load), "ms");
+  bench::PrintSpread("write (format, temp file, fsync, rename)", bench::Spread(write), "ms");
 }
 
 void OneDayOfSets(const std::string& directory) {

@@ -5,6 +5,7 @@
 #include "adapters/TCorvantelaSyslogAdapter.h"
 #include "adapters/TDefaultAdapter.h"
 #include "adapters/TFlashFsAdapter.h"
+#include "adapters/TFlashUserAdapter.h"
 #include "adapters/TIalFileAdapter.h"
 #include "adapters/TLastKeyAdapter.h"
 #include "adapters/TOsAdapter.h"
@@ -22,7 +23,8 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
   service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
                                          IInformationAdapter::TStorageType(1)));
   service.AddAdapter(new TVolatileAdapter());
-  // 5 flash user settings: not built yet.
+  service.AddAdapter(new TFlashUserAdapter(options.hostEnvironment,
+                                           static_cast<uint32_t>(options.writeDelay), loop));
   service.AddAdapter(
       new TProcProdAdapter(&service, options.hostEnvironment, RootPath("/proc/qboxparam")));
   service.AddAdapter(new TFlashFsAdapter(

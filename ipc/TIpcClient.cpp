@@ -52,16 +52,23 @@ struct TIpcClient::TImpl final {
 };
 
 // One connection to a peer's socket. The socket blocks (with kernel timeouts) for calls;
-// one-way sends pass MSG_DONTWAIT. As an event handler it drains its queue when the client's
-// loop reports the socket writable.
+// one-way sends pass MSG_DONTWAIT. As an event handler on the client's loop it drains its
+// queue when the socket becomes writable, and it notices when the peer goes away between
+// uses: a subscriber that unsubscribed and ended is never called again, and without this its
+// connection would hold a descriptor for the rest of the process's life (a daemon that runs
+// for years would run out of them). Between calls nothing may arrive on a client connection,
+// so readable means the peer closed it or speaks garbage: either way it is closed.
 class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
  public:
   TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop)
-      : fd_(std::move(fd)), address_(std::move(address)), loop_(loop) {}
+      : fd_(std::move(fd)), address_(std::move(address)), loop_(loop) {
+    Watch(false);
+  }
   ~TPeer() override { Unwatch(); }
 
   bool IsBroken() const { return !fd_.IsValid(); }
   bool HasQueue() const { return queued_.size() > queuedOffset_; }
+  size_t QueuedBytes() const { return queued_.size() - queuedOffset_; }
   int Fd() const { return fd_.Get(); }
   const std::string& Address() const { return address_; }
   TIpcFrameDecoder& Decoder() { return decoder_; }
@@ -120,7 +127,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
       throw TException("IPC peer " + address_ + " is not reading; delivery dropped");
     }
     queued_.append(frame, offset, std::string::npos);
-    Watch();
+    Watch(true);
   }
 
   // Blocking send for calls, bounded by the deadline.
@@ -151,23 +158,35 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
     SendAll(queued_.data() + queuedOffset_, queued_.size() - queuedOffset_, deadlineMs);
     queued_.clear();
     queuedOffset_ = 0;
-    Unwatch();
+    Watch(false);
   }
 
   // IIOEventHandler
-  void HandleEvent(int /*descriptor*/, unsigned int /*events*/) override {
-    FlushQueue();
-    if (!HasQueue()) Unwatch();
+  void HandleEvent(int /*descriptor*/, unsigned int events) override {
+    if (events & IIOEventLoop::kReadable) {
+      char byte;
+      const ssize_t got = recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+      if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        Close();
+        return;
+      }
+    }
+    if (FlushQueue() && !HasQueue()) Watch(false);
   }
 
  private:
-  void Watch() {
-    if (watching_ || !loop_) return;
+  // Always readable (the peer's hang-up); writable too while something is queued.
+  void Watch(bool writable) {
+    if (!loop_ || !fd_.IsValid() || (watching_ && writable == watchingWritable_)) return;
+    const unsigned int mask =
+        IIOEventLoop::kReadable | (writable ? TEpollEventLoop::kWritable : 0u);
     try {
-      loop_->RegisterFileDescriptor(fd_.Get(), TEpollEventLoop::kWritable, 0, this);
+      loop_->RegisterFileDescriptor(fd_.Get(), mask, 0, this);
       watching_ = true;
+      watchingWritable_ = writable;
     } catch (const TException&) {
-      // Without the loop the queue still drains on the next use of this peer.
+      // Without the loop the queue still drains on the next use of this peer, and a peer that
+      // went away is found out then.
     }
   }
 
@@ -185,6 +204,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   int timeoutMs_ = -1;
   TEpollEventLoop* loop_;
   bool watching_ = false;
+  bool watchingWritable_ = false;
 };
 
 TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPath,
@@ -311,6 +331,18 @@ void TIpcClient::FlushQueues(int maxWaitMs) {
 }
 
 void TIpcClient::CloseAll() { impl_->peers.clear(); }
+
+size_t TIpcClient::GetQueuedBytes() const {
+  size_t bytes = 0;
+  for (const auto& entry : impl_->peers) bytes += entry.second->QueuedBytes();
+  return bytes;
+}
+
+size_t TIpcClient::GetConnectionCount() const {
+  size_t count = 0;
+  for (const auto& entry : impl_->peers) count += entry.second->IsBroken() ? 0 : 1;
+  return count;
+}
 
 TIpcClient::TIpcClient(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
 TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>(nullptr)) {}

@@ -51,6 +51,9 @@ class TIpcClient final {
   void FlushQueues(int maxWaitMs);
   // Drops every connection and what is queued on it.
   void CloseAll();
+  // What waits in the queues of every peer, in bytes, and the connections held open.
+  size_t GetQueuedBytes() const;
+  size_t GetConnectionCount() const;
 
  private:
   struct TImpl;

@@ -18,6 +18,9 @@ root=$run_dir/root
 rm -rf "$root"
 mkdir -p "$root/etc" "$root/flash2/information" "$root/tmp2/information"
 cp examples/ial_token_value_dictionary.xml "$root/etc/"
+# The file-backed HAL (docs/hal.md); the flash image is created at the first write.
+mkdir -p "$root/var/hal"
+cp examples/hal/systeminfo examples/hal/firmware-version "$root/var/hal/"
 rm -f "$run_dir/address"
 export INFOSERVICE_ROOT=$root
 # The box facts: a sample /proc tree (production parameters, colour system, kernel command

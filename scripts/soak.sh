@@ -20,6 +20,9 @@ root=$work/root
 mkdir -p "$root/etc" "$root/flash2/information" "$root/tmp2/information"
 cp examples/ial_token_value_dictionary.xml "$root/etc/"
 export INFOSERVICE_ROOT=$root
+# Copies of the programs, so that a rebuild during a long run does not change them under it.
+mkdir -p "$work/bin"
+cp build/infoservice build/tools/infoctl "$work/bin/"
 address=$work/address
 daemon=
 watchers=()
@@ -30,14 +33,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-build/infoservice -s -t -y 1 -w 100000 -i "$address" -d examples/defaults.xml \
+"$work/bin/infoservice" -s -t -y 1 -w 100000 -i "$address" -d examples/defaults.xml \
   -a examples/aliases.xml -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" \
   2>"$work/daemon.log" &
 daemon=$!
 for _ in $(seq 100); do [ -s "$address" ] && break; sleep 0.1; done
 [ -s "$address" ] || { echo "soak: the daemon did not start" >&2; cat "$work/daemon.log" >&2; exit 1; }
 
-ctl() { build/tools/infoctl -i "$address" "$@"; }
+infoctl=$work/bin/infoctl
+ctl() { "$infoctl" -i "$address" "$@"; }
 rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$daemon/status"; }
 fd_count() { find "/proc/$daemon/fd" -mindepth 1 -maxdepth 1 | wc -l; }
 ipc_entries() { find "$root/tmp/infoservice-ipc" -mindepth 1 -maxdepth 1 2>/dev/null | wc -l; }
@@ -55,8 +59,9 @@ round() {
   done
   ctl get cfg.soak.p0 var.soak.v0 >/dev/null
   # Watches that come and go: one unsubscribes by ending normally, one is killed outright.
-  ctl watch 'cfg.soak.*' >/dev/null & local polite=$!
-  ctl watch -n 'var.soak.*' >/dev/null & local rude=$!
+  # Started directly, not through ctl, so that $! is the watcher's own pid.
+  "$infoctl" -i "$address" watch 'cfg.soak.*' >/dev/null & local polite=$!
+  "$infoctl" -i "$address" watch -n 'var.soak.*' >/dev/null & local rude=$!
   watchers=("$polite" "$rude")
   sleep 0.3
   ctl set -v var.soak.churn "$n"

@@ -42,7 +42,9 @@ TEST(PlatformSimulatorTest, ServesRegistrationAndCallsRegisteredComponentOnComma
   TPlatformSimulator simulator(root);
   ASSERT_TRUE(simulator.Started()) << simulator.Log();
   const std::string nameService = simulator.Address();
-  EXPECT_NE(simulator.Log().find("NAMESERVICE_ADDRESS=" + nameService + "\n"), std::string::npos);
+  // The address file comes first and the log line after it: wait for the line, a slow machine
+  // (an emulated one) may not have written it yet.
+  EXPECT_TRUE(simulator.WaitForLog("NAMESERVICE_ADDRESS=" + nameService + "\n")) << simulator.Log();
   EXPECT_TRUE(TCIpcClient_ValidateAddress(nameService));
 
   TEpollEventLoop loop;

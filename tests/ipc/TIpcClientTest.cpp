@@ -248,7 +248,7 @@ TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
   fill.fire = [&](int id) {
     loop.RemoveTimeout(id);
     // Until the socket is full and the rest waits in the queue.
-    for (int i = 0; i < 64 && loop.GetDescriptorCount() == 0; ++i) {
+    for (int i = 0; i < 64 && client.GetQueuedBytes() == 0; ++i) {
       caller.OnObjectsChanged(names);
       ++delivered;
     }
@@ -256,10 +256,10 @@ TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
   loop.AddTimeout(0, &fill);
   loop.RunOnce(0);
   acceptor.join();
-  ASSERT_EQ(loop.GetDescriptorCount(), 1u);  // the queue waits for writability
+  ASSERT_GT(client.GetQueuedBytes(), 0u);  // the queue waits for writability
   size_t received = 0;
   std::vector<char> sink(1 << 16);
-  for (int pass = 0; pass < 10000 && loop.GetDescriptorCount() > 0; ++pass) {
+  for (int pass = 0; pass < 10000 && client.GetQueuedBytes() > 0; ++pass) {
     const ssize_t got = recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT);
     if (got > 0) received += static_cast<size_t>(got);
     loop.RunOnce(0);
@@ -267,9 +267,17 @@ TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
   for (ssize_t got; (got = recv(held.Get(), sink.data(), sink.size(), MSG_DONTWAIT)) > 0;) {
     received += static_cast<size_t>(got);
   }
-  EXPECT_EQ(loop.GetDescriptorCount(), 0u);
+  EXPECT_EQ(client.GetQueuedBytes(), 0u);
   const size_t frameSize = 16 + 4 + 4 + names[0].size();
   EXPECT_EQ(received, delivered * frameSize);
+
+  // A peer that hangs up between uses is let go at once, not at its next use (which, for a
+  // subscriber that ended, never comes).
+  EXPECT_EQ(client.GetConnectionCount(), 1u);
+  held.Reset();
+  for (int pass = 0; pass < 100 && client.GetConnectionCount() > 0; ++pass) loop.RunOnce(10);
+  EXPECT_EQ(client.GetConnectionCount(), 0u);
+  EXPECT_EQ(loop.GetDescriptorCount(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,117 @@
+#include "adapters/TFlashUserAdapter.h"
+
+#include <climits>
+#include <cstdint>
+
+#include "base/TException.h"
+#include "service/IInformationAdapterCallback.h"
+
+namespace {
+
+const TFlashParamAdapter::TParam kParams[] = {
+    {"cfg.media.tv.output", "UserVideoMode"},
+    {"cfg.media.tv.colorsystem", "UserColorCoding"},
+    {"_fw.cfg.ip.eth0.mode", "IPResolution"},
+    {"_fw.cfg.ip.eth0.addr", "IPAddress"},
+    {"_fw.cfg.ip.eth0.mask", "Netmask"},
+    {"_fw.cfg.ip.gateway", "Gateway"},
+    {"_fw.cfg.ip.dns1", "DNS1"},
+    {"_fw.cfg.ip.dns2", "DNS2"},
+    {"_fw.cfg.ip.metachannel", "Bootcast"},
+    {nullptr, nullptr},
+};
+
+// The firmware reads the area with its own spelling of a few values.
+struct TTranslation {
+  const char* objectName;
+  const char* value;
+  const char* text;
+};
+const TTranslation kTranslations[] = {
+    {"cfg.media.tv.output", "Video", "CVBS"},
+    {"cfg.media.tv.output", "S-Video", "SVIDEO"},
+    {"_fw.cfg.ip.eth0.mode", "Static", "Fixed"},
+};
+
+}  // namespace
+
+TFlashUserAdapter::TFlashUserAdapter(bool hostEnvironment, uint32_t writeDelay, IIOEventLoop* loop)
+    : hostEnvironment_(hostEnvironment), writeDelay_(writeDelay), loop_(loop) {}
+
+TFlashUserAdapter::~TFlashUserAdapter() {
+  if (timeoutId_ != -1) {
+    loop_->RemoveTimeout(timeoutId_);
+    timeoutId_ = -1;
+    unsaved_ = true;
+  }
+  if (unsaved_) Write();
+}
+
+void TFlashUserAdapter::InitializeObjects() {
+  if (!hostEnvironment_) ReadFromFlash(kAreaLocation);
+}
+
+bool TFlashUserAdapter::IsStorageType(TStorageType storageType) const {
+  return storageType == IToiInformationService::ePermanent;
+}
+
+bool TFlashUserAdapter::SupportsObject(const std::string& name) const {
+  for (const TParam* param = kParams; param->objectName != nullptr; ++param) {
+    if (name == param->objectName) return true;
+  }
+  return false;
+}
+
+void TFlashUserAdapter::SetObject(const std::string& name, const std::string& value) {
+  const auto found = objects_.find(name);
+  if (found != objects_.end() && found->second == value) return;
+  if (!FitsInArea(name, value)) {
+    throw TStorageLimitException("The flash user data area cannot hold this value.");
+  }
+  objects_[name] = value;
+  if (callback_) callback_->OnSetObject(this, name);
+  ScheduleWrite();
+}
+
+void TFlashUserAdapter::UnsetObject(const std::string& name) {
+  if (objects_.erase(name) == 0) return;
+  if (callback_) callback_->OnUnsetObject(this, name);
+  ScheduleWrite();
+}
+
+std::string TFlashUserAdapter::GetRootElementName() const { return "Configuration"; }
+
+const TFlashParamAdapter::TParam* TFlashUserAdapter::GetParams() const { return kParams; }
+
+std::string TFlashUserAdapter::TranslateFromFlash(const std::string& name,
+                                                  const std::string& text) const {
+  for (const TTranslation& t : kTranslations) {
+    if (name == t.objectName && text == t.text) return t.value;
+  }
+  return text;
+}
+
+std::string TFlashUserAdapter::TranslateToFlash(const std::string& name,
+                                                const std::string& value) const {
+  for (const TTranslation& t : kTranslations) {
+    if (name == t.objectName && value == t.value) return t.text;
+  }
+  return value;
+}
+
+void TFlashUserAdapter::ScheduleWrite() {
+  if (timeoutId_ != -1) return;
+  // The loop counts in unsigned int milliseconds; a delay beyond 49 days is cut to that.
+  const uint64_t milliseconds = uint64_t{writeDelay_} * 1000u;
+  timeoutId_ = loop_->AddTimeout(
+      static_cast<unsigned int>(milliseconds > UINT_MAX ? UINT_MAX : milliseconds), this);
+}
+
+void TFlashUserAdapter::HandleTimeout(int /*identifier*/) {
+  // The loop repeats a timeout until it is removed.
+  loop_->RemoveTimeout(timeoutId_);
+  timeoutId_ = -1;
+  Write();
+}
+
+void TFlashUserAdapter::Write() { unsaved_ = !hostEnvironment_ && !WriteToFlash(kAreaLocation); }
