@@ -2,10 +2,14 @@
 
 #include <cstdint>
 
+#include "adapters/TCorvantelaSyslogAdapter.h"
 #include "adapters/TDefaultAdapter.h"
 #include "adapters/TFlashFsAdapter.h"
 #include "adapters/TFlashUserAdapter.h"
 #include "adapters/TIalFileAdapter.h"
+#include "adapters/TLastKeyAdapter.h"
+#include "adapters/TOsAdapter.h"
+#include "adapters/TProcProdAdapter.h"
 #include "adapters/TVolatileAdapter.h"
 #include "base/TTracker.h"
 #include "os/RootPath.h"
@@ -13,7 +17,7 @@
 void AddAdapters(TInformationService& service, const TCommandLine& options,
                  TIalTokenValueDictionary& dictionary, IIOEventLoop* loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  // 1 syslog settings: not built yet.
+  service.AddAdapter(new TCorvantelaSyslogAdapter(&service));
   service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
                                          IInformationAdapter::TStorageType(0)));
   service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
@@ -21,11 +25,14 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
   service.AddAdapter(new TVolatileAdapter());
   service.AddAdapter(new TFlashUserAdapter(options.hostEnvironment,
                                            static_cast<uint32_t>(options.writeDelay), loop));
-  // 6 production parameters: not built yet.
+  service.AddAdapter(
+      new TProcProdAdapter(&service, options.hostEnvironment, RootPath("/proc/qboxparam")));
   service.AddAdapter(new TFlashFsAdapter(
       options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
   tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
-  // 8 Infocast, 9 system information, 10 last key: not built yet.
+  // 8 Infocast: not built yet.
+  service.AddAdapter(new TOsAdapter(options.hostEnvironment));
+  service.AddAdapter(new TLastKeyAdapter(options.hostEnvironment));
   service.AddAdapter(new TDefaultAdapter(options.defaultsFile));
 }

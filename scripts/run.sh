@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the daemon and infoctl, then runs infoservice in standalone host mode (-s -t) on a
-# temporary box root with the sample data of examples/. The daemon writes its address to
-# $RUN_DIR/address (default /tmp/infoservice-run/address), which infoctl -i reads; see the
-# README for the commands to try. Ctrl-C (or SIGTERM) sends the daemon the hang-up signal,
-# its normal stop; the script exits with the daemon's exit code.
+# Builds the daemon and infoctl, then runs infoservice in standalone mode (-s) on a temporary
+# box root with the sample data of examples/, a /proc tree and the HAL's files among them.
+# The daemon writes its address to $RUN_DIR/address (default /tmp/infoservice-run/address),
+# which infoctl -i reads; see the README for the commands to try. Ctrl-C (or SIGTERM) sends
+# the daemon the hang-up signal, its normal stop; the script exits with the daemon's exit code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,8 +23,19 @@ mkdir -p "$root/var/hal"
 cp examples/hal/systeminfo examples/hal/firmware-version "$root/var/hal/"
 rm -f "$run_dir/address"
 export INFOSERVICE_ROOT=$root
+# The box facts: a sample /proc tree (production parameters, colour system, kernel command
+# line) and the directory the syslog restart request goes to.
+cp -r examples/proc "$root/proc"
+mkdir -p "$root/var/state"
+# Without -t the daemon needs an eth0 for the MAC address; a machine without one runs the
+# host environment, which leaves out the HAL and the production parameters.
+host_flag=
+if [ ! -e /sys/class/net/eth0 ]; then
+  host_flag=-t
+  echo "No eth0 on this machine: running with -t (no HAL, no production parameters)." >&2
+fi
 
-build/infoservice -s -t -i "$run_dir/address" \
+build/infoservice -s $host_flag -i "$run_dir/address" \
   -d examples/defaults.xml -a examples/aliases.xml \
   -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" &
 daemon=$!
