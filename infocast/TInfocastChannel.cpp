@@ -108,20 +108,28 @@ void TInfocastChannel::GetInformationObject(const std::string& name, std::string
 }
 
 void TInfocastChannel::HandleEvent(int, unsigned int) {
-  if (!socket_) return;
+  // A burst is taken in one event, up to a bound that keeps the loop's other descriptors and
+  // timers served: a wake-up of the loop per datagram costs as much as the datagram itself.
+  for (unsigned int taken = 0; socket_ && taken < kMaxDatagramsPerEvent; ++taken) {
+    if (!ReceiveOne()) break;
+  }
+}
+
+bool TInfocastChannel::ReceiveOne() {
   bool truncated = false;
   const ssize_t received = socket_->Receive(buffer_.data(), buffer_.size(), &truncated);
   const int receiveError = errno;
   if (productIdentifier_.empty()) ComputeProductIdentifier();
   if (received < 0) {
-    // Nothing waiting after all (another reader of the port took it): not an error.
-    if (receiveError == EAGAIN || receiveError == EWOULDBLOCK) return;
+    // Nothing (more) waiting: the burst is over.
+    if (receiveError == EAGAIN || receiveError == EWOULDBLOCK) return false;
     tracker_.Error("%sReceive failed; errno = %d", kPrefix, receiveError);
-    return;
+    return false;
   }
   // A cut datagram is reported by its length being above the buffer's.
   const size_t length = truncated ? buffer_.size() + 1 : static_cast<size_t>(received);
   engine_.Process(buffer_.data(), length, buffer_.size());
+  return true;
 }
 
 void TInfocastChannel::HandleTimeout(int identifier) {

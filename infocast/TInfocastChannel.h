@@ -64,6 +64,8 @@ class TInfocastChannel final : public IIOEventHandler,
   // datagram is shorter than its header, none longer than UDP allows.
   static constexpr unsigned int kMinPacketBufferSize = TInfocastHeader::kSize;
   static constexpr unsigned int kMaxPacketBufferSize = 65536;
+  // Datagrams taken from the socket per read event at most.
+  static constexpr unsigned int kMaxDatagramsPerEvent = 32;
 
   // Stores the arguments; does not connect.
   TInfocastChannel(const std::string& address, int port, TConnectionType type,
@@ -99,7 +101,9 @@ class TInfocastChannel final : public IIOEventHandler,
   // value as it was.
   void GetInformationObject(const std::string& name, std::string& value) const;
 
-  // IIOEventHandler: reads and processes one datagram (both arguments are ignored).
+  // IIOEventHandler: reads and processes the waiting datagrams, at most
+  // kMaxDatagramsPerEvent (both arguments are ignored). The channel may be disconnected by
+  // what a datagram completes; the rest then waits for the next connection.
   void HandleEvent(int descriptor, unsigned int events) override;
   // IIOTimeoutHandler: the interval, timeout and join retry timers.
   void HandleTimeout(int identifier) override;
@@ -118,6 +122,8 @@ class TInfocastChannel final : public IIOEventHandler,
   void OnObjectAccepted(const std::string& name, bool delivered, uint16_t precoding,
                         uint32_t signature) override;
 
+  // Receives and processes one datagram; false when none was waiting or receiving failed.
+  bool ReceiveOne();
   void ComputeProductIdentifier();
   void StartJoinRetryTimer();
   void StopTimer(int& identifier);

@@ -47,8 +47,10 @@ struct TEngineRig {
         engine(management ? TInfocastDatagramEngine::kManagementRules
                           : TInfocastDatagramEngine::kInfocastRules,
                owner, filters, tracker) {
-    objects.values = {{"var.ip.eth0.addr", "10.1.2.3"}, {"cfg._userfilter", "u"},
-                      {"const.hw.manufacturer", "Acme"}, {"const.hw.productname", "Box"}};
+    objects.values = {{"var.ip.eth0.addr", "10.1.2.3"},
+                      {"cfg._userfilter", "u"},
+                      {"const.hw.manufacturer", "Acme"},
+                      {"const.hw.productname", "Box"}};
     engine.SetCallback(&callback);
   }
   TFakeObjects objects;

@@ -1,5 +1,3 @@
-#include "infocast/TInfocastDatagramEngine.h"
-
 #include <gtest/gtest.h>
 
 #include <random>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "infocast/InfocastChecksums.h"
+#include "infocast/TInfocastDatagramEngine.h"
 #include "infocast/TInfocastPacketizer.h"
 #include "tests/TestSupport.h"
 #include "tests/infocast/InfocastDatagramFuzzInput.h"
@@ -63,7 +62,8 @@ TEST_F(TInfocastDatagramEngineTest, ManagementRulesDifferWhereTheChannelsDiffer)
   EXPECT_EQ(callback_.held["m.a"], "value");
 
   Feed(MakeDatagram(1, 2, 1, 1, "m.b", 0, "", "abc\xA8\x38"));
-  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TManagementChannel: Checksum error (crc16) in object"));
+  EXPECT_TRUE(
+      tracker_.Holds(TTracker::kError, "TManagementChannel: Checksum error (crc16) in object"));
   EXPECT_EQ(callback_.Count("compare"), 1u) << "no compare after a checksum error";
 
   Feed(MakeDatagram(2, 0, 1, 1, "m.c", 0, "", ""));
@@ -95,7 +95,9 @@ TEST_F(TInfocastDatagramEngineTest, AssemblyStopsAtItsBound) {
     Feed(MakeDatagram(1, 0, number, 0xFFFFFFFFu, "m.huge", 0, "", slice));
     ASSERT_LE(engine_.GetAssembly().size(), TInfocastDatagramEngine::kMaxObjectSize);
   }
-  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TManagementChannel: Object 'm.huge' is larger than 16777216 bytes; dropped"));
+  EXPECT_TRUE(
+      tracker_.Holds(TTracker::kError,
+                     "TManagementChannel: Object 'm.huge' is larger than 16777216 bytes; dropped"));
   EXPECT_TRUE(engine_.GetAssembly().empty());
   Feed(MakeDatagram(1, 0, 1, 1, "m.small", 0, "", "ok"));
   EXPECT_EQ(callback_.held["m.small"], "ok");
