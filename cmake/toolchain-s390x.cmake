@@ -4,11 +4,13 @@ set(CMAKE_SYSTEM_PROCESSOR s390x)
 set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
 set(CMAKE_LIBRARY_ARCHITECTURE s390x-linux-gnu)
-# scripts/cross-test.sh unpacks the target's expat into INFOSERVICE_SYSROOT; it is linked
+# scripts/cross-test.sh unpacks the target's expat and zlib into INFOSERVICE_SYSROOT; it is linked
 # statically, so the test binaries need nothing under qemu beyond the cross C++ runtime.
 set(CMAKE_FIND_ROOT_PATH /usr/s390x-linux-gnu ${INFOSERVICE_SYSROOT})
 set(EXPAT_INCLUDE_DIR ${INFOSERVICE_SYSROOT}/usr/include CACHE PATH "")
 set(EXPAT_LIBRARY ${INFOSERVICE_SYSROOT}/usr/lib/s390x-linux-gnu/libexpat.a CACHE FILEPATH "")
+set(ZLIB_INCLUDE_DIR ${INFOSERVICE_SYSROOT}/usr/include CACHE PATH "")
+set(ZLIB_LIBRARY ${INFOSERVICE_SYSROOT}/usr/lib/s390x-linux-gnu/libz.a CACHE FILEPATH "")
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)

@@ -1,6 +1,7 @@
 // The two object signatures of the Infocast format, as free functions over byte ranges
-// [begin, end) (empty ranges allowed). Both are table-driven, byte at a time, with tables
-// built at compile time; pure functions, safe from any thread.
+// [begin, end) (empty ranges allowed). The 16-bit checksum is table-driven, byte at a time,
+// with its table built at compile time; CRC-32 is zlib's crc32(). Pure functions, safe from
+// any thread.
 //
 // CRC-32 (precodings 0x0004 and 0x4000) is the IEEE 802.3 CRC: reflected polynomial
 // 0xEDB88320, register starting at 0xFFFFFFFF, result complemented. "123456789" gives

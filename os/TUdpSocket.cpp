@@ -22,25 +22,55 @@ bool ParseAddress(const std::string& text, in_addr& address) {
 }  // namespace
 
 TUdpSocket::TUdpSocket(const std::string& address, uint16_t port) {
+  TSetupFailure failure;
+  if (Setup(address, port, failure)) return;
   const std::string where = address + ":" + std::to_string(port);
+  switch (failure.step) {
+    case TSetupStep::kAddress:
+    case TSetupStep::kBind:
+      Fail("Cannot bind UDP socket to " + where, failure.error);
+    case TSetupStep::kOpen:
+      Fail("Cannot open UDP socket for " + where, failure.error);
+    case TSetupStep::kReuseAddress:
+      Fail("Cannot reuse the address of UDP socket " + where, failure.error);
+    case TSetupStep::kReadName:
+      break;
+  }
+  Fail("Cannot read the port of UDP socket " + where, failure.error);
+}
+
+std::unique_ptr<TUdpSocket> TUdpSocket::TryOpen(const std::string& address, uint16_t port,
+                                                TSetupFailure& failure) {
+  std::unique_ptr<TUdpSocket> socket(new TUdpSocket());
+  if (!socket->Setup(address, port, failure)) socket.reset();
+  return socket;
+}
+
+bool TUdpSocket::Setup(const std::string& address, uint16_t port, TSetupFailure& failure) {
+  auto fail = [&failure](TSetupStep step, int error) {
+    failure.step = step;
+    failure.error = error;
+    return false;
+  };
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_port = htons(port);
-  if (!ParseAddress(address, local.sin_addr)) Fail("Cannot bind UDP socket to " + where, EINVAL);
+  if (!ParseAddress(address, local.sin_addr)) return fail(TSetupStep::kAddress, EINVAL);
   socket_.Reset(::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!socket_.IsValid()) Fail("Cannot open UDP socket for " + where, errno);
+  if (!socket_.IsValid()) return fail(TSetupStep::kOpen, errno);
   const int on = 1;
   if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-    Fail("Cannot reuse the address of UDP socket " + where, errno);
+    return fail(TSetupStep::kReuseAddress, errno);
   }
   if (::bind(socket_.Get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-    Fail("Cannot bind UDP socket to " + where, errno);
+    return fail(TSetupStep::kBind, errno);
   }
   socklen_t length = sizeof local;
   if (::getsockname(socket_.Get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
-    Fail("Cannot read the port of UDP socket " + where, errno);
+    return fail(TSetupStep::kReadName, errno);
   }
   port_ = ntohs(local.sin_port);
+  return true;
 }
 
 bool TUdpSocket::JoinGroup(const std::string& group, const std::string& interface) {
@@ -65,6 +95,15 @@ int TUdpSocket::SetReceiveBuffer(int bytes) {
   if (::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) return -1;
   int granted = 0;
   socklen_t length = sizeof granted;
+  if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) return -1;
+  // net.core.rmem_max caps SO_RCVBUF; a privileged process (the daemon runs as root on the
+  // box) may go past the cap, which a receiver of bursts needs. Unprivileged, this fails
+  // quietly and the capped size stands.
+  if (granted < bytes) {
+    (void)::setsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+  }
+  granted = 0;
+  length = sizeof granted;
   if (::getsockopt(socket_.Get(), SOL_SOCKET, SO_RCVBUF, &granted, &length) != 0) return -1;
   return granted;
 }

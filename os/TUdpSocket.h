@@ -11,18 +11,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "os/TUniqueFd.h"
 
 class TUdpSocket final {
  public:
+  // The set-up step that failed, for callers that report each step in its own words.
+  enum class TSetupStep { kAddress, kOpen, kReuseAddress, kBind, kReadName };
+  struct TSetupFailure {
+    TSetupStep step = TSetupStep::kAddress;
+    int error = 0;  // the errno of the step (EINVAL for an address that is not dotted IPv4)
+  };
+
   // Opens the socket with SO_REUSEADDR (several receivers of one port, and a daemon restarted
   // while the old socket lingers, must bind together) and binds it to address (dotted IPv4;
   // "0.0.0.0" for every interface, which a multicast receiver needs to see group traffic)
   // and port (0: a free one, see GetPort). Throws TVerboseException (code: the errno, EINVAL
   // for an address that is not dotted IPv4) naming the address.
   TUdpSocket(const std::string& address, uint16_t port);
+  // The same set-up without throwing: returns null and fills failure when a step fails, for
+  // receivers whose address comes from the network and that retry instead of failing.
+  static std::unique_ptr<TUdpSocket> TryOpen(const std::string& address, uint16_t port,
+                                             TSetupFailure& failure);
 
   int Get() const { return socket_.Get(); }
   // The port bound to, in host order.
@@ -36,7 +48,8 @@ class TUdpSocket final {
   bool LeaveGroup(const std::string& group, const std::string& interface);
 
   // Asks for a receive buffer of `bytes` and returns what the kernel gave (Linux doubles the
-  // request for its own bookkeeping and caps it at net.core.rmem_max), or -1 with errno set.
+  // request for its own bookkeeping and caps it at net.core.rmem_max, a cap that a privileged
+  // process passes with SO_RCVBUFFORCE, tried when the cap bites), or -1 with errno set.
   int SetReceiveBuffer(int bytes);
 
   // Takes one waiting datagram into buffer. Returns the bytes stored (0 for an empty
@@ -47,6 +60,9 @@ class TUdpSocket final {
                   sockaddr_in* sender = nullptr);
 
  private:
+  TUdpSocket() = default;
+  // Runs every set-up step; false with failure filled at the first that fails.
+  bool Setup(const std::string& address, uint16_t port, TSetupFailure& failure);
   bool ChangeMembership(int option, const std::string& group, const std::string& interface);
 
   TUniqueFd socket_;

@@ -37,17 +37,17 @@ if [ ${#needed[@]} -gt 0 ]; then
   apt-get install -y -q --no-install-recommends "${needed[@]}"
 fi
 
-# The target's expat, unpacked once per build tree.
+# The target's expat and zlib, unpacked once per build tree.
 sysroot=$PWD/$build/sysroot
-if [ ! -f "$sysroot/usr/lib/$triple/libexpat.a" ]; then
+if [ ! -f "$sysroot/usr/lib/$triple/libexpat.a" ] || [ ! -f "$sysroot/usr/lib/$triple/libz.a" ]; then
   if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
     [ "$(id -u)" -eq 0 ] || { echo "dpkg does not know $arch: run as root once" >&2; exit 1; }
     dpkg --add-architecture "$arch"
     apt-get update -q
   fi
   debs=$(mktemp -d)
-  (cd "$debs" && apt-get download -q "libexpat1:$arch" "libexpat1-dev:$arch") || {
-    apt-get update -q && (cd "$debs" && apt-get download -q "libexpat1:$arch" "libexpat1-dev:$arch")
+  (cd "$debs" && apt-get download -q "libexpat1:$arch" "libexpat1-dev:$arch" "zlib1g:$arch" "zlib1g-dev:$arch") || {
+    apt-get update -q && (cd "$debs" && apt-get download -q "libexpat1:$arch" "libexpat1-dev:$arch" "zlib1g:$arch" "zlib1g-dev:$arch")
   }
   mkdir -p "$sysroot"
   for deb in "$debs"/*.deb; do dpkg-deb -x "$deb" "$sysroot"; done

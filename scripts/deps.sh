@@ -7,7 +7,7 @@
 # absence is reported but does not fail a non-root run.
 set -euo pipefail
 
-required=(cmake g++ make pkg-config libexpat1-dev googletest libgtest-dev iproute2 dpkg-dev)
+required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev)
 optional=(clang)
 
 installed() {

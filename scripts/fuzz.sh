@@ -28,10 +28,13 @@ status=0
 for target in "${targets[@]}"; do
   seeds=tests/fuzz/corpus/$target
   mkdir -p "$scratch/$target" "$scratch/$target-crash"
+  # A target without committed seeds starts from nothing; libFuzzer refuses a missing folder.
+  seedDirs=()
+  [ -d "$seeds" ] && seedDirs=("$seeds")
   echo "== fuzz $target for ${seconds}s ($(find "$seeds" -type f 2>/dev/null | wc -l) seeds)"
   if ! "build-fuzz/tests/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 \
       -artifact_prefix="$scratch/$target-crash/" -print_final_stats=0 \
-      "$scratch/$target" "$seeds" 2>"$scratch/$target.log"; then
+      "$scratch/$target" "${seedDirs[@]}" 2>"$scratch/$target.log"; then
     tail -40 "$scratch/$target.log"
     mkdir -p build-fuzz/artifacts
     cp -r "$scratch/$target-crash" "build-fuzz/artifacts/$target"

@@ -1,0 +1,93 @@
+// Fakes around the receiving channels: the box's objects, an alias list, an owner that
+// records what it is told, and a hand-made datagram builder for faults the packetizer
+// refuses to produce.
+#pragma once
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/TException.h"
+#include "infocast/IInfocastChannelCallback.h"
+#include "infocast/IInformationObjectReader.h"
+#include "infocast/TInfocastHeader.h"
+#include "translation/INameTranslator.h"
+
+namespace test {
+
+class TFakeObjects final : public IInformationObjectReader {
+ public:
+  std::string GetObject(const std::string& name) override {
+    const auto found = values.find(name);
+    if (found == values.end()) throw TUnknownObjectException("Unknown object");
+    return found->second;
+  }
+  std::map<std::string, std::string> values;
+};
+
+class TFakeAliases final : public INameTranslator {
+ public:
+  bool HasAlias(const std::string& name) const override { return aliases.count(name) != 0; }
+  std::string Translate(const std::string& name) const override {
+    const auto found = aliases.find(name);
+    return found == aliases.end() ? name : found->second;
+  }
+  std::map<std::string, std::string> aliases;
+};
+
+// Holds what it was given, so OnCompareObject says true for a value it already has.
+class TRecordingOwner final : public IInfocastChannelCallback {
+ public:
+  struct TCall {
+    std::string what;  // "compare", "object", "directory", "folder" (directory true)
+    std::string name;
+    std::string value;
+  };
+  bool OnCompareObject(const std::string& name, const std::string& value) override {
+    calls.push_back({"compare", name, value});
+    const auto found = held.find(name);
+    return found != held.end() && found->second == value;
+  }
+  void OnObjectChanged(const std::string& name, const std::string& value) override {
+    calls.push_back({"object", name, value});
+    held[name] = value;
+  }
+  void OnDirectoryChanged(const std::string& name, const std::string& value,
+                          bool directory) override {
+    calls.push_back({directory ? "folder" : "directory", name, value});
+    held[name] = value;
+  }
+  size_t Count(const std::string& what) const {
+    size_t count = 0;
+    for (const TCall& call : calls) count += call.what == what;
+    return count;
+  }
+  std::vector<TCall> calls;
+  std::map<std::string, std::string> held;
+};
+
+// One datagram from its fields: header, dynamic header bytes, payload (data and signature).
+inline std::string MakeDatagram(uint16_t type, uint16_t precoding, uint32_t number, uint32_t count,
+                                const std::string& name, uint16_t flags, const std::string& dynamic,
+                                const std::string& payload) {
+  TInfocastHeader header;
+  header.type = type;
+  header.precoding = precoding;
+  header.packetNumber = number;
+  header.packetCount = count;
+  std::memcpy(header.name, name.data(), std::min(name.size(), TInfocastHeader::kNameSize));
+  header.flags = flags;
+  std::string datagram(TInfocastHeader::kSize, '\0');
+  header.Encode(datagram.data());
+  return datagram + dynamic + payload;
+}
+
+inline std::string BigEndian32(uint32_t value) {
+  const uint32_t wire = htonl(value);
+  return std::string(reinterpret_cast<const char*>(&wire), sizeof wire);
+}
+
+}  // namespace test
