@@ -49,6 +49,7 @@ struct TIpcClient::TImpl final {
   int timeoutMs = kDefaultCallTimeoutMs;
   std::map<std::string, std::unique_ptr<TPeer>> peers;
   uint32_t nextCallId = 1;
+  size_t hangUps = 0;  // peers closed by their hang-up since the last sweep
 };
 
 // One connection to a peer's socket. The socket blocks (with kernel timeouts) for calls;
@@ -60,8 +61,10 @@ struct TIpcClient::TImpl final {
 // so readable means the peer closed it or speaks garbage: either way it is closed.
 class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
  public:
-  TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop)
-      : fd_(std::move(fd)), address_(std::move(address)), loop_(loop) {
+  // hangUps counts the peers this handler closed on a hang-up, so that the client can drop
+  // their entries on its next use instead of keeping one per subscriber that ever lived.
+  TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop, size_t* hangUps)
+      : fd_(std::move(fd)), address_(std::move(address)), loop_(loop), hangUps_(hangUps) {
     Watch(false);
   }
   ~TPeer() override { Unwatch(); }
@@ -168,6 +171,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
       const ssize_t got = recv(fd_.Get(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
       if (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         Close();
+        ++*hangUps_;
         return;
       }
     }
@@ -205,6 +209,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   TEpollEventLoop* loop_;
   bool watching_ = false;
   bool watchingWritable_ = false;
+  size_t* hangUps_;
 };
 
 TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPath,
@@ -214,6 +219,12 @@ TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPa
   if (found != peers.end()) {
     if (!found->second->IsBroken()) return *found->second;
     peers.erase(found);
+  }
+  if (hangUps > 0) {
+    hangUps = 0;
+    for (auto it = peers.begin(); it != peers.end();) {
+      it = it->second->IsBroken() ? peers.erase(it) : std::next(it);
+    }
   }
   if (peers.size() >= kMaxPeers) {
     for (auto it = peers.begin(); it != peers.end();) {
@@ -238,7 +249,7 @@ TIpcClient::TImpl::TPeer& TIpcClient::TImpl::GetPeer(const std::string& socketPa
   const int flags = fcntl(fd.Get(), F_GETFL);
   fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
   auto& slot = peers[socketPath];
-  slot = std::make_unique<TPeer>(std::move(fd), address, loop);
+  slot = std::make_unique<TPeer>(std::move(fd), address, loop, &hangUps);
   return *slot;
 }
 

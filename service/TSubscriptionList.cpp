@@ -26,7 +26,13 @@ TSubscriptionList::TSubscriptionList(TIpcClient* client, TNotifier notifier)
 TSubscriptionList::~TSubscriptionList() = default;
 
 bool TSubscriptionList::Add(const std::string& expression, int id, const std::string& address) {
-  auto [position, inserted] = items_.insert(TItem{TObjectExpression(expression), id, address});
+  TItem item{TObjectExpression(expression), id, address};
+  if (items_.size() >= kMaxItems && items_.count(item) == 0) {
+    tracker_->Warning("TSubscriptionList: %zu subscriptions held; '%s' of %s refused",
+                      items_.size(), expression.c_str(), address.c_str());
+    throw TStorageLimitException("Too many subscriptions");
+  }
+  auto [position, inserted] = items_.insert(std::move(item));
   mostRecent_ = *position;
   return inserted;
 }

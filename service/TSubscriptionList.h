@@ -45,6 +45,11 @@ class TSubscriptionList final : public ISubscriptionList {
   TSubscriptionList(TIpcClient* client, TNotifier notifier);
   ~TSubscriptionList() override;
 
+  // Clients are untrusted and the list lives as long as the daemon: beyond this many items
+  // a new subscription is refused with 202 (and traced) instead of growing the daemon's
+  // memory without end. A box's applications hold a few hundred.
+  static constexpr size_t kMaxItems = 10000;
+
   // ISubscriptionList
   bool Add(const std::string& expression, int id, const std::string& address) override;
   void Remove(const std::string& expression, const std::string& address) override;

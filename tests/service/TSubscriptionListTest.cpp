@@ -64,6 +64,16 @@ TEST_F(TSubscriptionListTest, RemoveTakesTheExactExpressionOfThatAddressRemoveAl
   list_.RemoveAll(3);
   list_.DispatchObjectChanged("cfg.x");
   EXPECT_EQ((std::vector<std::string>{"changed b cfg.x", "changed d cfg.x"}), calls_);
+
+  // Clients cannot grow the list without end: past the limit a new item is refused with 202,
+  // an item already held is still accepted, and removing makes room again.
+  for (size_t i = 0; i + 2 < TSubscriptionList::kMaxItems; ++i) {  // b and d are held too
+    list_.Add("n." + std::to_string(i), 1, "flood");
+  }
+  EXPECT_THROW(list_.Add("n.more", 1, "flood"), TStorageLimitException);
+  EXPECT_FALSE(list_.Add("n.0", 1, "flood"));
+  list_.RemoveAll(std::string("flood"));
+  EXPECT_TRUE(list_.Add("n.more", 1, "flood"));
 }
 
 TEST_F(TSubscriptionListTest, EnumerationGoesOnlyToTheMostRecentlyAddedItem) {
