@@ -5,6 +5,7 @@
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -61,6 +62,26 @@ inline std::string ReadFile(const std::string& path) {
 inline bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 // Records every message that passes the level, formatted, with its severity.
+// A temporary directory that is the box root (INFOSERVICE_ROOT) while it lives, holding the
+// HAL's folder (var/hal) for the tests of what the HAL backs.
+class THalRoot final {
+ public:
+  THalRoot() {
+    setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
+    mkdir(dir_.File("var").c_str(), 0755);
+    mkdir(dir_.File("var/hal").c_str(), 0755);
+  }
+  ~THalRoot() { unsetenv("INFOSERVICE_ROOT"); }
+  THalRoot(const THalRoot&) = delete;
+  THalRoot& operator=(const THalRoot&) = delete;
+
+  const std::string& Path() const { return dir_.Path(); }
+  std::string File(const std::string& name) const { return dir_.File(name); }
+
+ private:
+  TTempDir dir_;
+};
+
 class TRecordingTracker final : public TTracker {
  public:
   explicit TRecordingTracker(TLevel level = 6) : TTracker(level) {}

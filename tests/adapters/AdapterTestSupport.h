@@ -12,10 +12,18 @@
 
 #include "os/IIOEventLoop.h"
 #include "os/TManualClock.h"
+#include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "tests/TestSupport.h"
 
 namespace test {
+
+// The adapter's value of name, or "<absent>" when it holds none.
+inline std::string ValueOf(const IInformationAdapter& adapter, const std::string& name) {
+  std::string value = "<absent>";
+  adapter.GetObject(name, value);
+  return value;
+}
 
 inline ino_t InodeOf(const std::string& path) {
   struct stat status {};

@@ -41,11 +41,7 @@ class TCorvantelaSyslogAdapterTest : public ::testing::Test {
     adapter_->InitializeObjects();
     return *adapter_;
   }
-  std::string Get(const std::string& name) const {
-    std::string value = "<absent>";
-    adapter_->GetObject(name, value);
-    return value;
-  }
+  std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
   // "" when the set is accepted, else "<code> <text>".
   std::string Set(const std::string& name, const std::string& value) {
     try {

@@ -59,9 +59,7 @@ class TFlashFsAdapterTest : public ::testing::Test {
     WriteFile(settings_, "<settingslist>" + body + "</settingslist>");
   }
   std::string Get(const TFlashFsAdapter& adapter, const std::string& name) {
-    std::string value = "<absent>";
-    adapter.GetObject(name, value);
-    return value;
+    return test::ValueOf(adapter, name);
   }
 
   // Declared first so that the adapters take the recording tracker at construction.

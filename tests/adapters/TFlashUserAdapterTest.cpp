@@ -22,13 +22,6 @@ constexpr auto kVolatile = IInformationAdapter::TStorageType(1);
 
 class TFlashUserAdapterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    mkdir(root_.File("var").c_str(), 0755);
-    mkdir(root_.File("var/hal").c_str(), 0755);
-  }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
-
   std::unique_ptr<TFlashUserAdapter> Start(bool host = false, uint32_t delay = 10) {
     auto adapter = std::make_unique<TFlashUserAdapter>(host, delay, &loop_);
     adapter->SetCallback(&callback_);
@@ -47,12 +40,10 @@ class TFlashUserAdapterTest : public ::testing::Test {
     return std::string(image.c_str() + TFlashUserAdapter::kAreaLocation);
   }
   std::string Get(const TFlashUserAdapter& adapter, const std::string& name) {
-    std::string value = "<absent>";
-    adapter.GetObject(name, value);
-    return value;
+    return test::ValueOf(adapter, name);
   }
 
-  TTempDir root_;
+  THalRoot root_;
   std::string image_ = root_.File("var/hal/flash.img");
   TManualClock clock_;
   TFakeLoop loop_;

@@ -13,11 +13,7 @@ class TIalFileAdapterTest : public ::testing::Test {
  protected:
   TIalFileAdapterTest() { adapter_.SetCallback(&callback_); }
 
-  std::string Get(const std::string& name) {
-    std::string value = "<absent>";
-    adapter_.GetObject(name, value);
-    return value;
-  }
+  std::string Get(const std::string& name) { return test::ValueOf(adapter_, name); }
 
   // Declared first so that the adapter takes the recording tracker at construction.
   TScopedProcessTracker tracker_;

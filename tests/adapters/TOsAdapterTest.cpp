@@ -57,11 +57,7 @@ class TOsAdapterTest : public ::testing::Test {
     adapter_->InitializeObjects();
     return *adapter_;
   }
-  std::string Get(const std::string& name) const {
-    std::string value = "<absent>";
-    adapter_->GetObject(name, value);
-    return value;
-  }
+  std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
   // "width x height at (x, y)" of the visible area, and the screen height.
   std::string Areas() const {
     return Get("config.visiblearea.width") + "x" + Get("config.visiblearea.height") + "@" +

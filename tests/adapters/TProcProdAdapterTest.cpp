@@ -20,11 +20,7 @@ class TProcProdAdapterTest : public ::testing::Test {
     adapter_->InitializeObjects();
     return *adapter_;
   }
-  std::string Get(const std::string& name) const {
-    std::string value = "<absent>";
-    adapter_->GetObject(name, value);
-    return value;
-  }
+  std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
 
   test::TTempDir dir_;
   std::unique_ptr<TProcProdAdapter> adapter_;
@@ -102,9 +98,8 @@ TEST_F(TProcProdAdapterTest, ParameterRules) {
     for (const auto& [name, content] : c.files) test::WriteFile(fresh.File(name), content);
     TProcProdAdapter adapter(nullptr, false, fresh.Path());
     adapter.InitializeObjects();
-    std::string value = "<absent>";
-    adapter.GetObject(c.object, value);
-    EXPECT_EQ(c.expected, value) << c.object << " from " << c.files.size() << " file(s)";
+    EXPECT_EQ(c.expected, test::ValueOf(adapter, c.object))
+        << c.object << " from " << c.files.size() << " file(s)";
   }
 }
 

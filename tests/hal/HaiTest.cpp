@@ -1,24 +1,16 @@
 // The file-backed HAL: what the flash and system-information adapters rely on.
-#include "hal/Hai.h"
-
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
 
+#include "hal/Hai.h"
 #include "tests/TestSupport.h"
 
 namespace {
 
 class HaiTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    mkdir(root_.File("var").c_str(), 0755);
-    mkdir(root_.File("var/hal").c_str(), 0755);
-  }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
-
   THaiHandle Open(const char* resource) {
     THaiHandle handle = nullptr;
     EXPECT_EQ(IHaiSystem_OpenResource(resource, "0", 0, &handle), 0);
@@ -30,7 +22,7 @@ class HaiTest : public ::testing::Test {
     return buffer;
   }
 
-  test::TTempDir root_;
+  test::THalRoot root_;
 };
 
 TEST_F(HaiTest, FlashAreasAreReadAsWrittenAndAMissingImageReadsAsErased) {
