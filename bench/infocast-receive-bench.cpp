@@ -9,7 +9,7 @@
 // "raw" is a plain recvfrom loop. Sender and receiver run unpaced; the rate is what the
 // receiver took divided by the time from its first to its last datagram. Then one paced run
 // of changing objects at kPacedRate reports how many were lost. By default both processes are
-// pinned to CPU 0 (the box has one core); --unpinned leaves them to the scheduler. Each load
+// pinned to one CPU (the box has one core); --unpinned leaves them to the scheduler. Each load
 // runs ROUNDS times, interleaved; lines give min / median / max, and the summary lines
 // "channel: N datagrams/s", "carousel: N datagrams/s", "raw: N datagrams/s", "ratio: R"
 // (raw / channel) use the medians.
@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "base/TException.h"
+#include "bench/BenchSupport.h"
 #include "infocast/TInfocastChannel.h"
 #include "infocast/TInfocastPacketizer.h"
 #include "os/TEpollEventLoop.h"
@@ -85,18 +86,9 @@ class TQuietTracker final : public TTracker {
   void Output(int, const char*, va_list) override {}
 };
 
-void Pin(bool pinned) {
-  if (!pinned) return;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  CPU_SET(0, &set);
-  sched_setaffinity(0, sizeof set, &set);
-}
-
 // Forks a sender that waits for a byte on a pipe, then sends every datagram to port on
 // 127.0.0.1 (at rate per second, or as fast as it can when rate is 0) and exits.
-pid_t StartSender(const std::vector<std::string>& datagrams, int port, double rate, bool pinned,
-                  int& go) {
+pid_t StartSender(const std::vector<std::string>& datagrams, int port, double rate, int& go) {
   int fds[2];
   if (pipe(fds) != 0) std::exit(1);
   const pid_t pid = fork();
@@ -105,8 +97,7 @@ pid_t StartSender(const std::vector<std::string>& datagrams, int port, double ra
     go = fds[1];
     return pid;
   }
-  close(fds[1]);
-  Pin(pinned);
+  close(fds[1]);  // the sender inherits the benchmark's placement
   TUdpSocket socket("127.0.0.1", 0);
   sockaddr_in to{};
   to.sin_family = AF_INET;
@@ -143,7 +134,7 @@ struct TResult {
 
 // The channel's path: event loop, HandleEvent, engine, owner.
 TResult RunChannel(const std::vector<std::string>& datagrams, const std::vector<std::string>& names,
-                   double paceRate, bool pinned) {
+                   double paceRate) {
   TQuietTracker tracker;
   TObjects objects;
   TNoAliases aliases;
@@ -156,7 +147,7 @@ TResult RunChannel(const std::vector<std::string>& datagrams, const std::vector<
   channel.SetCallback(&owner);
   for (const std::string& name : names) channel.AddObject(name, 1);
   int go = -1;
-  const pid_t sender = StartSender(datagrams, port, paceRate, pinned, go);
+  const pid_t sender = StartSender(datagrams, port, paceRate, go);
   Go(go);
   Clock::time_point first, last;
   const auto deadline = Clock::now() + std::chrono::duration<double>(kMaxRunSeconds);
@@ -175,14 +166,14 @@ TResult RunChannel(const std::vector<std::string>& datagrams, const std::vector<
 }
 
 // The raw path: recvfrom into a buffer, nothing else.
-TResult RunRaw(const std::vector<std::string>& datagrams, bool pinned) {
+TResult RunRaw(const std::vector<std::string>& datagrams) {
   const int port = FreePort();
   TUdpSocket socket("127.0.0.1", static_cast<uint16_t>(port));
   socket.SetReceiveBuffer(1024 * 1024);
   timeval idle{0, kIdleMs * 1000};
   const int fd = socket.Get();
   int go = -1;
-  const pid_t sender = StartSender(datagrams, port, 0, pinned, go);
+  const pid_t sender = StartSender(datagrams, port, 0, go);
   Go(go);
   std::vector<char> buffer(1600);
   Clock::time_point first, last;
@@ -231,16 +222,11 @@ std::vector<std::string> Carousel(size_t count, std::vector<std::string>& names)
   return datagrams;
 }
 
-void Line(const char* label, std::vector<double> rates) {
-  std::sort(rates.begin(), rates.end());
-  std::printf("%-9s min %9.0f  median %9.0f  max %9.0f  datagrams/s\n", label, rates.front(),
-              rates[rates.size() / 2], rates.back());
+void Line(const char* label, const std::vector<double>& rates) {
+  bench::PrintSpread(label, bench::Spread(rates), "datagrams/s");
 }
 
-double Median(std::vector<double> rates) {
-  std::sort(rates.begin(), rates.end());
-  return rates[rates.size() / 2];
-}
+double Median(const std::vector<double>& rates) { return bench::Spread(rates).median; }
 
 }  // namespace
 
@@ -262,24 +248,29 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  Pin(pinned);
+  // Placed before the senders are forked: they inherit it.
+  bench::TPlacement placement(pinned);
+  placement.Place(getpid(), "infocast-receive-bench");
+  placement.Print();
   const std::vector<std::string> changing = ChangingObjects(count);
   std::vector<std::string> carouselNames;
   const std::vector<std::string> carousel = Carousel(count, carouselNames);
-  std::printf("%zu datagrams of 1400 bytes per run, %d rounds, %s\n", count, rounds,
-              pinned ? "both processes pinned to CPU 0" : "unpinned");
+  std::printf(
+      "%zu datagrams of 1400 bytes per run, %d rounds; every sender runs where the "
+      "benchmark runs\n",
+      count, rounds);
   std::vector<double> channelRates, carouselRates, rawRates;
   for (int round = 0; round < rounds; ++round) {
-    channelRates.push_back(RunChannel(changing, {"cfg.bench"}, 0, pinned).rate);
-    carouselRates.push_back(RunChannel(carousel, carouselNames, 0, pinned).rate);
-    rawRates.push_back(RunRaw(changing, pinned).rate);
+    channelRates.push_back(RunChannel(changing, {"cfg.bench"}, 0).rate);
+    carouselRates.push_back(RunChannel(carousel, carouselNames, 0).rate);
+    rawRates.push_back(RunRaw(changing).rate);
   }
   Line("channel", channelRates);
   Line("carousel", carouselRates);
   Line("raw", rawRates);
   const size_t pacedCount = std::min<size_t>(count, static_cast<size_t>(kPacedRate * 2));
   const std::vector<std::string> paced(changing.begin(), changing.begin() + pacedCount);
-  const TResult pacedResult = RunChannel(paced, {"cfg.bench"}, kPacedRate, pinned);
+  const TResult pacedResult = RunChannel(paced, {"cfg.bench"}, kPacedRate);
   std::printf("paced %.0f/s: %zu of %zu received, %zu lost\n", kPacedRate, pacedResult.received,
               pacedCount, pacedCount - pacedResult.received);
   const double channel = Median(channelRates);
