@@ -203,7 +203,8 @@ std::vector<std::string> ChangingObjects(size_t count) {
   std::string value(1400 - 44 - 4, 'v');
   for (size_t i = 0; i < count; ++i) {
     char number[32];
-    std::snprintf(number, sizeof number, "%015zu", i % 1000000000000000u);
+    std::snprintf(number, sizeof number, "%015llu",
+                  static_cast<unsigned long long>(i) % 1000000000000000ull);
     std::memcpy(value.data(), number, 15);  // every value differs
     datagrams.push_back(packetizer.Packetize(value)[0]);
   }
