@@ -293,9 +293,9 @@ void TInfocastAdapter::ProtectValues(const std::vector<std::string>& names) {
 void TInfocastAdapter::RemoveStaleValues() {
   for (auto value = objects_.begin(); value != objects_.end();) {
     const auto record = records_.find(value->first);
-    const bool stale = record == records_.end() ||
-                       (!record->second.prefetch && record->second.countref &&
-                        !IsFetched(value->first));
+    const bool stale =
+        record == records_.end() ||
+        (!record->second.prefetch && record->second.countref && !IsFetched(value->first));
     if (!stale) {
       ++value;
       continue;
@@ -334,8 +334,8 @@ void TInfocastAdapter::ScheduleRelease() {
 
 // ---- Directories ----
 
-void TInfocastAdapter::BuildupDirectories(TInfocastDirectory* directory,
-                                          TInfocastChannel* channel, int depth) {
+void TInfocastAdapter::BuildupDirectories(TInfocastDirectory* directory, TInfocastChannel* channel,
+                                          int depth) {
   if (depth > kMaxDirectoryDepth) {
     tracker_->Error("TInfocastAdapter: Directory %s is nested deeper than %d levels; ignored",
                     directory->GetDirectoryName().c_str(), kMaxDirectoryDepth);
@@ -345,8 +345,8 @@ void TInfocastAdapter::BuildupDirectories(TInfocastDirectory* directory,
   tracker_->Trace("Parsing directory configuration for %s", name.c_str());
   const auto value = objects_.find(name);
   if (channel != nullptr) {
-    ParseConfiguration(value == objects_.end() ? std::string() : value->second, directory,
-                       channel, directory->IsExtended());
+    ParseConfiguration(value == objects_.end() ? std::string() : value->second, directory, channel,
+                       directory->IsExtended());
   }
   // A copy: parsing a sub-directory never changes this one's entries, but the copy keeps the
   // walk independent of that.
@@ -384,9 +384,8 @@ TInfocastChannel* TInfocastAdapter::AddNewChannel(const std::string& address, in
     return nullptr;
   }
   auto channel = std::make_unique<TInfocastChannel>(
-      address, port, type, static_cast<unsigned int>(interval),
-      static_cast<unsigned int>(timeout), packetBufferSize_, mode_, reader_, *names_, *loop_,
-      clock_, *tracker_);
+      address, port, type, static_cast<unsigned int>(interval), static_cast<unsigned int>(timeout),
+      packetBufferSize_, mode_, reader_, *names_, *loop_, clock_, *tracker_);
   channel->SetCallback(this);
   TInfocastChannel* result = channel.get();
   channels_.emplace(key, std::move(channel));
@@ -600,8 +599,7 @@ void TInfocastAdapter::HandleTimeout(int identifier) {
       values.push_back(value);
     }
     try {
-      service_->SetObjects(names, values,
-                           std::vector<TStorageType>(names.size(), TStorageType(1)));
+      service_->SetObjects(names, values, std::vector<TStorageType>(names.size(), TStorageType(1)));
     } catch (const TException& failure) {
       tracker_->Error("InfocastAdapter: StatisticsTimer: %s", failure.GetText());
     }

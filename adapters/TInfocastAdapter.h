@@ -38,7 +38,10 @@ class TInfocastAdapter final : public TInformationAdapter,
   struct TObjectInfo {
     TObjectInfo(bool prefetch, bool countref, int type, TInfocastDirectory* directory,
                 TInfocastChannel* channel)
-        : prefetch(prefetch), countref(countref), channel(channel), directory(directory),
+        : prefetch(prefetch),
+          countref(countref),
+          channel(channel),
+          directory(directory),
           type(type) {}
     bool prefetch;
     bool countref;
@@ -102,8 +105,7 @@ class TInfocastAdapter final : public TInformationAdapter,
                                   TInfocastChannel* channel);
   bool ParseExtendedConfigurationLine(std::string& line, int* type, std::string* name,
                                       std::string* address, int* port);
-  void BuildupDirectories(TInfocastDirectory* directory, TInfocastChannel* channel,
-                          int depth = 0);
+  void BuildupDirectories(TInfocastDirectory* directory, TInfocastChannel* channel, int depth = 0);
   void CleanupSubDirectories(TInfocastDirectory* directory);
   void ReconnectToChannel();
 

@@ -33,11 +33,11 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
   tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
   // -n reaches the channels as given; each keeps its buffer within what a datagram can be.
-  service.AddAdapter(new TInfocastAdapter(
-      options.metaChannelAddress, options.metaChannelFile,
-      static_cast<unsigned int>(options.packetBufferSize),
-      options.opchMode ? TInfocastChannel::Opch : TInfocastChannel::Normal, &service, &service,
-      &dictionary, loop));
+  service.AddAdapter(
+      new TInfocastAdapter(options.metaChannelAddress, options.metaChannelFile,
+                           static_cast<unsigned int>(options.packetBufferSize),
+                           options.opchMode ? TInfocastChannel::Opch : TInfocastChannel::Normal,
+                           &service, &service, &dictionary, loop));
   service.AddAdapter(new TOsAdapter(options.hostEnvironment));
   service.AddAdapter(new TLastKeyAdapter(options.hostEnvironment));
   service.AddAdapter(new TDefaultAdapter(options.defaultsFile));
