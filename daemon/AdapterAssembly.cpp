@@ -7,6 +7,7 @@
 #include "adapters/TFlashFsAdapter.h"
 #include "adapters/TFlashUserAdapter.h"
 #include "adapters/TIalFileAdapter.h"
+#include "adapters/TInfocastAdapter.h"
 #include "adapters/TLastKeyAdapter.h"
 #include "adapters/TOsAdapter.h"
 #include "adapters/TProcProdAdapter.h"
@@ -31,7 +32,12 @@ void AddAdapters(TInformationService& service, const TCommandLine& options,
       options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
   tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
-  // 8 Infocast: not built yet.
+  // -n reaches the channels as given; each keeps its buffer within what a datagram can be.
+  service.AddAdapter(
+      new TInfocastAdapter(options.metaChannelAddress, options.metaChannelFile,
+                           static_cast<unsigned int>(options.packetBufferSize),
+                           options.opchMode ? TInfocastChannel::Opch : TInfocastChannel::Normal,
+                           &service, &service, &dictionary, loop));
   service.AddAdapter(new TOsAdapter(options.hostEnvironment));
   service.AddAdapter(new TLastKeyAdapter(options.hostEnvironment));
   service.AddAdapter(new TDefaultAdapter(options.defaultsFile));

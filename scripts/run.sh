@@ -4,12 +4,13 @@
 # The daemon writes its address to $RUN_DIR/address (default /tmp/infoservice-run/address),
 # which infoctl -i reads; see the README for the commands to try. Ctrl-C (or SIGTERM) sends
 # the daemon the hang-up signal, its normal stop; the script exits with the daemon's exit code.
+# Arguments are further daemon options, e.g. -m 127.0.0.1:5000 for an Infocast meta channel.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/deps.sh
 cmake -S . -B build
-cmake --build build -j2 --target infoservice infoctl
+cmake --build build -j2 --target infoservice infoctl infocast-send
 
 run_dir=${RUN_DIR:-/tmp/infoservice-run}
 root=$run_dir/root
@@ -37,7 +38,7 @@ fi
 
 build/infoservice -s $host_flag -i "$run_dir/address" \
   -d examples/defaults.xml -a examples/aliases.xml \
-  -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" &
+  -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" "$@" &
 daemon=$!
 trap 'kill -HUP "$daemon" 2>/dev/null || true' INT TERM
 
