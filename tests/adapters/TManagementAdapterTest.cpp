@@ -60,12 +60,4 @@ TEST_F(TManagementAdapterTest, LimitsRefuseWhatWouldNotFit) {
   EXPECT_EQ(40u, adapter_.GetTotalBytes());
 }
 
-TEST_F(TManagementAdapterTest, AddressWithoutColonOpensNothing) {
-  TManagementAdapter adapter("10.0.0.1", 1600, nullptr, &loop_);
-  adapter.InitializeObjects();
-  EXPECT_EQ(nullptr, adapter.GetChannel());
-  EXPECT_TRUE(
-      tracker_.Tracker().Holds(TTracker::kWarning, "Invalid management channel address: 10.0.0.1"));
-}
-
 }  // namespace
