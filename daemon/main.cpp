@@ -9,6 +9,7 @@
 #include <atomic>
 #include <memory>
 
+#include "adapters/TManagementMonitor.h"
 #include "base/TException.h"
 #include "base/TLogTracker.h"
 #include "base/TStderrTracker.h"
@@ -73,9 +74,17 @@ int Serve(TInformationService& service, TPlatformRegistration& platform, IIpcSer
           const TCommandLine& options, TIalTokenValueDictionary& dictionary,
           TEpollEventLoop& loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
+  // Starts the management adapter when cfg.ip.rmtsource is reported. It leaves the service
+  // with this function: the adapters report while the service deletes them.
+  TManagementMonitor monitor(&service, &loop);
+  struct TMonitorRegistration {
+    ~TMonitorRegistration() { service.RemoveMonitor(&monitor); }
+    TInformationService& service;
+    TManagementMonitor& monitor;
+  } registration{service, monitor};
   try {
     AddAdapters(service, options, dictionary, &loop);
-    // The management monitor joins here once it exists.
+    service.AddMonitor(&monitor);
     const TServedObjects served =
         ServeService(service, platform, server, options.standalone, options.ipcAddressFile);
     loop.Run();

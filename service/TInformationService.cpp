@@ -45,6 +45,15 @@ void TInformationService::AddMonitor(ILocalInformationMonitor* monitor) {
   monitors_.push_back(monitor);
 }
 
+void TInformationService::RemoveMonitor(ILocalInformationMonitor* monitor) {
+  for (auto it = monitors_.begin(); it != monitors_.end(); ++it) {
+    if (*it == monitor) {
+      monitors_.erase(it);
+      return;
+    }
+  }
+}
+
 IInformationAdapter* TInformationService::FindAdapter(const std::string& name) const {
   for (const auto& adapter : adapters_) {
     if (adapter->HasObject(name)) return adapter.get();

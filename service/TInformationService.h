@@ -54,6 +54,9 @@ class TInformationService final : public IInformationService,
   void RemoveAdapter(IInformationAdapter* adapter);
   // Appends; not owned, SetOwner is not called.
   void AddMonitor(ILocalInformationMonitor* monitor);
+  // Removes the monitor, for an owner that ends it before the service (whose adapters still
+  // report while they are deleted).
+  void RemoveMonitor(ILocalInformationMonitor* monitor);
 
   // The first adapter holding the name; nullptr when none.
   IInformationAdapter* FindAdapter(const std::string& name) const;

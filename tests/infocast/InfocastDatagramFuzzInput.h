@@ -10,14 +10,27 @@
 #include <string>
 
 #include "infocast/TInfocastDatagramEngine.h"
+#include "infocast/TManagementChannel.h"
 #include "os/TManualClock.h"
 #include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace test {
 
+class TNullTracker final : public TTracker {
+ public:
+  TNullTracker() : TTracker(6) {}
+
+ protected:
+  void Output(int, const char*, va_list) override {}
+};
+
 class TAcceptingOwner final : public IInfocastDatagramOwner {
  public:
+  TAcceptingOwner(bool management, TTracker& tracker)
+      : management_(management), tracker_(tracker) {}
   bool RoutePacket(const TInfocastHeader& header, size_t, TInfocastRoute& route) override {
+    // The management channel's own routing, so its type check is fuzzed with the engine.
+    if (management_) return TManagementChannel::RouteManagementPacket(header, route, tracker_);
     route.name = header.GetName();
     route.configuration = header.type == TInfocastHeader::kTypeDirectory;
     route.directory = route.configuration;
@@ -30,19 +43,16 @@ class TAcceptingOwner final : public IInfocastDatagramOwner {
     return signature == 0x12345678u;
   }
   void OnObjectAccepted(const std::string&, bool, uint16_t, uint32_t) override {}
-};
 
-class TNullTracker final : public TTracker {
- public:
-  TNullTracker() : TTracker(6) {}
-
- protected:
-  void Output(int, const char*, va_list) override {}
+ private:
+  bool management_;
+  TTracker& tracker_;
 };
 
 struct TEngineRig {
   explicit TEngineRig(bool management)
-      : filters(management ? "TManagementChannel: " : "TInfocastChannel: ", objects, clock,
+      : owner(management, tracker),
+        filters(management ? "TManagementChannel: " : "TInfocastChannel: ", objects, clock,
                 tracker),
         engine(management ? TInfocastDatagramEngine::kManagementRules
                           : TInfocastDatagramEngine::kInfocastRules,

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "adapters/TManagementAdapter.h"
+#include "os/TManualClock.h"
+#include "tests/TestSupport.h"
+#include "tests/adapters/AdapterTestSupport.h"
+
+namespace {
+
+// The map side of the adapter, fed as its channel would feed it, with small limits.
+class TManagementAdapterTest : public ::testing::Test {
+ protected:
+  TManagementAdapterTest() : adapter_("127.0.0.1:1", 1600, nullptr, &loop_, clock_, {3, 40}) {
+    adapter_.SetCallback(&callback_);
+  }
+
+  test::TScopedProcessTracker tracker_;
+  test::TFakeLoop loop_;
+  TManualClock clock_;
+  TManagementAdapter adapter_;
+  test::TRecordingCallback callback_;
+};
+
+TEST_F(TManagementAdapterTest, ReceivedObjectsAreComparedStoredAndWithdrawn) {
+  EXPECT_FALSE(adapter_.OnCompareObject("m.a", "1"));
+  adapter_.OnObjectChanged("m.a", "1");
+  EXPECT_TRUE(adapter_.OnCompareObject("m.a", "1"));
+  EXPECT_FALSE(adapter_.OnCompareObject("m.a", "2"));
+  adapter_.OnObjectChanged("m.a", "");
+  adapter_.OnObjectChanged("m.never", "");
+  EXPECT_FALSE(adapter_.HasObject("m.a"));
+  EXPECT_EQ((std::vector<std::string>{"set m.a", "unset m.a", "unset m.never"}), callback_.reports);
+  EXPECT_EQ(0u, adapter_.GetTotalBytes());
+  // No writes from clients.
+  EXPECT_FALSE(adapter_.IsStorageType(IToiInformationService::eVolatile));
+}
+
+// Past the object count or the byte total a received object is refused with a warning; a
+// change that fits, and a new object once room was made, are taken.
+TEST_F(TManagementAdapterTest, LimitsRefuseWhatWouldNotFit) {
+  auto& tracker = tracker_.Tracker();
+  adapter_.OnObjectChanged("m.a", "1");
+  adapter_.OnObjectChanged("m.b", "2");
+  adapter_.OnObjectChanged("m.c", "3");
+  adapter_.OnObjectChanged("m.d", "4");
+  EXPECT_FALSE(adapter_.HasObject("m.d"));
+  EXPECT_TRUE(tracker.Holds(TTracker::kWarning, "TManagementAdapter: Object 'm.d' refused"));
+  tracker.messages.clear();
+  adapter_.OnObjectChanged("m.a", std::string(30, 'x'));  // 8 + 3 + 30 = 41 bytes
+  EXPECT_TRUE(adapter_.OnCompareObject("m.a", "1"));
+  EXPECT_TRUE(tracker.Holds(TTracker::kWarning, "TManagementAdapter: Object 'm.a' refused"));
+  adapter_.OnObjectChanged("m.a", std::string(29, 'x'));  // exactly 40
+  EXPECT_EQ(40u, adapter_.GetTotalBytes());
+  adapter_.OnObjectChanged("m.b", "");
+  adapter_.OnObjectChanged("m.d", "4");
+  EXPECT_TRUE(adapter_.HasObject("m.d"));
+  EXPECT_EQ(40u, adapter_.GetTotalBytes());
+}
+
+}  // namespace
