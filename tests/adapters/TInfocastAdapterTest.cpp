@@ -19,6 +19,7 @@
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
+#include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace {
 
@@ -60,16 +61,8 @@ class TInfocastAdapterTest : public ::testing::Test {
   }
 
   void Send(uint16_t port, const std::vector<std::string>& datagrams) {
-    for (const std::string& datagram : datagrams) {
-      sockaddr_in to{};
-      to.sin_family = AF_INET;
-      to.sin_port = htons(port);
-      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-      ASSERT_EQ(::sendto(sender_.Get(), datagram.data(), datagram.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                static_cast<ssize_t>(datagram.size()));
-      for (int pass = 0; pass < 10 && loop_.RunOnce(0) == 0; ++pass) loop_.RunOnce(100);
-    }
+    for (const std::string& datagram : datagrams)
+      test::SendAndServe(sender_, port, datagram, loop_);
     loop_.RunOnce(0);  // the release of what a rebuild retired
   }
   void SendObject(uint16_t port, const std::string& name, const std::string& value,

@@ -13,6 +13,7 @@
 #include "os/TUdpSocket.h"
 #include "service/ISubscriptionList.h"
 #include "tests/TestSupport.h"
+#include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace {
 
@@ -70,15 +71,8 @@ class TManagementMonitorTest : public ::testing::Test {
   // Sends one object to the source `index` and runs the loop until it was handled, then once
   // more for what the delivery left to do.
   void Push(int index, const std::string& name, const std::string& value) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(ports_[index]));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (const std::string& datagram : TInfocastPacketizer(1, 4, name, 1400).Packetize(value)) {
-      ASSERT_EQ(::sendto(sender_.Get(), datagram.data(), datagram.size(), 0,
-                         reinterpret_cast<const sockaddr*>(&to), sizeof to),
-                static_cast<ssize_t>(datagram.size()));
-      for (int pass = 0; pass < 10 && loop_.RunOnce(0) == 0; ++pass) loop_.RunOnce(100);
+      test::SendAndServe(sender_, ports_[index], datagram, loop_);
     }
   }
   std::string Get(const std::string& name) {

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstring>
 #include <map>
@@ -14,9 +17,26 @@
 #include "infocast/IInfocastChannelCallback.h"
 #include "infocast/IInformationObjectReader.h"
 #include "infocast/TInfocastHeader.h"
+#include "os/TEpollEventLoop.h"
+#include "os/TUdpSocket.h"
 #include "translation/INameTranslator.h"
 
 namespace test {
+
+// Sends one datagram from sender to port on 127.0.0.1 and runs the loop until a descriptor
+// handled it. Loopback delivery is done when sendto returns; the bound keeps a lost datagram
+// from hanging the test.
+inline void SendAndServe(const TUdpSocket& sender, int port, const std::string& datagram,
+                         TEpollEventLoop& loop) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::sendto(sender.Get(), datagram.data(), datagram.size(), 0,
+                     reinterpret_cast<const sockaddr*>(&to), sizeof to),
+            static_cast<ssize_t>(datagram.size()));
+  for (int pass = 0; pass < 10 && loop.RunOnce(0) == 0; ++pass) loop.RunOnce(100);
+}
 
 class TFakeObjects final : public IInformationObjectReader {
  public:

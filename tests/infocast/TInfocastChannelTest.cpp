@@ -42,18 +42,7 @@ class TInfocastChannelTest : public ::testing::Test {
     return *channel_;
   }
 
-  void Send(const std::string& datagram) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port_));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::sendto(sender_.Get(), datagram.data(), datagram.size(), 0,
-                       reinterpret_cast<const sockaddr*>(&to), sizeof to),
-              static_cast<ssize_t>(datagram.size()));
-    // Loopback delivery is done when sendto returns; the bound keeps a lost datagram from
-    // hanging the test.
-    for (int pass = 0; pass < 10 && loop_.RunOnce(0) == 0; ++pass) loop_.RunOnce(100);
-  }
+  void Send(const std::string& datagram) { test::SendAndServe(sender_, port_, datagram, loop_); }
   void Send(const std::vector<std::string>& datagrams) {
     for (const std::string& datagram : datagrams) Send(datagram);
   }
