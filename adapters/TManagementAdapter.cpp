@@ -12,7 +12,6 @@ TManagementAdapter::TManagementAdapter(const std::string& address, unsigned int 
                                        const IClock& clock, TLimits limits)
     : address_(address),
       maxPacketSize_(maxPacketSize),
-      service_(service),
       loop_(loop),
       clock_(clock),
       limits_(limits),

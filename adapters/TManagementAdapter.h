@@ -88,7 +88,6 @@ class TManagementAdapter final : public TInformationAdapter, public IInfocastCha
   std::unique_ptr<TManagementChannel> channel_;
   std::string address_;
   unsigned int maxPacketSize_;
-  TInformationService* service_;
   IIOEventLoop* loop_;
   const IClock& clock_;
   TLimits limits_;
