@@ -1,5 +1,5 @@
-// JSON text for infoctl's machine-readable output. Names and values are byte strings, JSON
-// text is Unicode, so the bytes are carried over losslessly like this:
+// JSON text for the machine-readable output of infoctl and infoservice-web. Names and values
+// are byte strings, JSON text is Unicode, so the bytes are carried over losslessly like this:
 //
 //   - valid UTF-8 stays as it is, except the quote, the backslash and the control characters
 //     below U+0020, which are escaped ("\"", "\\", "\n", "\t", "\r", "\b", "\f", and "\u00XX"
@@ -19,3 +19,14 @@
 
 // bytes as a quoted JSON string.
 std::string JsonString(const std::string& bytes);
+
+// {"NAME":"VALUE",...} of the name and value pairs from begin to end, in their order.
+template <typename TIterator>
+std::string JsonObject(TIterator begin, TIterator end) {
+  std::string text = "{";
+  for (TIterator pair = begin; pair != end; ++pair) {
+    if (text.size() > 1) text += ',';
+    text += JsonString(pair->first) + ":" + JsonString(pair->second);
+  }
+  return text + "}";
+}

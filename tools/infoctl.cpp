@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "base/TException.h"
+#include "client/DaemonAddress.h"
 #include "client/JsonText.h"
 #include "client/TInfoClient.h"
 
@@ -79,12 +80,6 @@ constexpr const char* kUsage =
 
 // A command line the tool cannot make sense of: exit 2 with the usage hint.
 class TUsageError final : public TException {
- public:
-  using TException::TException;
-};
-
-// The daemon's address could not be found at all (exit 2, like an unreachable daemon).
-class TAddressError final : public TException {
  public:
   using TException::TException;
 };
@@ -141,31 +136,6 @@ std::set<std::string> TakeFlags(std::vector<std::string>& arguments,
   return found;
 }
 
-std::string Trimmed(const std::string& text) {
-  const size_t end = text.find_last_not_of(" \t\r\n");
-  const size_t begin = text.find_first_not_of(" \t\r\n");
-  return end == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
-}
-
-std::string ReadAddressFile(const std::string& fileName) {
-  std::ifstream file(fileName, std::ios::binary);
-  if (!file) {
-    throw TAddressError(ErrnoMessage("cannot read address file '" + fileName + "'", errno));
-  }
-  const std::string address =
-      Trimmed(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()));
-  if (address.empty()) throw TAddressError("address file '" + fileName + "' is empty");
-  return address;
-}
-
-// The address given by -A or -i; empty leaves the search to the library
-// ($INFOSERVICE_ADDRESS, then the name service).
-std::string GivenAddress(const TCommandLine& line) {
-  if (!line.address.empty()) return line.address;
-  if (!line.addressFile.empty()) return ReadAddressFile(line.addressFile);
-  return std::string();
-}
-
 std::string Absolute(const std::string& fileName) {
   if (fileName.empty() || fileName[0] == '/') return fileName;
   char directory[4096];
@@ -202,17 +172,6 @@ void ExpectCount(const std::vector<std::string>& arguments, size_t minimum, size
 
 TInfoClient::TStorage Storage(const std::set<std::string>& flags) {
   return flags.count("-v") != 0 ? TInfoClient::eVolatile : TInfoClient::ePermanent;
-}
-
-// {"NAME":"VALUE",...} of the pairs in order.
-template <typename TIterator>
-std::string JsonObject(TIterator begin, TIterator end) {
-  std::string text = "{";
-  for (TIterator pair = begin; pair != end; ++pair) {
-    if (text.size() > 1) text += ',';
-    text += JsonString(pair->first) + ":" + JsonString(pair->second);
-  }
-  return text + "}";
 }
 
 using TAction = std::function<int(TInfoClient&)>;
@@ -378,11 +337,8 @@ int main(int argc, char** argv) {
   }
   int status = kExitOk;
   try {
-    TInfoClient client(GivenAddress(line));
+    TInfoClient client(GivenDaemonAddress(line.address, line.addressFile));
     status = action(client);
-  } catch (const TAddressError& e) {
-    fprintf(stderr, "infoctl: %s\n", e.GetText());
-    status = kExitUsage;
   } catch (const TInfoError& e) {
     if (e.GetCode() == TInfoError::kUnreachable || e.GetCode() == TInfoError::kInvalidArgument) {
       fprintf(stderr, "infoctl: %s\n", e.GetText().c_str());
