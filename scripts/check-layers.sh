@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Fails when a source file includes a project header from a folder its layer may not use.
 # The layers, lowest first: base -> os -> xml, ipc, hal -> toi -> translation, infocast -> service
-# -> adapters -> daemon -> tools, bench; client (the application library) sits on toi and
-# is used by tools and bench only. A folder may include from itself and from the folders
+# -> adapters -> daemon -> tools, bench, web; client (the application library) sits on toi
+# and is used by tools, bench and web only. A folder may include from itself and from the folders
 # listed for it below; a new folder must be added here before its files may include anything.
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -22,6 +22,7 @@ declare -A allowed=(
   [client]="base os ipc toi"
   [tools]="base os xml ipc hal toi translation infocast service adapters client"
   [bench]="base os xml ipc hal toi translation infocast service adapters client"
+  [web]="base os xml ipc hal toi translation infocast service adapters client"
 )
 
 violations=0
