@@ -3,11 +3,13 @@
 # the missing ones (running `apt-get update` once, only when something is missing); otherwise
 # prints what to install and fails. dpkg-dev gives cpack the dpkg-shlibdeps that the Debian
 # package's dependencies come from; make, gcc and pkg-config also build the client examples
-# in the install test. clang is only needed for the optional fuzz target: its
-# absence is reported but does not fail a non-root run.
+# in the install test. infoservice-web serves HTTP with libmicrohttpd; its tests are Python
+# (pytest, and selenium driving headless Chromium). clang is only needed for the optional fuzz
+# target: its absence is reported but does not fail a non-root run.
 set -euo pipefail
 
-required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev)
+required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev
+  libmicrohttpd-dev python3-pytest python3-selenium chromium chromium-driver)
 optional=(clang)
 
 installed() {

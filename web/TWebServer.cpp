@@ -159,7 +159,7 @@ bool TWebServer::Start() {
       reinterpret_cast<const sockaddr*>(&options_.address), MHD_OPTION_CONNECTION_LIMIT,
       kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeaderBytes, MHD_OPTION_NOTIFY_COMPLETED,
-      &OnCompleted, this, MHD_OPTION_LISTENING_ADDRESS_REUSE, 1, MHD_OPTION_END);
+      &OnCompleted, this, MHD_OPTION_END);
   return daemon_ != nullptr;
 }
 
