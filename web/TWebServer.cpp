@@ -116,7 +116,8 @@ struct TStreamState {
 
 ssize_t ReadStream(void* state, uint64_t /*position*/, char* buffer, size_t max) {
   const long count = static_cast<TStreamState*>(state)->stream->Take(buffer, max, kKeepAlive);
-  if (count < 0) return MHD_CONTENT_READER_END_WITH_ERROR;
+  // Ended or dropped: a reader that still reads sees the stream end and reconnects.
+  if (count < 0) return MHD_CONTENT_READER_END_OF_STREAM;
   if (count > 0) return count;
   // Nothing to say: a comment line keeps proxies and the stall timeout from closing the stream.
   const size_t length = std::min(max, sizeof kKeepAliveText - 1);
@@ -151,15 +152,16 @@ TWebServer::~TWebServer() {
 }
 
 bool TWebServer::Start() {
-  unsigned int flags =
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_ERROR_LOG;
+  // No MHD_USE_ERROR_LOG: its messages are about what clients send, and a client could fill
+  // the log with them.
+  unsigned int flags = MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD;
   if (options_.address.ss_family == AF_INET6) flags |= MHD_USE_IPv6;
-  daemon_ = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_SOCK_ADDR,
-      reinterpret_cast<const sockaddr*>(&options_.address), MHD_OPTION_CONNECTION_LIMIT,
-      kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
-      MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeaderBytes, MHD_OPTION_NOTIFY_COMPLETED,
-      &OnCompleted, this, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_SOCK_ADDR,
+                             reinterpret_cast<const sockaddr*>(&options_.address),
+                             MHD_OPTION_CONNECTION_LIMIT, kMaxConnections,
+                             MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds,
+                             MHD_OPTION_CONNECTION_MEMORY_LIMIT, kMaxHeaderBytes,
+                             MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, this, MHD_OPTION_END);
   return daemon_ != nullptr;
 }
 

@@ -454,7 +454,7 @@
       const points = rate.filter((p) => now - p[0] <= kSpanMs)
         .map((p) => `${x(p[0]).toFixed(1)},${y(p[1]).toFixed(1)}`).join(' ');
       svg('polyline', { class: 'series', stroke: colour, points }, el);
-      const label = svg('text', { x: width - 6, y: 14 + 11 * i, 'text-anchor': 'end', fill: colour }, el);
+      const label = svg('text', { x: left + 6, y: 14 + 11 * i, fill: colour }, el);
       label.textContent = 'channel ' + plainText(channel);
     });
     return el;
