@@ -45,6 +45,10 @@ for file in bin/infoservice bin/infoctl bin/infocast-send bin/platform-simulator
   share/bash-completion/completions/infoctl share/infoservice/examples/client/Makefile; do
   [ -e "$prefix/$file" ] || fail "not installed: $file"
 done
+# infoservice-web is built where libmicrohttpd is found, and then installed with the rest.
+if [ -e "$build/web/infoservice-web" ] && [ ! -e "$prefix/bin/infoservice-web" ]; then
+  fail "not installed: bin/infoservice-web"
+fi
 pc=$(find "$prefix" -name infoservice.pc)
 [ -n "$pc" ] || fail "infoservice.pc not installed"
 libdir=$(dirname "$(dirname "$pc")")
