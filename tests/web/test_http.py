@@ -20,6 +20,7 @@ def test_objects_are_the_json_of_infoctl_dump(daemon, web):
     assert objects["var.t.latin"].encode("utf-8", "surrogateescape") == b"caf\xe9"
     assert "script-src 'self'" in headers["Content-Security-Policy"]
     assert "unsafe" not in headers["Content-Security-Policy"]
+    assert headers["X-Content-Type-Options"] == "nosniff"
 
     status, _, body = web.request("GET", "/api/objects?expr=")
     assert status == 400 and json.loads(body)["error"] == 201
@@ -62,6 +63,9 @@ def test_writes_need_the_token_and_reach_the_daemon(daemon, web):
     assert web.request("DELETE", path, token=web.token)[0] == 204
     assert daemon.value("var.w") is None
 
+    # The page sends names percent-encoded.
+    assert web.request("PUT", "/api/objects/var.w%3Cq%3E%20r", b"1", token=web.token)[0] == 204
+    assert daemon.value("var.w<q> r") == b"1"
     assert web.request("PUT", path + "?storage=flash", b"x", token=web.token)[0] == 400
     assert web.request("DELETE", path, token=None)[0] == 401
     assert web.request("POST", "/api/objects", b"x", token=web.token)[0] == 405
