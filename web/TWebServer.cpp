@@ -183,9 +183,9 @@ int TWebServer::HandleRequest(MHD_Connection* connection, const std::string& url
   }
   auto* body = static_cast<std::string*>(*requestState);
   if (*uploadSize != 0) {
-    if (body->size() + *uploadSize > kMaxBodyBytes) {
-      return SendError(connection, MHD_HTTP_CONTENT_TOO_LARGE, "request body too large");
-    }
+    // A body without a length that grows past the bound: no answer can be queued in the
+    // middle of a body, so the connection is closed, and the rest is never read.
+    if (body->size() + *uploadSize > kMaxBodyBytes) return MHD_NO;
     body->append(uploadData, *uploadSize);
     *uploadSize = 0;
     return MHD_YES;
