@@ -131,14 +131,16 @@ void FreeStream(void* state) {
   delete stream;
 }
 
-}  // namespace
+// A request's state: its body as it arrives (bounded by kMaxBodyBytes), and whether it has
+// been answered, after which nothing it sends is acted on any more.
+struct TRequestState {
+  std::string body;
+  bool answered = false;
+};
 
-namespace {
-
-// A request's state is its body as it arrives (bounded by kMaxBodyBytes).
 void OnCompleted(void* /*server*/, MHD_Connection* /*connection*/, void** requestState,
                  MHD_RequestTerminationCode /*code*/) {
-  delete static_cast<std::string*>(*requestState);
+  delete static_cast<TRequestState*>(*requestState);
   *requestState = nullptr;
 }
 
@@ -175,22 +177,28 @@ int TWebServer::HandleRequest(MHD_Connection* connection, const std::string& url
                               void** requestState) {
   if (*requestState == nullptr) {
     // The headers are in: refuse what needs no body before reading one.
-    *requestState = new std::string;
-    const int refused = Refuse(connection, url, method);
-    if (refused >= 0) return refused;
-    if (method != "PUT") return Serve(connection, url, method, std::string());
-    return MHD_YES;
+    auto* request = new TRequestState;
+    *requestState = request;
+    int result = Refuse(connection, url, method);
+    if (result < 0 && method != "PUT") result = Serve(connection, url, method, std::string());
+    request->answered = result >= 0;
+    return result >= 0 ? result : MHD_YES;
   }
-  auto* body = static_cast<std::string*>(*requestState);
-  if (*uploadSize != 0) {
-    // A body without a length that grows past the bound: no answer can be queued in the
-    // middle of a body, so the connection is closed, and the rest is never read.
-    if (body->size() + *uploadSize > kMaxBodyBytes) return MHD_NO;
-    body->append(uploadData, *uploadSize);
+  auto* request = static_cast<TRequestState*>(*requestState);
+  if (request->answered) {
     *uploadSize = 0;
     return MHD_YES;
   }
-  return Serve(connection, url, method, *body);
+  if (*uploadSize != 0) {
+    // A body without a length that grows past the bound: no answer can be queued in the
+    // middle of a body, so the connection is closed, and the rest is never read.
+    if (request->body.size() + *uploadSize > kMaxBodyBytes) return MHD_NO;
+    request->body.append(uploadData, *uploadSize);
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  request->answered = true;
+  return Serve(connection, url, method, request->body);
 }
 
 int TWebServer::Refuse(MHD_Connection* connection, const std::string& url,
