@@ -3,18 +3,18 @@
 #include <cstdio>
 
 // Rate limit, per format string (keyed by its address), once a clock is handed over:
-//   - each format has a budget of kBurst messages; one message is earned back per
-//     kIntervalMs, up to kBurst again;
-//   - a message with no budget left is dropped and counted;
+//   - each format has a budget of kBurst lines; one line is earned back per kIntervalMs, up
+//     to kBurst again;
+//   - a message the budget cannot pay for is dropped and counted;
 //   - the next message of that format that is written is preceded by one line
-//     "TTracker: N messages suppressed: <the format string>" of its own severity;
-//   - Fatal messages are never limited, nor counted; a message below the level consumes
-//     nothing.
-// Examples, one message of a format every 10 ms: messages 1-10 are written, 11-100 dropped;
-// message 101, one second after the first, writes "TTracker: 90 messages suppressed: ..." and
-// then itself; from then on one in a hundred. A format written once at start-up, or once a
-// minute, is never touched. Two call
-// sites with the text "Invalid packet header" in different formats have a budget each.
+//     "TTracker: N messages suppressed: <the format string>" of its own severity, paid from
+//     the same budget, so that a format never writes more than one line per interval after
+//     its burst;
+//   - Fatal messages are never limited, nor counted; a message below the level costs nothing.
+// Examples, one message of a format every 10 ms: messages 1-10 are written, 11-200 dropped;
+// message 201, two seconds after the first, writes "TTracker: 190 messages suppressed: ..."
+// and then itself; from then on these two lines every two seconds. A format written once at
+// start-up, or once a second, is never touched.
 
 namespace {
 
@@ -69,11 +69,12 @@ bool TTracker::Admit(int severity, const char* format) {
       budget.earnedMs += earned * kIntervalMs;
     }
   }
-  if (budget.left == 0) {
+  const int cost = budget.suppressed > 0 ? 2 : 1;
+  if (budget.left < cost) {
     ++budget.suppressed;
     return false;
   }
-  --budget.left;
+  budget.left -= cost;
   if (budget.suppressed > 0) {
     OutputLine(severity, "TTracker: %lu messages suppressed: %s", budget.suppressed, format);
     budget.suppressed = 0;

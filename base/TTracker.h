@@ -24,9 +24,9 @@ class TTracker {
   static constexpr int kWarning = 3;
   static constexpr int kTrace = 5;
 
-  // Messages of one format written at once before the steady rate applies.
+  // Lines of one format written at once before the steady rate applies.
   static constexpr int kBurst = 10;
-  // The steady rate of one format: one message per interval.
+  // The steady rate of one format: one line per interval, a suppressed-count line included.
   static constexpr int64_t kIntervalMs = 1000;
   // Formats with a budget of their own; further ones share one budget (whose suppressed
   // line names the format that ends the gap). Formats are the program's literals, so the
@@ -63,7 +63,7 @@ class TTracker {
   virtual void Output(int severity, const char* format, va_list args) = 0;
 
  private:
-  // What one format may still write: messages left in the burst, when the last one was
+  // What one format may still write: lines left in the burst, when the last one was
   // earned, and how many were dropped since the last one written.
   struct TBudget {
     int left;

@@ -37,18 +37,22 @@ class TraceRateLimitTest : public ::testing::Test {
   test::TRecordingTracker tracker_;
 };
 
-TEST_F(TraceRateLimitTest, BurstThenOnePerIntervalThenTheDroppedAreCounted) {
+TEST_F(TraceRateLimitTest, BurstThenOneLinePerIntervalCountingTheDropped) {
   EXPECT_EQ(size_t{TTracker::kBurst}, Flood(100, 0));
-  // One interval later, one more, preceded by the count of the 90 dropped, in its severity.
+  // The count of the dropped is a line of the budget too: one interval earns too little.
+  clock_.now += TTracker::kIntervalMs;
+  EXPECT_EQ(0u, Flood(1, 0));
   clock_.now += TTracker::kIntervalMs;
   EXPECT_EQ(1u, Flood(1, 0));
   ASSERT_EQ(size_t{TTracker::kBurst} + 2, tracker_.messages.size());
   EXPECT_EQ(
-      std::make_pair(TTracker::kError, std::string("TTracker: 90 messages suppressed: flood %d")),
+      std::make_pair(TTracker::kError, std::string("TTracker: 91 messages suppressed: flood %d")),
       tracker_.messages[TTracker::kBurst]);
   EXPECT_EQ("flood 0", tracker_.messages.back().second);
-  // Steady: a message every 10 ms up to 20 s later gives one a second.
-  EXPECT_EQ(20u, Flood(2001, 10));
+  // Steady: a message every 10 ms for 20 s more gives a line a second.
+  const size_t lines = tracker_.messages.size();
+  EXPECT_EQ(10u, Flood(2001, 10));
+  EXPECT_EQ(20u, tracker_.messages.size() - lines);
   // Idle for long enough, the whole burst is back.
   clock_.now += TTracker::kBurst * TTracker::kIntervalMs;
   EXPECT_EQ(size_t{TTracker::kBurst}, Flood(50, 0));
