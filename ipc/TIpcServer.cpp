@@ -109,6 +109,7 @@ struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandle
 
   void AcceptConnections();
   void AcceptFailed(int error);
+  void BackOff();
   void RefuseWaiting();
   void AcceptWorksAgain();
   bool ReadAndServe(TConnection& connection);
@@ -249,6 +250,10 @@ void TIpcServer::TImpl::AcceptFailed(int error) {
                                          std::strerror(error));
   }
   if (IsExhaustion(error)) RefuseWaiting();
+  BackOff();
+}
+
+void TIpcServer::TImpl::BackOff() {
   backOffMs_ = backOffMs_ == 0 ? kFirstBackOffMs : std::min(2 * backOffMs_, kMaxBackOffMs);
   loop.UnregisterFileDescriptor(listener_.Get());
   loop.RemoveTimeout(backOffTimeout_);
@@ -288,7 +293,15 @@ void TIpcServer::TImpl::HandleTimeout(int identifier) {
   if (identifier != backOffTimeout_) return;
   loop.RemoveTimeout(backOffTimeout_);
   backOffTimeout_ = -1;
-  loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
+  try {
+    loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
+  } catch (const TException& error) {
+    // Short of kernel memory as well: a server that stopped watching its socket for good
+    // would never serve again.
+    TTracker::GetProcessTracker()->Error("TIpcServer: %s", error.GetText());
+    BackOff();
+    return;
+  }
   AcceptConnections();
 }
 
