@@ -29,6 +29,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
