@@ -70,6 +70,10 @@ class OverloadTest : public ::testing::Test {
 // 100 connections held against a limit of 40 descriptors: the daemon neither spins nor traces
 // each failed accept, refuses the connections it cannot take, and serves once they are gone.
 TEST_F(OverloadTest, ConnectionsBeyondTheDescriptorLimitNeitherSpinNorFlood) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizers' vptr check opens a pipe, which fails at the descriptor limit "
+                  "and is reported as an invalid object";
+#endif
   constexpr int kDescriptorLimit = 40;
   constexpr int kHeld = 100;
   const std::string addressFile = root_.File("address");
