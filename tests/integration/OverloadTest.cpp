@@ -139,7 +139,7 @@ TEST_F(OverloadTest, BadDatagramStreamLeavesABoundedLogWhileClientsAreServed) {
     for (int i = 0; i < kDatagramsPerRound; ++i) send();
     EXPECT_EQ("up\n", daemon.Infoctl({"get", "var.probe"}).out) << "round " << round;
   }
-  EXPECT_LT(Lines(daemon.Log()) - lines, 40u);
+  EXPECT_LT(Lines(daemon.Log()) - lines, 60u);  // 20,000 without a limit
   EXPECT_EQ(0, daemon.Stop());
 }
 
