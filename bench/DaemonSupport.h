@@ -151,6 +151,8 @@ class TOwnDaemon final {
 
   const std::string& GetAddress() const { return address_; }
   pid_t GetPid() const { return pid_; }
+  // Where the daemon's standard output and error go.
+  std::string GetLogPath() const { return root_ + "/infoservice.log"; }
 
  private:
   static std::string ProgramDirectory() {

@@ -117,6 +117,9 @@ int main(int argc, char** argv) {
 
   // The one loop of the process; everything below registers on it and goes before it.
   TEpollEventLoop loop;
+  // Traces that input triggers are limited on the loop's clock (the process-wide real one,
+  // which outlives the tracker); start-up's own traces are written once and pass.
+  tracker->LimitRate(&loop.GetClock());
   TIpcClient client(loop);
   TCIpcClient_Init(&client);
   auto subscriptions = std::make_unique<TSubscriptionList>(&client);

@@ -1,12 +1,14 @@
 #include "ipc/TIpcServer.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -29,6 +31,16 @@ namespace {
 const char kRuntimeDirectory[] = "/tmp/infoservice-ipc";
 constexpr size_t kReadChunk = 64 * 1024;
 constexpr int kAcceptsPerEvent = 64;
+// While accept fails, the listening socket is not watched (it stays readable, so the loop
+// would spin); it is tried again after this back-off, doubled after each failure up to the
+// maximum, and at once again after a success.
+constexpr unsigned int kFirstBackOffMs = 50;
+constexpr unsigned int kMaxBackOffMs = 1000;
+
+// Failures that a descriptor or some memory freed elsewhere will end.
+bool IsExhaustion(int error) {
+  return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
 
 // The runtime directory holds every socket of the box's processes; only the owner and the
 // group may reach them. Missing parents are created as ordinary directories.
@@ -76,7 +88,7 @@ std::string NewSocketPath() {
 
 // The inside of the server: the listening socket, the connections accepted on it and the
 // table from object number to dispatcher.
-struct TIpcServer::TImpl final : public IIOEventHandler {
+struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandler {
   explicit TImpl(TEpollEventLoop& loop);
   ~TImpl() override;
 
@@ -86,6 +98,8 @@ struct TIpcServer::TImpl final : public IIOEventHandler {
 
   // IIOEventHandler
   void HandleEvent(int descriptor, unsigned int events) override;
+  // IIOTimeoutHandler
+  void HandleTimeout(int identifier) override;
 
   TEpollEventLoop& loop;
   std::string socketPath;
@@ -94,6 +108,10 @@ struct TIpcServer::TImpl final : public IIOEventHandler {
   struct TConnection;
 
   void AcceptConnections();
+  void AcceptFailed(int error);
+  void BackOff();
+  void RefuseWaiting();
+  void AcceptWorksAgain();
   bool ReadAndServe(TConnection& connection);
   bool ServeFrame(TConnection& connection, const TIpcFrame& frame);
   bool SendFrame(TConnection& connection, const std::string& frame);
@@ -102,6 +120,16 @@ struct TIpcServer::TImpl final : public IIOEventHandler {
   void CloseConnection(int descriptor);
 
   TUniqueFd listener_;
+  // Held spare for the moment the descriptor limit is reached: closed, it lets one waiting
+  // client be accepted and closed at once, so that the client sees the refusal instead of
+  // waiting in the backlog until its call times out.
+  TUniqueFd reserve_;
+  // The back-off of the current episode of failing accepts (0: none), its timeout, and what
+  // the episode counted so far.
+  unsigned int backOffMs_ = 0;
+  int backOffTimeout_ = -1;
+  unsigned long acceptFailures_ = 0;
+  unsigned long refused_ = 0;
   uint32_t nextObjectId_ = 1;
   std::unordered_map<uint32_t, TIpcDispatcher*> dispatchers_;
   std::unordered_map<int, std::unique_ptr<TConnection>> connections_;
@@ -140,12 +168,14 @@ TIpcServer::TImpl::TImpl(TEpollEventLoop& loop) : loop(loop) {
     unlink(socketPath.c_str());
     throw TException(ErrnoMessage("TIpcServer: listen " + socketPath, error));
   }
+  reserve_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
   loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
 }
 
 TIpcServer::TImpl::~TImpl() {
   for (auto& entry : connections_) loop.UnregisterFileDescriptor(entry.first);
   connections_.clear();
+  loop.RemoveTimeout(backOffTimeout_);
   loop.UnregisterFileDescriptor(listener_.Get());
   unlink(socketPath.c_str());
 }
@@ -190,13 +220,13 @@ void TIpcServer::TImpl::AcceptConnections() {
   for (int i = 0; i < kAcceptsPerEvent; ++i) {
     TUniqueFd fd(accept4(listener_.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.IsValid()) {
-      if (errno == EINTR || errno == ECONNABORTED) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) {
-        TTracker::GetProcessTracker()->Error("TIpcServer: accept on %s: %s", socketPath.c_str(),
-                                             std::strerror(errno));
-      }
+      const int error = errno;
+      // Part of normal work: a signal, a client that gave up while queued, nothing left.
+      if (error == EINTR || error == ECONNABORTED) continue;
+      if (error != EAGAIN && error != EWOULDBLOCK) AcceptFailed(error);
       return;
     }
+    if (backOffMs_ != 0) AcceptWorksAgain();
     if (connections_.size() >= kMaxConnections) {
       if (!refusalTraced_) {
         TTracker::GetProcessTracker()->Warning("TIpcServer: connection limit %zu reached",
@@ -211,6 +241,68 @@ void TIpcServer::TImpl::AcceptConnections() {
     loop.RegisterFileDescriptor(descriptor, IIOEventLoop::kReadable, 0, this);
     connections_[descriptor] = std::move(connection);
   }
+}
+
+// One trace per episode, at its start; the listening socket rests for the back-off.
+void TIpcServer::TImpl::AcceptFailed(int error) {
+  if (acceptFailures_++ == 0) {
+    TTracker::GetProcessTracker()->Error("TIpcServer: accept on %s: %s", socketPath.c_str(),
+                                         std::strerror(error));
+  }
+  if (IsExhaustion(error)) RefuseWaiting();
+  BackOff();
+}
+
+void TIpcServer::TImpl::BackOff() {
+  backOffMs_ = backOffMs_ == 0 ? kFirstBackOffMs : std::min(2 * backOffMs_, kMaxBackOffMs);
+  loop.UnregisterFileDescriptor(listener_.Get());
+  loop.RemoveTimeout(backOffTimeout_);
+  backOffTimeout_ = loop.AddTimeout(backOffMs_, this);
+}
+
+// Takes the waiting clients off the backlog through the reserve descriptor, one at a time.
+void TIpcServer::TImpl::RefuseWaiting() {
+  for (int i = 0; i < kAcceptsPerEvent; ++i) {
+    if (!reserve_.IsValid()) reserve_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (!reserve_.IsValid()) return;  // somebody else took the freed descriptor
+    reserve_.Reset();
+    TUniqueFd refused(accept4(listener_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+    const int error = errno;
+    const bool tookOne = refused.IsValid();
+    refused.Reset();
+    reserve_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+    if (tookOne) {
+      ++refused_;
+    } else if (error != EINTR && error != ECONNABORTED) {
+      return;
+    }
+  }
+}
+
+void TIpcServer::TImpl::AcceptWorksAgain() {
+  TTracker::GetProcessTracker()->Warning(
+      "TIpcServer: accepting on %s again after %lu failed accepts (%lu connections refused)",
+      socketPath.c_str(), acceptFailures_, refused_);
+  backOffMs_ = 0;
+  acceptFailures_ = 0;
+  refused_ = 0;
+  if (!reserve_.IsValid()) reserve_.Reset(open("/dev/null", O_RDONLY | O_CLOEXEC));
+}
+
+void TIpcServer::TImpl::HandleTimeout(int identifier) {
+  if (identifier != backOffTimeout_) return;
+  loop.RemoveTimeout(backOffTimeout_);
+  backOffTimeout_ = -1;
+  try {
+    loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
+  } catch (const TException& error) {
+    // Short of kernel memory as well: a server that stopped watching its socket for good
+    // would never serve again.
+    TTracker::GetProcessTracker()->Error("TIpcServer: %s", error.GetText());
+    BackOff();
+    return;
+  }
+  AcceptConnections();
 }
 
 bool TIpcServer::TImpl::ReadAndServe(TConnection& connection) {

@@ -1,15 +1,16 @@
 // The one seam through which the daemon reads time, so that tests of timers and of the
-// 24-hour write budget move time instead of sleeping.
+// 24-hour write budget move time instead of sleeping. The tracker reads its monotonic half.
 #pragma once
 
 #include <cstdint>
 #include <ctime>
 
-class IClock {
+#include "base/IMonotonicClock.h"
+
+class IClock : public IMonotonicClock {
  public:
-  virtual ~IClock() = default;
   // Milliseconds on a monotonic clock: only differences mean anything.
-  virtual int64_t MonotonicMs() const = 0;
+  int64_t MonotonicMs() const override = 0;
   // Wall-clock seconds since the epoch, as time(2).
   virtual time_t WallSeconds() const = 0;
 

@@ -36,6 +36,10 @@ if [ ! -e /sys/class/net/eth0 ]; then
   echo "No eth0 on this machine: running with -t (no HAL, no production parameters)." >&2
 fi
 
+# Room for every connection and subscriber the daemon may hold (README, "Under overload"), as
+# far as the hard limit allows.
+ulimit -Sn 4096 2>/dev/null || ulimit -Sn "$(ulimit -Hn)"
+
 build/infoservice -s $host_flag -i "$run_dir/address" \
   -d examples/defaults.xml -a examples/aliases.xml \
   -f "$root/flash2/settings.xml" -g "$root/flash2/settings.bak" "$@" &
