@@ -45,7 +45,9 @@ TInfoCache::TLookup TInfoCache::Find(const std::string& name, std::string& text)
   std::lock_guard<std::mutex> lock(mutex_);
   const auto found = entries_.find(name);
   if (found == entries_.end()) return TLookup::eMiss;
-  recency_.splice(recency_.begin(), recency_, found->second.recency);
+  if (found->second.recency != recency_.begin()) {
+    recency_.splice(recency_.begin(), recency_, found->second.recency);
+  }
   text = found->second.text;
   return found->second.absent ? TLookup::eAbsent : TLookup::eValue;
 }
