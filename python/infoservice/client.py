@@ -285,8 +285,8 @@ class Client:
 class _ObserverServer:
     """A socket in the runtime directory that serves information observers: it takes the
     daemon's one-way OnObjectsChanged / OnObjectsRemoved calls for its object numbers and
-    queues (object, event, name). A connection that sends anything else is closed, as the
-    daemon's runtime closes one that breaks the format."""
+    queues (object, event, name). Other one-way calls are dropped; a connection that breaks
+    the format or sends a call is closed, as the daemon's runtime closes one."""
 
     _numbers = itertools.count(1 << 20)
 
@@ -377,9 +377,10 @@ class _ObserverServer:
 
     def _serve_frame(self, body):
         kind, operation, _, object_id = wire.parse_header(body)
-        if kind != wire.ONE_WAY or operation not in (wire.ON_OBJECTS_CHANGED,
-                                                     wire.ON_OBJECTS_REMOVED):
-            raise wire.ProtocolError("not a notification")
+        if kind != wire.ONE_WAY:
+            raise wire.ProtocolError("only notifications are served here")
+        if operation not in (wire.ON_OBJECTS_CHANGED, wire.ON_OBJECTS_REMOVED):
+            return  # a one-way call is never answered, not even to refuse it
         reader = wire.Reader(body[wire.HEADER_SIZE:])
         names = reader.strings()
         reader.end()

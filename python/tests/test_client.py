@@ -222,7 +222,7 @@ def test_watch_drops_a_connection_that_breaks_the_format(daemon):
         notification = wire.frame(wire.ONE_WAY, wire.ON_OBJECTS_CHANGED, 0, 1, payload(b"fake"))
         for garbage in (struct.pack(">I", 1 << 30),
                         wire.frame(wire.ONE_WAY, wire.ON_OBJECTS_CHANGED, 0, 1, b"\0\0\0\5"),
-                        wire.frame(wire.ONE_WAY, 9, 0, 1, b"")):
+                        wire.frame(wire.CALL, wire.ON_OBJECTS_CHANGED, 7, 1, payload(b"x"))):
             with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as peer:
                 peer.connect(path)
                 peer.sendall(garbage + notification)
