@@ -247,11 +247,11 @@ class Client:
                       .string(_bytes(os.path.abspath(file_name), "file name"))
                       .int(_storage(volatile)))
 
-    def subscribe(self, expressions, address, enumerate):
+    def _subscribe(self, expressions, address, enumerate):
         self._service(wire.SUBSCRIBE_OBJECTS2, wire.Writer().strings(expressions).int(0)
                       .string(address.encode("ascii")).bool(enumerate))
 
-    def unsubscribe_all(self, address):
+    def _unsubscribe_all(self, address):
         self._service(wire.UNSUBSCRIBE_ALL_OBJECTS,
                       wire.Writer().string(address.encode("ascii")))
 
@@ -399,7 +399,7 @@ class Watch:
         self._server = _ObserverServer()
         self.address = self._server.address(1)
         try:
-            client.subscribe(expressions, self.address, enumerate)
+            client._subscribe(expressions, self.address, enumerate)
         except BaseException:
             self.close()
             raise
@@ -430,7 +430,7 @@ class Watch:
         if self._server is None:
             return
         try:
-            self._client.unsubscribe_all(self.address)
+            self._client._unsubscribe_all(self.address)
         except InfoError:
             pass  # the daemon may be gone
         self._server.close()
@@ -471,11 +471,11 @@ def _list(client, expression):
         return done
 
     try:
-        client.subscribe([expression], main, True)
+        client._subscribe([expression], main, True)
         server.serve(0)
         take()
         known = min(names) if names else expression
-        client.subscribe([known], marker, True)
+        client._subscribe([known], marker, True)
         limit = time.monotonic() + _DUMP_LIMIT
         quiet_until = time.monotonic() + _DUMP_QUIET
         done = False
@@ -491,7 +491,7 @@ def _list(client, expression):
     finally:
         for address in (main, marker):
             try:
-                client.unsubscribe_all(address)
+                client._unsubscribe_all(address)
             except InfoError:
                 pass
         server.close()
