@@ -29,8 +29,9 @@
 //     adapter holds is kept as absent: Get throws 201 from memory.
 //   - A change or removal notification for the name drops its copy; the next read fetches.
 //     So another process's change is visible once its notification has been processed by
-//     the client's thread: in cache-bench on a PC, p50 about 60 us and p99 under 1 ms after
-//     the other process started its set (README, Benchmark).
+//     the client's thread: in cache-bench on a 2-CPU PC, p50 about 20 us after the other
+//     process started its set; p99 between 0.2 and 3 ms with the load of that machine
+//     (shared with other builds), as the wake-ups wait for the scheduler (README, Benchmark).
 //   - The client's own Set, Unset, SetFromFile (and SetObjects, UnsetObjects) drop the copies
 //     of the names written before they return, so the next read shows the write. Other names
 //     the service changes as a consequence (the client names of the alias list,
