@@ -69,6 +69,10 @@ bool TOsAdapter::GetObject(const std::string& name, std::string& value) const {
   return TInformationAdapter::GetObject(name, value);
 }
 
+bool TOsAdapter::IsComputedOnRead(const std::string& name) const {
+  return name == kUtcTime || name == kMemFree;
+}
+
 std::string TOsAdapter::ConvertUint32ToString(unsigned int n) const { return std::to_string(n); }
 
 std::string TOsAdapter::FormatHardwareAddress(const ISystemFacts::THardwareAddress& address) {

@@ -35,6 +35,8 @@ class TOsAdapter final : public TInformationAdapter {
   // var.utctime and var.memfree are computed now (a failed memory query leaves value as it
   // was and still answers true); every other name is the map lookup.
   bool GetObject(const std::string& name, std::string& value) const override;
+  // True for var.utctime and var.memfree.
+  bool IsComputedOnRead(const std::string& name) const override;
 
   std::string ConvertUint32ToString(unsigned int n) const;
   // "%02x:%02x:%02x:%02x:%02x:%02x".

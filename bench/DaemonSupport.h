@@ -22,9 +22,12 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "ipc/TIpcProtocolDispatcher.h"
 #include "ipc/TIpcServer.h"
 #include "os/TEpollEventLoop.h"
 #include "toi/IToiInformationObserver.h"
+#include "toi/IToiNameService.h"
+#include "toi/TNameServiceProtocol.h"
 #include "toi/TToiInformationObserverDispatcher.h"
 
 namespace bench {
@@ -61,6 +64,27 @@ class TServerThread final {
   std::atomic<TEpollEventLoop*> loop_{nullptr};
   std::string address_;
 };
+
+// The far end of the raw round trip: a lookup that answers at once.
+class TEchoNameService final : public IToiNameService {
+ public:
+  void RegisterObject(const std::string&, const std::string&) override {}
+  void LookupObject(const std::string& name, std::string& address) override { address = name; }
+};
+
+// The echo server runs in a process of its own, like the daemon, so that the raw round trip
+// pays the same process switches as a call to the daemon. Fork it before any thread exists.
+inline TChildProcess StartEchoServer() {
+  return TChildProcess("echo server", [](TUniqueFd output) {
+    TEchoNameService echo;
+    TEpollEventLoop loop;
+    TIpcServer server(loop);
+    const std::string address = server.CreateObject();
+    TIpcProtocolDispatcher<TNameServiceProtocol> dispatcher(server, address, echo);
+    Announce(std::move(output), address);
+    RunUntilTerminated(loop);
+  });
+}
 
 class TCountingObserver final : public IToiInformationObserver {
  public:

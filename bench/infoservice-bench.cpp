@@ -46,14 +46,11 @@
 #include "bench/BenchSupport.h"
 #include "bench/DaemonSupport.h"
 #include "ipc/TIpcClient.h"
-#include "ipc/TIpcProtocolDispatcher.h"
 #include "ipc/TIpcServer.h"
 #include "os/TEpollEventLoop.h"
 #include "toi/IToiInformationObserver.h"
-#include "toi/IToiNameService.h"
 #include "toi/TInformationServiceCaller.h"
 #include "toi/TNameServiceCaller.h"
-#include "toi/TNameServiceProtocol.h"
 #include "toi/TToiInformationObserverDispatcher.h"
 
 namespace {
@@ -74,27 +71,6 @@ constexpr int kEnumeratedObjects = 10000;
 constexpr int kRounds = 5;
 constexpr int kEnumerationRounds = 3;
 constexpr auto kVolatile = IToiInformationService::eVolatile;
-
-// The far end of the raw round trip: a lookup that answers at once.
-class TEchoNameService final : public IToiNameService {
- public:
-  void RegisterObject(const std::string&, const std::string&) override {}
-  void LookupObject(const std::string& name, std::string& address) override { address = name; }
-};
-
-// The echo server runs in a process of its own, like the daemon, so that the raw round trip
-// pays the same process switches as a call to the daemon. Forked before anything else exists.
-bench::TChildProcess StartEchoServer() {
-  return bench::TChildProcess("infoservice-bench: echo server", [](TUniqueFd output) {
-    TEchoNameService echo;
-    TEpollEventLoop loop;
-    TIpcServer server(loop);
-    const std::string address = server.CreateObject();
-    TIpcProtocolDispatcher<TNameServiceProtocol> dispatcher(server, address, echo);
-    bench::Announce(std::move(output), address);
-    bench::RunUntilTerminated(loop);
-  });
-}
 
 // --- the figures -------------------------------------------------------------------------------
 
@@ -232,7 +208,7 @@ int main(int argc, char** argv) {
     // This process is placed first: what it starts inherits the placement.
     bench::TPlacement placement(pinned);
     placement.Place(getpid(), "infoservice-bench");
-    const bench::TChildProcess echo = StartEchoServer();
+    const bench::TChildProcess echo = bench::StartEchoServer();
     if (echo.GetAnnouncement().empty()) throw TException("the echo server did not start");
     std::unique_ptr<TOwnDaemon> own;
     if (address.empty() && !addressFile.empty()) address = ReadAll(addressFile);

@@ -1,16 +1,25 @@
 #include "client/TInfoClient.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "base/TException.h"
+#include "client/TInfoCache.h"
 #include "client/TObserverThread.h"
+#include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
+#include "ipc/TIpcServer.h"
 #include "toi/TInformationServiceCaller.h"
 #include "toi/TNameServiceCaller.h"
 
@@ -25,6 +34,27 @@ using TClock = std::chrono::steady_clock;
 // the whole wait never outlasts kListLimit.
 constexpr std::chrono::seconds kListQuiet{1};
 constexpr std::chrono::seconds kListLimit{60};
+
+static_assert(TInfoClient::kDefaultCacheEntries == TInfoCache::kDefaultMaxEntries &&
+                  TInfoClient::kDefaultCacheBytes == TInfoCache::kDefaultMaxBytes,
+              "the public bounds are the store's");
+
+// A connection to the service's socket on which nothing is ever sent: the kernel ends it when
+// the service's process ends, which tells the cache at once, without a call. Throws
+// TException when it cannot be made.
+TUniqueFd ConnectToPeer(const std::string& address) {
+  TIpcAddress parsed;
+  if (!TIpcAddress::Parse(address, parsed)) throw TException("bad address '" + address + "'");
+  TUniqueFd connection(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!connection.IsValid()) throw TException(ErrnoMessage("socket", errno));
+  sockaddr_un peer{};
+  peer.sun_family = AF_UNIX;
+  std::memcpy(peer.sun_path, parsed.socketPath.data(), parsed.socketPath.size());
+  if (connect(connection.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+    throw TException(ErrnoMessage("connect " + parsed.socketPath, errno));
+  }
+  return connection;
+}
 
 IToiInformationService::TStorageType StorageType(TInfoClient::TStorage storage) {
   if (storage != TInfoClient::ePermanent && storage != TInfoClient::eVolatile) {
@@ -91,6 +121,8 @@ struct TInfoClient::TImpl {
     } catch (const TInfoError&) {
       throw;
     } catch (const TException& e) {
+      // The service may have restarted with other values: cached copies go.
+      if (cacheOn_) LoseConnection();
       throw TInfoError(TInfoError::kUnreachable, "cannot reach the information service at '" +
                                                      address_ + "': " + e.GetText());
     }
@@ -139,11 +171,7 @@ struct TInfoClient::TImpl {
   int Subscribe(const std::vector<std::string>& expressions, TCallback callback, bool enumerate) {
     if (!callback) throw TInfoError(TInfoError::kInvalidArgument, "no callback");
     TObserverThread& thread = Thread();
-    int id = 0;
-    {
-      std::lock_guard<std::mutex> lock(subscriptionsMutex_);
-      id = ++lastId_;
-    }
+    const int id = NewId();
     const std::string observer = thread.Add(id, [callback](bool removed, const std::string& name) {
       callback(removed ? eRemoved : eChanged, name);
     });
@@ -241,6 +269,137 @@ struct TInfoClient::TImpl {
     }
   }
 
+  // --- the cache (rules in TInfoClient.h) ---
+
+  // A read of a name that may be cached: from memory, or fetched and kept.
+  std::string CachedGet(const std::string& name) {
+    std::string text;
+    switch (cache_.Find(name, text)) {
+      case TInfoCache::TLookup::eValue:
+        return text;
+      case TInfoCache::TLookup::eAbsent:
+        throw TInfoError(kUnknownObject, text);
+      case TInfoCache::TLookup::eMiss:
+        break;
+    }
+    const std::vector<std::string> covering = cache_.Covering(name);
+    if (covering.empty() || !serviceSaysCacheable_) return PlainGet(name);
+    // The ticket comes before the subscription check: a loss after it spoils this fetch.
+    const TInfoCache::TTicket ticket = cache_.BeginFetch(name);
+    bool keep = false;
+    bool absent = false;
+    try {
+      if (!Subscribed(covering)) {
+        cache_.EndFetch(name, ticket, false, false, text);
+        return PlainGet(name);
+      }
+      bool cacheable = false;
+      Call([&](IToiInformationService& service) { service.GetObject2(name, text, cacheable); });
+      keep = cacheable;
+    } catch (const TInfoError& e) {
+      absent = e.GetCode() == kUnknownObject;
+      cache_.EndFetch(name, ticket, absent, absent, e.GetText());
+      if (e.GetCode() == TIpcServer::kNoSuchOperation) {
+        // A service from before the cache: it cannot say what may be kept.
+        serviceSaysCacheable_ = false;
+        return PlainGet(name);
+      }
+      throw;
+    }
+    cache_.EndFetch(name, ticket, keep, false, text);
+    return text;
+  }
+
+  std::string PlainGet(const std::string& name) {
+    std::string value;
+    Call([&](IToiInformationService& service) { service.GetObject(name, value); });
+    return value;
+  }
+
+  // Makes sure the cache's observer is subscribed to every expression covering the name and
+  // that the service's end is watched. False when that failed (the read then is a call).
+  // Without enumeration: the subscription is in place before any fetch, and the service
+  // serves both on one thread, so every change after a fetch is notified; an enumeration
+  // would only drop the copies fetched right after it.
+  bool Subscribed(const std::vector<std::string>& covering) {
+    // The set-up waits for the client's thread; a callback on that thread must not wait for
+    // a set-up in turn, so there it reads by a call instead.
+    std::unique_lock<std::mutex> lock(cacheSubscribeMutex_, std::defer_lock);
+    if (IsOnThread()) {
+      if (!lock.try_lock()) return false;
+    } else {
+      lock.lock();
+    }
+    if (lost_.exchange(false)) subscribedExpressions_.clear();
+    try {
+      if (cacheObserver_.empty()) {
+        const int id = NewId();
+        cacheObserver_ =
+            Thread().Add(id, [this](bool, const std::string& name) { cache_.Drop(name); });
+        std::lock_guard<std::mutex> subscriptionsLock(subscriptionsMutex_);
+        subscriptions_[id] = cacheObserver_;
+      }
+      if (subscribedExpressions_.empty()) {
+        std::string address;
+        {
+          std::lock_guard<std::mutex> callLock(callMutex_);
+          address = Address(client_);
+        }
+        Thread().WatchPeer(ConnectToPeer(address), [this] { LoseConnection(); });
+      }
+      for (const std::string& expression : covering) {
+        if (subscribedExpressions_.count(expression) != 0) continue;
+        Call([&](IToiInformationService& service) {
+          service.SubscribeObject2(expression, 0, cacheObserver_, false);
+        });
+        subscribedExpressions_.insert(expression);
+      }
+      return true;
+    } catch (const TException&) {
+    } catch (const TInfoError&) {
+    }
+    // Whatever was subscribed stays at the service, harmlessly; it is subscribed anew.
+    subscribedExpressions_.clear();
+    return false;
+  }
+
+  // The service's end went away, or did not answer: nothing kept can be trusted any more.
+  void LoseConnection() {
+    lost_ = true;
+    cache_.DropAll();
+  }
+
+  // Drops the copies of names this client wrote, after the write (whatever its outcome).
+  template <typename TCall>
+  void Write(const std::vector<std::string>& names, TCall call) {
+    if (!cache_.HasExpressions()) {
+      Call(call);
+      return;
+    }
+    try {
+      Call(call);
+    } catch (...) {
+      for (const std::string& name : names) cache_.Drop(name);
+      throw;
+    }
+    for (const std::string& name : names) cache_.Drop(name);
+  }
+
+  int NewId() {
+    std::lock_guard<std::mutex> lock(subscriptionsMutex_);
+    return ++lastId_;
+  }
+
+  static constexpr int kUnknownObject = 201;
+
+  TInfoCache cache_;
+  std::atomic<bool> cacheOn_{false};
+  std::atomic<bool> serviceSaysCacheable_{true};
+  std::atomic<bool> lost_{false};
+  std::mutex cacheSubscribeMutex_;
+  std::string cacheObserver_;
+  std::set<std::string> subscribedExpressions_;
+
   std::mutex addressMutex_;
   std::string address_;
   std::mutex callMutex_;
@@ -273,12 +432,24 @@ std::string TInfoClient::GetAddress() {
 }
 
 std::string TInfoClient::Get(const std::string& name) {
-  std::string value;
-  impl_->Call([&](IToiInformationService& service) { service.GetObject(name, value); });
-  return value;
+  if (impl_->cacheOn_) return impl_->CachedGet(name);
+  return impl_->PlainGet(name);
 }
 
+// From memory only when every name is held there; otherwise one request for all.
 std::vector<std::string> TInfoClient::GetObjects(const std::vector<std::string>& names) {
+  if (impl_->cacheOn_) {
+    std::vector<std::string> values(names.size());
+    size_t held = 0;
+    for (; held < names.size(); ++held) {
+      const auto found = impl_->cache_.Find(names[held], values[held]);
+      if (found == TInfoCache::TLookup::eMiss) break;
+      if (found == TInfoCache::TLookup::eAbsent) {
+        throw TInfoError(TImpl::kUnknownObject, values[held]);
+      }
+    }
+    if (held == names.size()) return values;
+  }
   TStringList values;
   impl_->Call([&](IToiInformationService& service) { service.GetObjects(names, values); });
   return values;
@@ -286,7 +457,8 @@ std::vector<std::string> TInfoClient::GetObjects(const std::vector<std::string>&
 
 void TInfoClient::Set(const std::string& name, const std::string& value, TStorage storage) {
   const auto type = StorageType(storage);
-  impl_->Call([&](IToiInformationService& service) { service.SetObject(name, value, type); });
+  impl_->Write({name},
+               [&](IToiInformationService& service) { service.SetObject(name, value, type); });
 }
 
 void TInfoClient::SetObjects(const std::vector<std::string>& names,
@@ -295,7 +467,7 @@ void TInfoClient::SetObjects(const std::vector<std::string>& names,
   if (names.size() != values.size()) {
     throw TInfoError(TInfoError::kInvalidArgument, "as many values as names are needed");
   }
-  impl_->Call([&](IToiInformationService& service) {
+  impl_->Write(names, [&](IToiInformationService& service) {
     service.SetObjects(names, values,
                        std::vector<IToiInformationService::TStorageType>(names.size(), type));
   });
@@ -303,12 +475,12 @@ void TInfoClient::SetObjects(const std::vector<std::string>& names,
 
 void TInfoClient::Unset(const std::string& name, TStorage storage) {
   const auto type = StorageType(storage);
-  impl_->Call([&](IToiInformationService& service) { service.UnsetObject(name, type); });
+  impl_->Write({name}, [&](IToiInformationService& service) { service.UnsetObject(name, type); });
 }
 
 void TInfoClient::UnsetObjects(const std::vector<std::string>& names, TStorage storage) {
   const auto type = StorageType(storage);
-  impl_->Call([&](IToiInformationService& service) {
+  impl_->Write(names, [&](IToiInformationService& service) {
     service.UnsetObjects(names,
                          std::vector<IToiInformationService::TStorageType>(names.size(), type));
   });
@@ -321,8 +493,9 @@ void TInfoClient::GetToFile(const std::string& name, const std::string& fileName
 void TInfoClient::SetFromFile(const std::string& name, const std::string& fileName,
                               TStorage storage) {
   const auto type = StorageType(storage);
-  impl_->Call(
-      [&](IToiInformationService& service) { service.SetObjectFromFile(name, fileName, type); });
+  impl_->Write({name}, [&](IToiInformationService& service) {
+    service.SetObjectFromFile(name, fileName, type);
+  });
 }
 
 int TInfoClient::Subscribe(const std::vector<std::string>& expressions, TCallback callback) {
@@ -334,6 +507,18 @@ int TInfoClient::Watch(const std::vector<std::string>& expressions, TCallback ca
 }
 
 void TInfoClient::Unsubscribe(int id) { impl_->Unsubscribe(id, false); }
+
+void TInfoClient::Cache(const std::string& expression) {
+  if (expression.empty()) throw TInfoError(TInfoError::kInvalidArgument, "empty expression");
+  if (!impl_->cache_.AddExpression(expression)) {
+    throw TInfoError(TInfoError::kInvalidArgument, "too many cached expressions");
+  }
+  impl_->cacheOn_ = true;
+}
+
+void TInfoClient::SetCacheLimits(size_t entries, size_t bytes) {
+  impl_->cache_.SetLimits(entries, bytes);
+}
 
 std::vector<std::string> TInfoClient::List(const std::string& expression) {
   return impl_->List(expression);

@@ -55,6 +55,7 @@ TObserverThread::~TObserverThread() {
   loop_.Stop();
   if (thread_.joinable()) thread_.join();
   loop_.UnregisterFileDescriptor(wakeup_.Get());
+  ReleasePeer();
   // Tasks that never ran only freed observers; the map goes with the members.
   observers_.clear();
 }
@@ -124,7 +125,30 @@ void TObserverThread::Post(std::function<void()> task) {
   }
 }
 
-void TObserverThread::HandleEvent(int, unsigned int) {
+void TObserverThread::WatchPeer(TUniqueFd connection, std::function<void()> closed) {
+  // The descriptor travels in a shared owner: a std::function must be copyable.
+  auto owned = std::make_shared<TUniqueFd>(std::move(connection));
+  RunOnThread([this, owned, &closed] {
+    ReleasePeer();
+    peer_ = std::move(*owned);
+    peerClosed_ = std::move(closed);
+    loop_.RegisterFileDescriptor(peer_.Get(), 1, 0, this);
+  });
+}
+
+void TObserverThread::ReleasePeer() {
+  if (peer_.IsValid()) loop_.UnregisterFileDescriptor(peer_.Get());
+  peer_.Reset();
+  peerClosed_ = nullptr;
+}
+
+void TObserverThread::HandleEvent(int descriptor, unsigned int) {
+  if (peer_.IsValid() && descriptor == peer_.Get()) {
+    const std::function<void()> closed = std::move(peerClosed_);
+    ReleasePeer();
+    if (closed) closed();
+    return;
+  }
   uint64_t count = 0;
   if (read(wakeup_.Get(), &count, sizeof count) < 0 && errno != EAGAIN) return;
   std::vector<std::function<void()>> tasks;

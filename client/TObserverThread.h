@@ -42,6 +42,10 @@ class TObserverThread final : private IIOEventHandler {
   // until that task ran, so no notification of it is being delivered when Remove returns.
   void Remove(int id);
   bool IsThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+  // Watches a connection to a peer that never sends anything: when it ends (the peer's
+  // process is gone) or anything arrives, closed runs on the thread, once, and the descriptor
+  // is released. Replaces the connection watched before, without calling its closed.
+  void WatchPeer(TUniqueFd connection, std::function<void()> closed);
 
  private:
   struct TObserver;
@@ -49,8 +53,9 @@ class TObserverThread final : private IIOEventHandler {
   // Runs task on the thread: directly when already there, else queued, waiting for its end.
   void RunOnThread(const std::function<void()>& task);
   void Post(std::function<void()> task);
-  // IIOEventHandler: the wake-up eventfd.
+  // IIOEventHandler: the wake-up eventfd and the watched peer.
   void HandleEvent(int descriptor, unsigned int events) override;
+  void ReleasePeer();
 
   TEpollEventLoop loop_;
   TIpcServer server_{loop_};
@@ -59,6 +64,8 @@ class TObserverThread final : private IIOEventHandler {
   std::vector<std::function<void()>> tasks_;
   // Touched on the thread only (and after it ended, by the destructor).
   std::map<int, std::unique_ptr<TObserver>> observers_;
+  TUniqueFd peer_;
+  std::function<void()> peerClosed_;
   std::mutex activeMutex_;
   std::map<int, std::shared_ptr<std::atomic<bool>>> active_;
   std::thread thread_;

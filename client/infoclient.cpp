@@ -15,6 +15,10 @@ struct infoclient {
   infoservice::TInfoClient client;
 };
 
+static_assert(INFOCLIENT_CACHE_ENTRIES == infoservice::TInfoClient::kDefaultCacheEntries &&
+                  INFOCLIENT_CACHE_BYTES == infoservice::TInfoClient::kDefaultCacheBytes,
+              "the C bounds are the C++ ones");
+
 namespace {
 
 thread_local std::string tErrorText;
@@ -127,6 +131,14 @@ int infoclient_subscribe(infoclient* client, const char* const* expressions, siz
 
 int infoclient_unsubscribe(infoclient* client, int id) {
   return Guarded({client}, [&] { client->client.Unsubscribe(id); });
+}
+
+int infoclient_cache(infoclient* client, const char* expression) {
+  return Guarded({client, expression}, [&] { client->client.Cache(expression); });
+}
+
+int infoclient_set_cache_limits(infoclient* client, size_t entries, size_t bytes) {
+  return Guarded({client}, [&] { client->client.SetCacheLimits(entries, bytes); });
 }
 
 const char* infoclient_error_text(void) { return tErrorText.c_str(); }

@@ -59,6 +59,9 @@ extern "C" {
 #define INFOCLIENT_PERMANENT 0
 #define INFOCLIENT_VOLATILE 1
 
+#define INFOCLIENT_CACHE_ENTRIES 4096
+#define INFOCLIENT_CACHE_BYTES (1024 * 1024)
+
 #define INFOCLIENT_CHANGED 0
 #define INFOCLIENT_REMOVED 1
 
@@ -93,6 +96,15 @@ int infoclient_subscribe(infoclient* client, const char* const* expressions, siz
                          int enumerate, infoclient_callback callback, void* context, int* id);
 /* Once it returns (outside a callback), the subscription's callback runs no more. */
 int infoclient_unsubscribe(infoclient* client, int id);
+
+/* Keeps the values of the names matching expression in memory, so that infoclient_get
+ * answers them without a call; the rules that keep them coherent with the service are at the
+ * top of TInfoClient.h (TInfoClient::Cache). INFOCLIENT_INVALID_ARGUMENT for an empty
+ * expression. */
+int infoclient_cache(infoclient* client, const char* expression);
+/* At most entries entries and bytes bytes of names and values in the cache (defaults
+ * INFOCLIENT_CACHE_ENTRIES, INFOCLIENT_CACHE_BYTES); the least recently read go first. */
+int infoclient_set_cache_limits(infoclient* client, size_t entries, size_t bytes);
 
 /* The text of the last failure on this thread; "" when there was none. Valid until the next
  * call of the library on this thread. */

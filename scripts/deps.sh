@@ -4,12 +4,15 @@
 # prints what to install and fails. dpkg-dev gives cpack the dpkg-shlibdeps that the Debian
 # package's dependencies come from; make, gcc and pkg-config also build the client examples
 # in the install test. infoservice-web serves HTTP with libmicrohttpd; its tests are Python
-# (pytest, and selenium driving headless Chromium). clang is only needed for the optional fuzz
-# target: its absence is reported but does not fail a non-root run.
+# (pytest, and selenium driving headless Chromium). python3-pytest also runs the Python client's
+# tests, and python3-setuptools with python3-wheel lets pip install that client offline. clang
+# is only needed for the optional fuzz target: its absence is reported but does not fail a
+# non-root run.
 set -euo pipefail
 
 required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev
-  libmicrohttpd-dev python3-pytest python3-selenium chromium chromium-driver)
+  libmicrohttpd-dev python3-pytest python3-setuptools python3-wheel python3-selenium chromium
+  chromium-driver)
 optional=(clang)
 
 installed() {

@@ -25,6 +25,9 @@ class IInformationAdapter {
   virtual bool HasObject(const std::string& name) const = 0;
   // Copies the value out and returns true; false (value untouched) when not held.
   virtual bool GetObject(const std::string& name, std::string& value) const = 0;
+  // True when the value is produced anew by every GetObject and changes without a report
+  // through the callback, so that nobody outside may keep a copy of it.
+  virtual bool IsComputedOnRead(const std::string& name) const = 0;
   // Writes the value into an existing file. False when not held (no file is touched);
   // throws 207 when the file cannot be opened or written.
   virtual bool GetObjectToFile(const std::string& name, const std::string& fileName) const = 0;

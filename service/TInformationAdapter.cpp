@@ -36,6 +36,8 @@ bool TInformationAdapter::GetObject(const std::string& name, std::string& value)
   return true;
 }
 
+bool TInformationAdapter::IsComputedOnRead(const std::string&) const { return false; }
+
 bool TInformationAdapter::GetObjectToFile(const std::string& name,
                                           const std::string& fileName) const {
   std::string value;

@@ -21,6 +21,8 @@ class TInformationAdapter : public IInformationAdapter {
   void InitializeObjects() override;
   bool HasObject(const std::string& name) const override;
   bool GetObject(const std::string& name, std::string& value) const override;
+  // False: a held value changes only through the adapter's own reports.
+  bool IsComputedOnRead(const std::string& name) const override;
   bool GetObjectToFile(const std::string& name, const std::string& fileName) const override;
   bool IsStorageType(TStorageType storageType) const override;
   bool SupportsObject(const std::string& name) const override;

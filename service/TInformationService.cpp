@@ -108,6 +108,14 @@ void TInformationService::GetObject(const std::string& name, std::string& value)
   adapter->GetObject(lastName, value);
 }
 
+void TInformationService::GetObject2(const std::string& name, std::string& value, bool& cacheable) {
+  const std::string lastName = aliases_->Translate(name).back();
+  IInformationAdapter* adapter = FindAdapter(lastName);
+  if (!adapter) throw TUnknownObjectException("Unknown object");
+  adapter->GetObject(lastName, value);
+  cacheable = !adapter->IsComputedOnRead(lastName);
+}
+
 void TInformationService::GetObjects(const TStringList& names, TStringList& values) {
   for (const std::string& name : names) {
     values.emplace_back();

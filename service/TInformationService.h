@@ -73,6 +73,8 @@ class TInformationService final : public IInformationService,
   // IToiInformationService
   void GetObject(const std::string& name, std::string& value) override;
   void GetObjects(const TStringList& names, TStringList& values) override;
+  // GetObject; cacheable is false when the holder computes the value on every read.
+  void GetObject2(const std::string& name, std::string& value, bool& cacheable) override;
   void GetObjectToFile(const std::string& name, const std::string& fileName) override;
   void SetObject(const std::string& name, const std::string& value,
                  TStorageType storageType) override;

@@ -48,6 +48,10 @@ class IToiInformationService {
                                         const std::string& address) = 0;
   virtual void SubscribeObjects2Internal(const TStringList& expressions, const std::string& address,
                                          bool enumerate) = 0;
+  // GetObject, and whether a copy of the value may be kept until a change notification says
+  // otherwise: false for objects whose value is computed on every read (the time, the free
+  // memory), which change without notifying anyone. Client caches read through it.
+  virtual void GetObject2(const std::string& name, std::string& value, bool& cacheable) = 0;
 
  protected:
   IToiInformationService() = default;

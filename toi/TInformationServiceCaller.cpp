@@ -110,3 +110,8 @@ void TInformationServiceCaller::SubscribeObjects2Internal(const TStringList& exp
   Invoke<TInformationServiceProtocol, &IToiInformationService::SubscribeObjects2Internal>(
       expressions, address, enumerate);
 }
+
+void TInformationServiceCaller::GetObject2(const std::string& name, std::string& value,
+                                           bool& cacheable) {
+  Invoke<TInformationServiceProtocol, &IToiInformationService::GetObject2>(name, value, cacheable);
+}

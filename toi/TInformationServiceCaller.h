@@ -44,4 +44,5 @@ class TInformationServiceCaller final : public TIpcCaller, public IToiInformatio
                                 const std::string& address) override;
   void SubscribeObjects2Internal(const TStringList& expressions, const std::string& address,
                                  bool enumerate) override;
+  void GetObject2(const std::string& name, std::string& value, bool& cacheable) override;
 };

@@ -20,5 +20,6 @@ struct TInformationServiceProtocol final {
                      &TInterface::SubscribeObjects2, &TInterface::UnsubscribeObject,
                      &TInterface::UnsubscribeObjects, &TInterface::UnsubscribeAllObjects,
                      &TInterface::SubscribeObjectInternal, &TInterface::SubscribeObject2Internal,
-                     &TInterface::SubscribeObjectsInternal, &TInterface::SubscribeObjects2Internal>;
+                     &TInterface::SubscribeObjectsInternal, &TInterface::SubscribeObjects2Internal,
+                     &TInterface::GetObject2>;
 };

@@ -27,4 +27,5 @@ class TNullInformationService : public IToiInformationService {
   void SubscribeObject2Internal(const std::string&, const std::string&, bool) override {}
   void SubscribeObjectsInternal(const TStringList&, const std::string&) override {}
   void SubscribeObjects2Internal(const TStringList&, const std::string&, bool) override {}
+  void GetObject2(const std::string&, std::string&, bool&) override {}
 };

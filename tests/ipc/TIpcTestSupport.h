@@ -158,6 +158,10 @@ class TFakeInformationService final : public IToiInformationService {
     Record("SubscribeObjects2Internal(" + Join(expressions) + "," + address + "," +
            std::to_string(enumerate) + ")");
   }
+  void GetObject2(const std::string& name, std::string& value, bool& cacheable) override {
+    GetObject(name, value);
+    cacheable = true;
+  }
 
  private:
   void Record(const std::string& call) {

@@ -49,6 +49,7 @@ class TFakeAdapter final : public IInformationAdapter {
     value = found->second;
     return true;
   }
+  bool IsComputedOnRead(const std::string&) const override { return false; }
   bool GetObjectToFile(const std::string& name, const std::string& fileName) const override {
     log_->push_back("tofile " + label_ + " " + name + " " + fileName);
     return true;
