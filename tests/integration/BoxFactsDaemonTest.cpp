@@ -55,10 +55,7 @@ class BoxFactsDaemonTest : public ::testing::Test {
     WaitUntil([&] { return !daemon_.Address().empty() || !process_->Poll(); });
     return process_->Poll() && !daemon_.Address().empty();
   }
-  std::string Get(const std::string& name) const {
-    const TResult result = daemon_.Infoctl({"get", name});
-    return result.status == 0 ? result.out : "<error " + result.err + ">";
-  }
+  std::string Get(const std::string& name) const { return daemon_.Infoctl({"get", name}).out; }
 
   TTempRoot root_;
   TDaemon daemon_{root_};
@@ -70,20 +67,18 @@ TEST_F(BoxFactsDaemonTest, ServesTheFactsAndWritesTheSyslogFiles) {
     if (process_->Wait() == 77) GTEST_SKIP() << "no interface type to stand in for eth0";
     FAIL() << process_->Out() << process_->Err();
   }
-  EXPECT_EQ("SN-4711\n", Get("const.hw.serialnumber"));
-  EXPECT_EQ("408\n", Get("config.visiblearea.height"));
-  EXPECT_EQ("0x007BC97B\n", Get("var.last_scankey"));
-  EXPECT_EQ(std::string(kMac) + "\n", Get("const.ip.eth0.mac"));
-  EXPECT_EQ("armv7l\n", Get("config.architecture.target"));
-  EXPECT_EQ("9.8.7\n", Get("const._fw.version"));
+  // One fact from each source: production parameters, the colour system, the kernel command
+  // line, eth0, the HAL's system information and firmware version, the clock.
+  EXPECT_EQ("SN-4711\n408\n0x007BC97B\n" + std::string(kMac) + "\narmv7l\n9.8.7\ntrue\n",
+            daemon_
+                .Infoctl({"get", "const.hw.serialnumber", "config.visiblearea.height",
+                          "var.last_scankey", "const.ip.eth0.mac", "config.architecture.target",
+                          "const._fw.version", "const.capabilities.dtt"})
+                .out);
   const time_t before = time(nullptr);
   const std::string utc = Get("var.utctime");
-  const time_t after = time(nullptr);
   EXPECT_LE(before, std::stol(utc)) << utc;
-  EXPECT_GE(after, std::stol(utc)) << utc;
-  const std::string dump = daemon_.Infoctl({"dump", "const.capabilities.*"}).out;
-  EXPECT_NE(std::string::npos, dump.find("const.capabilities.dtt=true\n")) << dump;
-  EXPECT_NE(std::string::npos, dump.find("const.capabilities.decoder.avc=true\n")) << dump;
+  EXPECT_GE(time(nullptr), std::stol(utc)) << utc;
 
   ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.app.syslog.url", "udp://127.0.0.1:514"}).status);
   EXPECT_EQ("<syslogconf><level>3</level><url>udp://127.0.0.1:514</url></syslogconf>",
