@@ -1,16 +1,15 @@
 // Runs the infocast-send program as scripts do: --dump output decoded back into objects, the
 // exit codes of usage errors and failures, and real datagrams sent to a loopback socket,
 // once and repeated until a stop signal. Everything network-bound stays on 127.0.0.1.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "os/TUdpSocket.h"
 #include "tests/infocast/InfocastTestDecoder.h"
 #include "tests/integration/DaemonFixture.h"
 
@@ -59,33 +58,17 @@ std::string Pattern(size_t size) {
 // A UDP socket bound to 127.0.0.1 on a port the kernel picks.
 class TLoopbackReceiver final {
  public:
-  TLoopbackReceiver() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("cannot bind a loopback socket");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~TLoopbackReceiver() { close(fd_); }
-
-  std::string Destination() const { return "127.0.0.1:" + std::to_string(port_); }
-
+  std::string Destination() const { return "127.0.0.1:" + std::to_string(socket_.GetPort()); }
   // The next datagram, or an empty string when none arrives within 10 s.
   std::string Receive() {
-    pollfd fd{fd_, POLLIN, 0};
-    if (poll(&fd, 1, 10000) != 1) return "";
+    pollfd fd{socket_.Get(), POLLIN, 0};
     char buffer[65536];
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    const ssize_t n = poll(&fd, 1, 10000) == 1 ? socket_.Receive(buffer, sizeof buffer) : -1;
     return n > 0 ? std::string(buffer, n) : "";
   }
 
  private:
-  int fd_;
-  int port_ = 0;
+  TUdpSocket socket_{"127.0.0.1", 0};
 };
 
 class InfocastSendTest : public ::testing::Test {

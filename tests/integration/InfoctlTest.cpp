@@ -30,20 +30,11 @@ class InfoctlTest : public ::testing::Test {
   void SetUp() override {
     WriteFile(root_.File("defaults.xml"), kDefaults);
     WriteFile(root_.File("aliases.xml"), kAliases);
-    ASSERT_TRUE(Start()) << daemon_.Log();
+    ASSERT_TRUE(daemon_.StartStandalone(
+        {"-d", root_.File("defaults.xml"), "-a", root_.File("aliases.xml")}))
+        << daemon_.Log();
   }
-  void TearDown() override {
-    if (daemon_.Process().Poll()) {
-      EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
-    }
-  }
-
-  bool Start() {
-    // Settings are written an hour after a change, so only a clean stop saves them (as backup).
-    return daemon_.StartStandalone({"-d", root_.File("defaults.xml"), "-a",
-                                    root_.File("aliases.xml"), "-f", root_.File("settings.xml"),
-                                    "-g", root_.File("settings.bak"), "-y", "3600"});
-  }
+  void TearDown() override { EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log(); }
 
   TResult Run(const std::vector<std::string>& arguments) { return daemon_.Infoctl(arguments); }
 
@@ -60,8 +51,7 @@ class InfoctlTest : public ::testing::Test {
   // The value of `name`, with the trailing newline infoctl prints; "<status N>" on failure.
   std::string Get(const std::string& name) {
     const TResult result = Run({"get", name});
-    if (result.status != 0) return "<status " + std::to_string(result.status) + ">";
-    return result.out;
+    return result.status == 0 ? result.out : "<status " + std::to_string(result.status) + ">";
   }
 
   void ExpectRefused(const TResult& result, const std::string& message) {
