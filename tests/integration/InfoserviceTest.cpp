@@ -7,13 +7,7 @@
 #include <vector>
 
 #include "ipc/TIpcAddress.h"
-#include "ipc/TIpcClient.h"
-#include "ipc/TIpcServer.h"
-#include "os/TEpollEventLoop.h"
 #include "tests/integration/DaemonFixture.h"
-#include "toi/IToiInformationObserver.h"
-#include "toi/TInformationServiceCaller.h"
-#include "toi/TToiInformationObserverDispatcher.h"
 
 namespace integration {
 namespace {
@@ -65,14 +59,6 @@ TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
   }
 }
 
-// Counts the notifications of one subscriber.
-class TCountingObserver final : public IToiInformationObserver {
- public:
-  void OnObjectsChanged(const TStringList& names) override { count += names.size(); }
-  void OnObjectsRemoved(const TStringList& names) override { count += names.size(); }
-  size_t count = 0;
-};
-
 // Platform mode traces to the system log, so what the daemon did is read from the calls the
 // simulator logged instead.
 TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceStates) {
@@ -103,38 +89,13 @@ TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceState
   simulator.Process().Send("unload 1");
   EXPECT_TRUE(simulator.WaitForLog("call UnloadDone 42")) << simulator.Log();
 
-  // Instances 5 and 6 subscribe through two objects of one server of the test, so their
-  // notifications share a connection and arrive in the order the daemon sent them. Instance 5
-  // then ends (state 7), instance 6 starts (3).
-  TEpollEventLoop loop;
-  TIpcServer server(loop);
-  TCountingObserver first;
-  TCountingObserver second;
-  const std::string firstAddress = server.CreateObject();
-  const std::string secondAddress = server.CreateObject();
-  TToiInformationObserverDispatcher one(server, firstAddress, first);
-  TToiInformationObserverDispatcher two(server, secondAddress, second);
-  auto secondReaches = [&](size_t count) {
-    for (int pass = 0; pass < 100 && second.count < count; ++pass) loop.RunOnce(100);
-    return second.count == count;
-  };
-  TIpcClient client;
-  TInformationServiceCaller service(&client, daemon_.Address());
-  service.SubscribeObject2("plat.*", 5, firstAddress, false);
-  service.SubscribeObject2("plat.*", 6, secondAddress, false);
-  service.SetObject("plat.x", "2", IToiInformationService::eVolatile);
-  ASSERT_TRUE(secondReaches(1));
-  EXPECT_EQ(1u, first.count);
-
+  // The daemon answers the application service's state changes (its observer object is
+  // reached): an ended instance is released, a started one started. What an ended instance
+  // loses is TPlatformRegistration's test.
   simulator.Process().Send("state 5:7,6:3");
   ASSERT_TRUE(simulator.WaitForLog("call StartInstance 6")) << simulator.Log();
   const std::string states = simulator.Log();
   EXPECT_LT(states.find("call ReleaseInstance 5"), states.find("call StartInstance 6"));
-  service.SetObject("plat.x", "3", IToiInformationService::eVolatile);
-  // Instance 5's notification would have come before instance 6's.
-  ASSERT_TRUE(secondReaches(2));
-  EXPECT_EQ(1u, first.count);
-  service.UnsubscribeAllObjects(secondAddress);
   EXPECT_EQ(0, daemon_.Stop());
 }
 
