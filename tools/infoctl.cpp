@@ -211,8 +211,8 @@ std::string Escaped(const std::string& value) {
 void WarnAboutPlainNames(const std::vector<std::string>& expressions) {
   for (const std::string& expression : expressions) {
     const bool pattern =
-        expression == "*" || (expression.size() >= 2 &&
-                              expression.compare(expression.size() - 2, 2, ".*") == 0);
+        expression == "*" ||
+        (expression.size() >= 2 && expression.compare(expression.size() - 2, 2, ".*") == 0);
     if (!pattern && expression.find('*') != std::string::npos) {
       fprintf(stderr,
               "infoctl: warning: '%s' is read as a plain name; a pattern is '*' or ends in "
@@ -314,9 +314,9 @@ TAction Get(std::vector<std::string> arguments) {
     std::vector<std::pair<std::string, std::string>> found;
     int status = kExitOk;
     try {
-      const std::vector<std::string> values = arguments.size() == 1
-                                                  ? std::vector<std::string>{client.Get(arguments[0])}
-                                                  : client.GetObjects(arguments);
+      const std::vector<std::string> values =
+          arguments.size() == 1 ? std::vector<std::string>{client.Get(arguments[0])}
+                                : client.GetObjects(arguments);
       for (size_t i = 0; i < arguments.size() && i < values.size(); ++i) {
         found.emplace_back(arguments[i], values[i]);
       }

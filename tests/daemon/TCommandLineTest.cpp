@@ -1,10 +1,10 @@
-#include "daemon/TCommandLine.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "daemon/TCommandLine.h"
 
 namespace {
 
@@ -38,9 +38,10 @@ TEST(TCommandLineTest, DefaultsEveryOptionLaterOccurrencesAndNonNumbers) {
   EXPECT_EQ(1600, options.packetBufferSize);
 
   ASSERT_EQ(TCommandLine::TResult::eRun,
-            Parse({"-s", "-t", "-i", "addr", "-f", "set.xml", "-g", "bak.xml", "-y", "3", "-w",
-                   "5", "-m", "239.1.1.1:5000", "-e", "meta", "-n", "12x", "-d", "def.xml",
-                   "stray", "-a", "alias.xml", "-o", "-y", "abc", "-i", "addr2"},
+            Parse({"-s",      "-t",        "-i", "addr", "-f",  "set.xml", "-g",
+                   "bak.xml", "-y",        "3",  "-w",   "5",   "-m",      "239.1.1.1:5000",
+                   "-e",      "meta",      "-n", "12x",  "-d",  "def.xml", "stray",
+                   "-a",      "alias.xml", "-o", "-y",   "abc", "-i",      "addr2"},
                   options, usage));
   EXPECT_TRUE(options.standalone && options.hostEnvironment && options.opchMode);
   EXPECT_EQ("addr2 set.xml bak.xml 239.1.1.1:5000 meta def.xml alias.xml",

@@ -49,10 +49,10 @@ TEST_F(FlashUserDaemonTest, UnreadableAreaRefusesSetsUntilReadThenKeepsWhatItHel
 
   WriteArea("<Configuration>" + firmware + "</Configuration>");
   const std::string awkward = "<boot> & \"cast\" 'x'";
-  ASSERT_EQ(0, daemon_
-                   .Infoctl({"set", "cfg.media.tv.output", "S-Video", "_fw.cfg.ip.metachannel",
-                             awkward})
-                   .status);
+  ASSERT_EQ(
+      0,
+      daemon_.Infoctl({"set", "cfg.media.tv.output", "S-Video", "_fw.cfg.ip.metachannel", awkward})
+          .status);
   EXPECT_EQ("10.0.0.53\n", daemon_.Infoctl({"get", "_fw.cfg.ip.dns1"}).out);
   EXPECT_TRUE(WaitUntil([&] { return Area().find("SVIDEO") != std::string::npos; }));
   for (const std::string& element :

@@ -77,9 +77,10 @@ TEST_F(InfoctlTest, ObjectsTravelInBothStorageTypesAndThroughFiles) {
     const TResult partial = Run({"get", "obj.one", "no.such", "obj.two", "no.other"});
     EXPECT_EQ(1, partial.status);
     EXPECT_EQ("first value\n\n", partial.out);
-    EXPECT_EQ("infoctl: no.such: error 201: Unknown object\n"
-              "infoctl: no.other: error 201: Unknown object\n",
-              partial.err);
+    EXPECT_EQ(
+        "infoctl: no.such: error 201: Unknown object\n"
+        "infoctl: no.other: error 201: Unknown object\n",
+        partial.err);
     ASSERT_EQ(0, command("unset", {"obj.one", "obj.two"}));
     EXPECT_EQ("<status 1>", Get("obj.one"));
   }
@@ -161,8 +162,8 @@ TEST_F(InfoctlTest, WatchEnumeratesThenReportsChangesAlsoUnderAliases) {
 // The enumeration is delivered one-way; a dump must wait for its end, not for silence. Names
 // and values are escaped alike, so every object stays on one line.
 TEST_F(InfoctlTest, DumpListsAllMatchesSortedAndEscaped) {
-  std::vector<std::string> set = {"set", "-v", "dump.m", "two\nlines", "dump.n\nl", "x",
-                                  "other.y", "elsewhere"};
+  std::vector<std::string> set = {"set",       "-v", "dump.m",  "two\nlines",
+                                  "dump.n\nl", "x",  "other.y", "elsewhere"};
   std::string expected;
   for (int i = 100000; i < 103000; ++i) {
     const std::string name = "big." + std::to_string(i);
@@ -200,10 +201,13 @@ TEST_F(InfoctlTest, JsonOutputEscapesEveryByteThatIsNotPlainUtf8) {
   // A NUL cannot travel in an argument; the daemon reads it from a file.
   WriteFile(root_.File("nul"), std::string("a\0b", 3));
   ASSERT_EQ(0, Run({"set-from-file", "-v", "j.nul", root_.File("nul")}).status);
-  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)" "\x7f\"";
-  const std::string b = "\"j.b\":\"caf\xc3\xa9 \xf0\x9f\x98\x80" R"(|caf\udce9|)"
-                        R"(\udced\udca0\udc80\udcc0\udcaf\udce2\udc82|)"
-                        R"(\udcf4\udc90\udc80\udc80\udcff")";
+  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)"
+                        "\x7f\"";
+  const std::string b =
+      "\"j.b\":\"caf\xc3\xa9 \xf0\x9f\x98\x80"
+      R"(|caf\udce9|)"
+      R"(\udced\udca0\udc80\udcc0\udcaf\udce2\udc82|)"
+      R"(\udcf4\udc90\udc80\udc80\udcff")";
   const std::string fe = R"("j.\udcfe":"\\udcff")";
   const std::string nul = R"("j.nul":"a\u0000b")";
   // get keeps the order asked and lists a repeated name once; dump sorts byte-wise.

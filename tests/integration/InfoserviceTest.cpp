@@ -33,8 +33,8 @@ TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
   mkdir((root_.Path() + "/var/hal").c_str(), 0755);
   WriteFile(root_.Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
   WriteFile(root_.Path() + "/var/hal/firmware-version", "1.0.0\n");
-  const std::vector<std::string> options = {"-s", "-f", root_.File("settings.xml"), "-g",
-                                            root_.File("settings.bak"), "-y", "3600"};
+  const std::vector<std::string> options = {
+      "-s", "-f", root_.File("settings.xml"), "-g", root_.File("settings.bak"), "-y", "3600"};
   const std::pair<int, const char*> rounds[] = {
       {SIGTERM, "Video"}, {SIGINT, "S-Video"}, {SIGHUP, "RGB"}, {0, nullptr}};
   std::string previous;
@@ -46,9 +46,9 @@ TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
       EXPECT_EQ(previous + "\n", daemon_.Infoctl({"get", "cfg.shutdown.test"}).out);
     }
     if (stop == 0) break;
-    ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.media.tv.output", output, "cfg.shutdown.test",
-                                  output})
-                     .status);
+    ASSERT_EQ(0,
+              daemon_.Infoctl({"set", "cfg.media.tv.output", output, "cfg.shutdown.test", output})
+                  .status);
     TIpcAddress address;
     ASSERT_TRUE(TIpcAddress::Parse(daemon_.Address(), address));
     daemon_.Process().Signal(stop);
@@ -65,8 +65,8 @@ TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceState
   TPlatformSimulator simulator(root_);
   ASSERT_TRUE(simulator.Started()) << simulator.Log();
   // The service id is read as its leading digits.
-  ASSERT_TRUE(daemon_.Start({"-t"}, {{"SERVICE_ID", "42x"},
-                                     {"NAMESERVICE_ADDRESS", simulator.Address()}}))
+  ASSERT_TRUE(
+      daemon_.Start({"-t"}, {{"SERVICE_ID", "42x"}, {"NAMESERVICE_ADDRESS", simulator.Address()}}))
       << daemon_.Log();
   ASSERT_TRUE(simulator.WaitForLog("call RegisterService ")) << simulator.Log();
   const std::string log = simulator.Log();
