@@ -8,7 +8,6 @@
 #include <stdlib.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,22 +49,16 @@ class TProbeAdapter final : public TInformationAdapter {
 class TInProcessServer final : public IIpcServer {
  public:
   std::vector<std::string> objects;
-  std::map<std::string, TIpcDispatcher*> dispatchers;
 
   // IIpcServer
   std::string CreateObject() override {
     objects.push_back(TIpcAddress::Format("/in-process.sock", objects.size() + 1));
     return objects.back();
   }
-  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) override {
-    dispatchers[address] = dispatcher;
-    TIpcAddress parsed;
-    TIpcAddress::Parse(address, parsed);
-    return parsed.objectId;
+  uint32_t AddDispatcher(const std::string&, TIpcDispatcher*) override {
+    return static_cast<uint32_t>(objects.size());
   }
-  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher*) override {
-    dispatchers.erase(objects.at(objectId - 1));
-  }
+  void RemoveDispatcher(uint32_t, TIpcDispatcher*) override {}
 };
 
 class TDaemonTest : public ::testing::Test {
