@@ -22,8 +22,8 @@ class BoxFactsDaemonTest : public ::testing::Test {
     if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) {
       GTEST_SKIP() << "a network namespace needs root and unshare";
     }
-    for (const char* dir :
-         {"/proc/qboxparam", "/proc/qboxuserparam", "/var", "/var/hal", "/var/state"}) {
+    root_.AddHal();
+    for (const char* dir : {"/proc/qboxparam", "/proc/qboxuserparam", "/var/state"}) {
       mkdir((root_.Path() + dir).c_str(), 0755);
     }
     for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
@@ -31,9 +31,7 @@ class BoxFactsDaemonTest : public ::testing::Test {
              {"/proc/qboxparam/model", "NMB1910 HD"},
              {"/proc/qboxparam/dvbnim", "Yes"},
              {"/proc/qboxuserparam/usercolorcoding", "NTSC"},
-             {"/proc/cmdline", "console=ttyS0 last_key=0,3,96\n"},
-             {"/var/hal/systeminfo", "box\narmv7l\n\n\n"},
-             {"/var/hal/firmware-version", "9.8.7\n"}}) {
+             {"/proc/cmdline", "console=ttyS0 last_key=0,3,96\n"}}) {
       WriteFile(root_.Path() + file, content);
     }
   }
@@ -69,7 +67,7 @@ TEST_F(BoxFactsDaemonTest, ServesTheFactsAndWritesTheSyslogFiles) {
   }
   // One fact from each source: production parameters, the colour system, the kernel command
   // line, eth0, the HAL's system information and firmware version, the clock.
-  EXPECT_EQ("SN-4711\n408\n0x007BC97B\n" + std::string(kMac) + "\narmv7l\n9.8.7\ntrue\n",
+  EXPECT_EQ("SN-4711\n408\n0x007BC97B\n" + std::string(kMac) + "\narmhf\n1.0.0\ntrue\n",
             daemon_
                 .Infoctl({"get", "const.hw.serialnumber", "config.visiblearea.height",
                           "var.last_scankey", "const.ip.eth0.mac", "config.architecture.target",

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,6 +67,12 @@ class TTempRoot final {
   }
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
 
+  // The files of the file-backed HAL that a daemon without -t needs (docs/hal.md).
+  void AddHal() const {
+    for (const char* folder : {"/var", "/var/hal"}) mkdir((Path() + folder).c_str(), 0755);
+    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
+    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
+  }
   const std::string& Path() const { return dir_.Path(); }
   // A path for the test's own files, outside the box tree.
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }

@@ -2,7 +2,6 @@
 // cannot be read is never overwritten, and once it is read a set reaches it after the write
 // delay, in the firmware's spelling, beside the elements the daemon does not know.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 
@@ -15,13 +14,7 @@ constexpr size_t kAreaLocation = 20480;
 
 class FlashUserDaemonTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    mkdir((root_.Path() + "/var").c_str(), 0755);
-    mkdir((root_.Path() + "/var/hal").c_str(), 0755);
-    // The other HAL files, for the adapters that read the system information.
-    WriteFile(root_.Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
-    WriteFile(root_.Path() + "/var/hal/firmware-version", "1.0.0\n");
-  }
+  void SetUp() override { root_.AddHal(); }
   void WriteArea(const std::string& text) {
     WriteFile(image_, std::string(kAreaLocation, '\0') + text + std::string(1, '\0'));
   }

@@ -1,7 +1,6 @@
 // The daemon process itself: its exit codes, the orderly stop by each stop signal with changes
 // still waiting for their write delay, and start-up in platform mode.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -29,10 +28,7 @@ TEST_F(InfoserviceTest, HelpExitsWith0AndABadOptionWith1) {
 // flush the settings (to the backup file, as the write delay has not passed) and the flash
 // user area, and take the socket away. Each round's values are read back by the next start.
 TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
-  mkdir((root_.Path() + "/var").c_str(), 0755);
-  mkdir((root_.Path() + "/var/hal").c_str(), 0755);
-  WriteFile(root_.Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
-  WriteFile(root_.Path() + "/var/hal/firmware-version", "1.0.0\n");
+  root_.AddHal();
   const std::vector<std::string> options = {
       "-s", "-f", root_.File("settings.xml"), "-g", root_.File("settings.bak"), "-y", "3600"};
   const std::pair<int, const char*> rounds[] = {
