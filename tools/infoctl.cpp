@@ -100,6 +100,15 @@ struct TCommandLine {
   std::vector<std::string> arguments;
 };
 
+// A common slip: the file the daemon writes given to -A, which takes the address itself.
+void CheckNotAFile(const std::string& address) {
+  struct stat file;
+  if (address.compare(0, 4, "ipc:") != 0 && stat(address.c_str(), &file) == 0 &&
+      S_ISREG(file.st_mode)) {
+    throw TUsageError("-A takes an address; '" + address + "' is a file: use -i " + address);
+  }
+}
+
 TCommandLine ParseCommandLine(int argc, char** argv) {
   TCommandLine line;
   int i = 1;
@@ -114,6 +123,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     } else if (option == "-A" || option == "-i") {
       if (i + 1 >= argc) throw TUsageError("option " + option + " needs an argument");
       (option == "-A" ? line.address : line.addressFile) = argv[++i];
+      if (option == "-A") CheckNotAFile(line.address);
     } else {
       throw TUsageError("unknown option '" + option + "'");
     }
@@ -168,16 +178,7 @@ std::string ReadAddressFile(const std::string& fileName) {
 // The address given by -A or -i; empty leaves the search to the library
 // ($INFOSERVICE_ADDRESS, then the name service).
 std::string GivenAddress(const TCommandLine& line) {
-  if (!line.address.empty()) {
-    // A common slip: the file the daemon wrote given to -A instead of -i.
-    struct stat file;
-    if (line.address.compare(0, 4, "ipc:") != 0 && stat(line.address.c_str(), &file) == 0 &&
-        S_ISREG(file.st_mode)) {
-      throw TAddressError("'" + line.address + "' is a file, not an address; for the file " +
-                          "the daemon writes, use -i " + line.address);
-    }
-    return line.address;
-  }
+  if (!line.address.empty()) return line.address;
   if (!line.addressFile.empty()) return ReadAddressFile(line.addressFile);
   return std::string();
 }
