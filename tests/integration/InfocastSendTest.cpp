@@ -32,23 +32,6 @@ std::vector<std::string> HexLines(const std::string& text) {
   return datagrams;
 }
 
-// Splits a stream of datagrams into objects at every packet number 1.
-std::vector<TDecodedInfocastObject> DecodeAll(const std::vector<std::string>& datagrams) {
-  std::vector<std::vector<std::string>> groups;
-  for (const std::string& datagram : datagrams) {
-    TInfocastHeader header;
-    EXPECT_TRUE(header.Decode(datagram.data(), datagram.size()));
-    if (header.packetNumber == 1 || groups.empty()) groups.emplace_back();
-    groups.back().push_back(datagram);
-  }
-  std::vector<TDecodedInfocastObject> objects;
-  for (const auto& group : groups) {
-    objects.push_back(DecodeInfocastObject(group));
-    EXPECT_EQ(objects.back().error, "");
-  }
-  return objects;
-}
-
 std::string Pattern(size_t size) {
   std::string data(size, '\0');
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 13 + 5);
@@ -139,9 +122,10 @@ TEST_F(InfocastSendTest, OptionsAndDirectoriesReachTheDatagrams) {
   WriteFile(root_.File("objects/sub/store.c"), "skipped: not a file of the directory itself");
   const TResult directory = Run({"--dump", root_.File("objects"), Write("single", "x")});
   ASSERT_EQ(directory.status, 0) << directory.err;
-  std::string names;
-  for (const TDecodedInfocastObject& each : DecodeAll(HexLines(directory.out))) {
-    names += each.name + "=" + each.data + " ";
+  std::string names;  // one datagram per object here
+  for (const std::string& datagram : HexLines(directory.out)) {
+    const TDecodedInfocastObject each = DecodeInfocastObject({datagram});
+    names += each.name + "=" + each.data + each.error + " ";
   }
   EXPECT_EQ(names, "store.a= store.b=second single=x ");
 }
