@@ -72,24 +72,40 @@ class TFlashResource final {
   THaiHandle handle_ = nullptr;
 };
 
+// An area that was never written reads as zero bytes, an erased one as 0xFF bytes: either holds
+// nothing that a write could lose.
+bool IsBlank(const std::vector<char>& area) {
+  if (area[0] == '\0') return true;
+  for (size_t i = 0; i + 1 < area.size(); ++i) {
+    if (static_cast<unsigned char>(area[i]) != 0xFF) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TFlashParamAdapter::TFlashParamAdapter() = default;
 TFlashParamAdapter::~TFlashParamAdapter() = default;
 
-void TFlashParamAdapter::ReadFromFlash(unsigned int location) {
+bool TFlashParamAdapter::ReadFromFlash(unsigned int location) {
   TFlashResource flash;
   if (flash.Get() == nullptr) {
     tracker_->Error("Could not open HAL flash resource");
-    return;
+    return false;
   }
   std::vector<char> area(kAreaSize, '\0');
   if (IHaiFlash_Read(flash.Get(), location, area.data(), kAreaSize) != 0) {
     tracker_->Error("Could not read from flash user data area");
-    return;
+    return false;
   }
   area[kAreaSize - 1] = '\0';
-  ReadObjectsFromBuffer(area.data());
+  if (IsBlank(area)) {
+    tracker_->Trace("TFlashParamAdapter: The user data area is empty");
+    areaRead_ = true;
+  } else {
+    areaRead_ = ReadObjectsFromBuffer(area.data());
+  }
+  return areaRead_;
 }
 
 bool TFlashParamAdapter::WriteToFlash(unsigned int location) {
@@ -112,7 +128,11 @@ bool TFlashParamAdapter::WriteToFlash(unsigned int location) {
   return true;
 }
 
-void TFlashParamAdapter::ReadObjectsFromBuffer(const char* text) {
+bool TFlashParamAdapter::ReadObjectsFromBuffer(const char* text) {
+  // Built aside and taken over whole, so that a failed read adds nothing and a read tried
+  // again after a failure does not repeat the other elements.
+  TObjectMap objects = objects_;
+  TElements others = otherElements_;
   try {
     TGeneralXmlParser parser;
     parser.Parse(text);
@@ -124,20 +144,25 @@ void TFlashParamAdapter::ReadObjectsFromBuffer(const char* text) {
       bool loaded = false;
       for (const TParam* param = GetParams(); param->objectName != nullptr && !loaded; ++param) {
         if (SameNameIgnoringCase(child.GetName(), param->elementName) &&
-            objects_.count(param->objectName) == 0) {
-          objects_[param->objectName] = TranslateFromFlash(param->objectName, child.GetText());
+            objects.count(param->objectName) == 0) {
+          objects[param->objectName] = TranslateFromFlash(param->objectName, child.GetText());
           loaded = true;
         }
       }
-      if (!loaded) otherElements_.emplace_back(child.GetName(), child.GetText());
+      if (!loaded) others.emplace_back(child.GetName(), child.GetText());
     }
   } catch (const TException& failure) {
     tracker_->Error("TFlashParamAdapter: %s", failure.GetText());
     objects_.clear();
+    return false;
   } catch (...) {
     tracker_->Error("TFlashParamAdapter: Unknown exception");
     objects_.clear();
+    return false;
   }
+  objects_.swap(objects);
+  otherElements_.swap(others);
+  return true;
 }
 
 void TFlashParamAdapter::WriteObjectsToBuffer(std::string& out) const { FormatArea(objects_, out); }

@@ -38,18 +38,24 @@ class TFlashParamAdapter : public TInformationAdapter {
                                          const std::string& text) const = 0;
   virtual std::string TranslateToFlash(const std::string& name, const std::string& value) const = 0;
 
-  // Loads the area at location of the HAL flash resource into the map (no callback). Every
-  // failure is traced: a HAL failure leaves the map as it was, an unreadable text empties it.
-  void ReadFromFlash(unsigned int location);
+  // Loads the area at location of the HAL flash resource into the map (no callback). True
+  // when the area's content is known: read and parsed, or blank (never written, or erased),
+  // which holds nothing to keep. Every failure is traced: a HAL failure leaves the map as it
+  // was, an unreadable text empties it.
+  bool ReadFromFlash(unsigned int location);
+  // Whether a ReadFromFlash has succeeded. A derived adapter writes nothing before: the area
+  // may hold the firmware's settings and elements this daemon does not know, and a write of
+  // what the map holds would erase them.
+  bool IsAreaRead() const { return areaRead_; }
   // Writes the map and the other elements to the area at location. False, traced, when
   // nothing was written (HAL failure, or a text that does not fit); the area then keeps its
   // previous content.
   bool WriteToFlash(unsigned int location);
   // Adds the objects and other elements of the zero-terminated area text to the map and the
   // list; an object already in the map keeps its value, and a second element for it becomes
-  // an other element. A text that does not parse, or has another root element, is traced and
-  // leaves the map empty.
-  void ReadObjectsFromBuffer(const char* text);
+  // an other element. False when the text does not parse or has another root element: that is
+  // traced, the map is emptied and the list is left as it was.
+  bool ReadObjectsFromBuffer(const char* text);
   // Appends the area text of the map and the other elements to out (without the zero byte).
   void WriteObjectsToBuffer(std::string& out) const;
 
@@ -62,4 +68,5 @@ class TFlashParamAdapter : public TInformationAdapter {
   void FormatArea(const TObjectMap& objects, std::string& out) const;
 
   TElements otherElements_;
+  bool areaRead_ = false;
 };

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "base/TException.h"
 #include "service/IInformationAdapterCallback.h"
@@ -63,14 +65,33 @@ bool TFlashUserAdapter::SupportsObject(const std::string& name) const {
 }
 
 void TFlashUserAdapter::SetObject(const std::string& name, const std::string& value) {
+  if (!hostEnvironment_) {
+    if (!IsAreaRead()) ReadLate();
+    if (!IsAreaRead()) {
+      tracker_->Error("TFlashUserAdapter: Refusing %s: the user data area could not be read",
+                      name.c_str());
+      throw TFileException("The flash user data area could not be read.");
+    }
+  }
   const auto found = objects_.find(name);
   if (found != objects_.end() && found->second == value) return;
-  if (!FitsInArea(name, value)) {
+  // Nothing is written in the host environment, so no size is refused there.
+  if (!hostEnvironment_ && !FitsInArea(name, value)) {
     throw TStorageLimitException("The flash user data area cannot hold this value.");
   }
   objects_[name] = value;
   if (callback_) callback_->OnSetObject(this, name);
   ScheduleWrite();
+}
+
+void TFlashUserAdapter::ReadLate() {
+  if (!ReadFromFlash(kAreaLocation)) return;
+  // What the read found is news to subscribers, who saw an empty adapter until now.
+  std::vector<std::string> loaded;
+  for (const auto& object : objects_) loaded.push_back(object.first);
+  if (callback_) {
+    for (const std::string& name : loaded) callback_->OnSetObject(this, name);
+  }
 }
 
 void TFlashUserAdapter::UnsetObject(const std::string& name) {
@@ -114,4 +135,8 @@ void TFlashUserAdapter::HandleTimeout(int /*identifier*/) {
   Write();
 }
 
-void TFlashUserAdapter::Write() { unsaved_ = !hostEnvironment_ && !WriteToFlash(kAreaLocation); }
+// An area that was never read is never written: it may hold settings this adapter would erase.
+// Sets are refused until a read succeeds, so no change can be pending then.
+void TFlashUserAdapter::Write() {
+  unsaved_ = !hostEnvironment_ && IsAreaRead() && !WriteToFlash(kAreaLocation);
+}

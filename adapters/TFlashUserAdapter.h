@@ -34,9 +34,12 @@ class TFlashUserAdapter final : public TFlashParamAdapter, public IIOTimeoutHand
   // True exactly for the nine object names of the table.
   bool SupportsObject(const std::string& name) const override;
   // Stores the value, reports OnSetObject and schedules a write, unless the value is already
-  // held. Throws TStorageLimitException (202), changing nothing, when the area could not hold
-  // the value: a text that does not fit is never written, and every later change would be
-  // lost with it.
+  // held. Outside the host environment: when the area has not been read yet (a HAL failure or
+  // an unreadable text at start), tries the read again, and throws TFileException (207),
+  // traced, when it fails once more: a write would replace the firmware's settings with this
+  // one value. Throws TStorageLimitException (202), changing nothing, when the area could not
+  // hold the value: a text that does not fit is never written, and every later change would
+  // be lost with it.
   void SetObject(const std::string& name, const std::string& value) override;
   // Erases the object, reports OnUnsetObject and schedules a write, only when it was held.
   void UnsetObject(const std::string& name) override;
@@ -59,6 +62,8 @@ class TFlashUserAdapter final : public TFlashParamAdapter, public IIOTimeoutHand
   int GetPendingTimeout() const { return timeoutId_; }
 
  private:
+  // Reads the area after a failed first read and reports what it found.
+  void ReadLate();
   void Write();
 
   bool hostEnvironment_;

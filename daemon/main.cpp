@@ -1,8 +1,8 @@
 // The infoservice daemon: reads its command line, builds the objects that live for the whole
 // process, assembles the adapters in their priority order (AdapterAssembly), makes the service
-// known and serves until the hang-up signal (ServeService), and shuts down in order. Exit code 0
-// after a normal stop and for -h; 1 for a bad option, when an exception ended the service, and for
-// a hang-up before the service exists.
+// known and serves until a stop signal (SIGHUP, SIGTERM or SIGINT; ServeService), and shuts down
+// in order. Exit code 0 after a normal stop and for -h; 1 for a bad option, when an exception
+// ended the service, and for a stop signal before the service exists.
 #include <signal.h>
 #include <unistd.h>
 
@@ -31,16 +31,16 @@ namespace {
 constexpr TTracker::TLevel kTraceLevel = 6;
 constexpr int kLogFacility = 4;
 
-// What the hang-up handler reaches: the loop once the service exists. Lock-free atomics, so
+// What the stop handler reaches: the loop once the service exists. Lock-free atomics, so
 // reading them is safe in a handler.
 std::atomic<TEpollEventLoop*> g_loop{nullptr};
 std::atomic<bool> g_shuttingDown{false};
 static_assert(std::atomic<TEpollEventLoop*>::is_always_lock_free, "the handler reads g_loop");
 
 // Only async-signal-safe work here: the loop's Stop() (which only sets a flag and wakes the
-// loop) or _exit. Once the shutdown has begun, a further hang-up is ignored: the adapters are
-// flushing their pending writes, and cutting that short would lose settings.
-void OnHangUp(int) {
+// loop) or _exit. Once the shutdown has begun, a further stop signal is ignored: the adapters
+// are flushing their pending writes, and cutting that short would lose settings.
+void OnStopSignal(int) {
   if (TEpollEventLoop* loop = g_loop.load()) {
     loop->Stop();
   } else if (!g_shuttingDown.load()) {
@@ -48,12 +48,17 @@ void OnHangUp(int) {
   }
 }
 
-void InstallHangUpHandler() {
+// The hang-up signal is the platform's stop; a box's init stops processes with SIGTERM and a
+// person at a terminal with Ctrl-C (SIGINT). All three take the same orderly way out, so a
+// change still waiting for its write delay reaches the flash whichever one arrives. Each
+// handler blocks the other two, so one stop is never interrupted by another.
+void InstallStopHandlers() {
   struct sigaction action = {};
-  action.sa_handler = OnHangUp;
+  action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
+  for (int stop : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&action.sa_mask, stop);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGHUP, &action, nullptr);
+  for (int stop : {SIGHUP, SIGTERM, SIGINT}) sigaction(stop, &action, nullptr);
   // A write past a file-size limit must fail with EFBIG, so the adapter can answer 207 and
   // keep the previous file, instead of ending the daemon and losing what it had not written.
   signal(SIGXFSZ, SIG_IGN);
@@ -67,7 +72,7 @@ std::unique_ptr<TTracker> CreateTracker(bool standalone) {
   return std::make_unique<TLogTracker>(kTraceLevel, kLogFacility);
 }
 
-// Everything from the assembly to the end of serving; the result is the exit code. A hang-up
+// Everything from the assembly to the end of serving; the result is the exit code. A stop signal
 // that came before the loop runs makes Run return at once. The served objects end with this
 // function, so no call reaches the service while it shuts down.
 int Serve(TInformationService& service, TPlatformRegistration& platform, IIpcServer& server,
@@ -100,7 +105,7 @@ int Serve(TInformationService& service, TPlatformRegistration& platform, IIpcSer
 }  // namespace
 
 int main(int argc, char** argv) {
-  InstallHangUpHandler();
+  InstallStopHandlers();
 
   TCommandLine options;
   switch (options.Parse(argc, argv)) {

@@ -161,7 +161,7 @@ TOptions ParseOptions(int argc, char** argv) {
     kInterface,
     kRepeat,
     kDump,
-    kHelp
+    kHelp = 'h'  // -h as well as --help: the first thing a user tries
   };
   static const option kLongOptions[] = {
       {"type", required_argument, nullptr, kType},
@@ -179,7 +179,7 @@ TOptions ParseOptions(int argc, char** argv) {
   TOptions options;
   opterr = 0;
   int option;
-  while ((option = getopt_long(argc, argv, "", kLongOptions, nullptr)) != -1) {
+  while ((option = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
     switch (option) {
       case kType:

@@ -18,7 +18,9 @@
 // $INFOSERVICE_ADDRESS; else "InformationService" looked up at $NAMESERVICE_ADDRESS.
 //
 // Exit status: 0 success; 1 the daemon refused the request ("infoctl: error CODE: TEXT" on
-// standard error); 2 a usage error, or the daemon could not be reached.
+// standard error; for get, "infoctl: NAME: error CODE: TEXT" per name that failed, after the
+// values that could be read); 2 a usage error ("infoctl: WHAT; try 'infoctl -h'"), or the
+// daemon could not be reached.
 //
 // File names handed to the daemon are made absolute first: the daemon opens them itself, from
 // its own working directory.
@@ -27,6 +29,7 @@
 // subscriptions, whose callbacks run on the library's thread while this one waits.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -92,6 +95,15 @@ struct TCommandLine {
   std::vector<std::string> arguments;
 };
 
+// A common slip: the file the daemon writes given to -A, which takes the address itself.
+void CheckNotAFile(const std::string& address) {
+  struct stat file;
+  if (address.compare(0, 4, "ipc:") != 0 && stat(address.c_str(), &file) == 0 &&
+      S_ISREG(file.st_mode)) {
+    throw TUsageError("-A takes an address; '" + address + "' is a file: use -i " + address);
+  }
+}
+
 TCommandLine ParseCommandLine(int argc, char** argv) {
   TCommandLine line;
   int i = 1;
@@ -106,6 +118,7 @@ TCommandLine ParseCommandLine(int argc, char** argv) {
     } else if (option == "-A" || option == "-i") {
       if (i + 1 >= argc) throw TUsageError("option " + option + " needs an argument");
       (option == "-A" ? line.address : line.addressFile) = argv[++i];
+      if (option == "-A") CheckNotAFile(line.address);
     } else {
       throw TUsageError("unknown option '" + option + "'");
     }
@@ -127,6 +140,10 @@ std::set<std::string> TakeFlags(std::vector<std::string>& arguments,
     if (arguments.front() == "--") {
       arguments.erase(arguments.begin());
       break;
+    }
+    if (arguments.front() == "-i" || arguments.front() == "-A") {
+      throw TUsageError("'" + arguments.front() + "' goes before the command: infoctl " +
+                        arguments.front() + " ... COMMAND");
     }
     if (allowed.count(arguments.front()) == 0 || !found.insert(arguments.front()).second) {
       throw TUsageError("unknown option '" + arguments.front() + "'");
@@ -160,6 +177,28 @@ std::string Escaped(const std::string& value) {
   return out;
 }
 
+// The service reads an expression as a pattern only when it is "*" or ends in ".*"; any other
+// '*' is an ordinary byte of a name, so "var.demo*" would silently match nothing.
+void WarnAboutPlainNames(const std::vector<std::string>& expressions) {
+  for (const std::string& expression : expressions) {
+    const bool pattern =
+        expression == "*" ||
+        (expression.size() >= 2 && expression.compare(expression.size() - 2, 2, ".*") == 0);
+    if (!pattern && expression.find('*') != std::string::npos) {
+      fprintf(stderr,
+              "infoctl: warning: '%s' is read as a plain name; a pattern is '*' or ends in "
+              "'.*'\n",
+              expression.c_str());
+    }
+  }
+}
+
+// Refusals by the service, as against failures to reach it.
+bool IsRefusal(const TInfoError& error) {
+  return error.GetCode() != TInfoError::kUnreachable &&
+         error.GetCode() != TInfoError::kInvalidArgument;
+}
+
 void WriteLine(const std::string& text) {
   std::string line = text + '\n';
   fwrite(line.data(), 1, line.size(), stdout);
@@ -186,6 +225,7 @@ TAction Watch(std::vector<std::string> arguments) {
   const bool enumerate = flags.count("-n") == 0;
   const bool json = flags.count("--json") != 0;
   ExpectCount(arguments, 1, SIZE_MAX);
+  WarnAboutPlainNames(arguments);
   return [=](TInfoClient& client) {
     sigset_t stop;
     sigemptyset(&stop);
@@ -210,38 +250,61 @@ TAction Dump(std::vector<std::string> arguments) {
   const bool json = TakeFlags(arguments, {"--json"}).count("--json") != 0;
   ExpectCount(arguments, 0, 1);
   const std::string expression = arguments.empty() ? "*" : arguments[0];
+  WarnAboutPlainNames({expression});
   return [=](TInfoClient& client) {
     const std::map<std::string, std::string> objects = client.Dump(expression);
     if (json) {
       WriteLine(JsonObject(objects.begin(), objects.end()));
       return kExitOk;
     }
-    for (const auto& [name, value] : objects) WriteLine(name + "=" + Escaped(value));
+    // Names may hold line feeds too; escaped alike, every object stays on one line.
+    for (const auto& [name, value] : objects) WriteLine(Escaped(name) + "=" + Escaped(value));
     return kExitOk;
   };
 }
 
 // --- the plain commands ---------------------------------------------------------------------
 
+// All names are read in one request; when the service refuses it, each name is read on its
+// own, so that what can be read is printed and each name that failed is named.
 TAction Get(std::vector<std::string> arguments) {
   const bool json = TakeFlags(arguments, {"--json"}).count("--json") != 0;
   ExpectCount(arguments, 1, SIZE_MAX);
   return [=](TInfoClient& client) {
-    const std::vector<std::string> values = arguments.size() == 1
-                                                ? std::vector<std::string>{client.Get(arguments[0])}
-                                                : client.GetObjects(arguments);
+    std::vector<std::pair<std::string, std::string>> found;
+    int status = kExitOk;
+    try {
+      const std::vector<std::string> values =
+          arguments.size() == 1 ? std::vector<std::string>{client.Get(arguments[0])}
+                                : client.GetObjects(arguments);
+      for (size_t i = 0; i < arguments.size() && i < values.size(); ++i) {
+        found.emplace_back(arguments[i], values[i]);
+      }
+    } catch (const TInfoError& refused) {
+      if (!IsRefusal(refused)) throw;
+      for (const std::string& name : arguments) {
+        try {
+          found.emplace_back(name, client.Get(name));
+        } catch (const TInfoError& error) {
+          if (!IsRefusal(error)) throw;
+          fprintf(stderr, "infoctl: %s: error %d: %s\n", name.c_str(), error.GetCode(),
+                  error.GetText().c_str());
+          status = kExitRefused;
+        }
+      }
+    }
     if (!json) {
-      for (const std::string& value : values) WriteLine(value);
-      return kExitOk;
+      for (const auto& pair : found) WriteLine(pair.second);
+      return status;
     }
     // A name asked for twice appears once: JSON objects have no repeated keys.
     std::vector<std::pair<std::string, std::string>> pairs;
     std::set<std::string> seen;
-    for (size_t i = 0; i < arguments.size() && i < values.size(); ++i) {
-      if (seen.insert(arguments[i]).second) pairs.emplace_back(arguments[i], values[i]);
+    for (const auto& pair : found) {
+      if (seen.insert(pair.first).second) pairs.push_back(pair);
     }
     WriteLine(JsonObject(pairs.begin(), pairs.end()));
-    return kExitOk;
+    return status;
   };
 }
 
@@ -321,7 +384,7 @@ int main(int argc, char** argv) {
   try {
     line = ParseCommandLine(argc, argv);
   } catch (const TUsageError& e) {
-    fprintf(stderr, "infoctl: %s\n%s", e.GetText(), kUsage);
+    fprintf(stderr, "infoctl: %s; try 'infoctl -h'\n", e.GetText());
     return kExitUsage;
   }
   if (line.help) {
@@ -332,7 +395,7 @@ int main(int argc, char** argv) {
   try {
     action = ParseCommand(line);
   } catch (const TUsageError& e) {
-    fprintf(stderr, "infoctl: %s\n%s", e.GetText(), kUsage);
+    fprintf(stderr, "infoctl: %s; try 'infoctl -h'\n", e.GetText());
     return kExitUsage;
   }
   int status = kExitOk;
@@ -340,7 +403,7 @@ int main(int argc, char** argv) {
     TInfoClient client(GivenDaemonAddress(line.address, line.addressFile));
     status = action(client);
   } catch (const TInfoError& e) {
-    if (e.GetCode() == TInfoError::kUnreachable || e.GetCode() == TInfoError::kInvalidArgument) {
+    if (!IsRefusal(e)) {
       fprintf(stderr, "infoctl: %s\n", e.GetText().c_str());
       status = kExitUsage;
     } else {

@@ -158,8 +158,8 @@ TEST_F(TFlashUserAdapterTest, ValueTooLargeForTheAreaIsRefusedWith202) {
 
 // A write the HAL refused is tried again at shutdown, so the change is not lost.
 TEST_F(TFlashUserAdapterTest, FailedWriteIsRetriedAtShutdown) {
-  mkdir(image_.c_str(), 0755);
   auto adapter = Start();
+  mkdir(image_.c_str(), 0755);  // read as blank at the start, then neither read nor written
   adapter->SetObject("_fw.cfg.ip.gateway", "10.0.0.254");
   loop_.Fire(clock_);
   ::rmdir(image_.c_str());

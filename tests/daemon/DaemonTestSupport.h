@@ -8,10 +8,8 @@
 #include <stdlib.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "daemon/TPlatformRegistration.h"
@@ -19,7 +17,6 @@
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcDispatcher.h"
-#include "ipc/TIpcMarshal.h"
 #include "service/TInformationAdapter.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
@@ -48,43 +45,20 @@ class TProbeAdapter final : public TInformationAdapter {
   void FetchObjects() override { ++fetches; }
 };
 
-// A server without a socket: its objects are numbers on a path that does not exist, and Call
-// hands a request to the object's dispatcher as the real server would.
+// A server without a socket: its objects are numbers on a path that does not exist.
 class TInProcessServer final : public IIpcServer {
  public:
   std::vector<std::string> objects;
-  std::map<std::string, TIpcDispatcher*> dispatchers;
 
   // IIpcServer
   std::string CreateObject() override {
     objects.push_back(TIpcAddress::Format("/in-process.sock", objects.size() + 1));
     return objects.back();
   }
-  uint32_t AddDispatcher(const std::string& address, TIpcDispatcher* dispatcher) override {
-    dispatchers[address] = dispatcher;
-    TIpcAddress parsed;
-    TIpcAddress::Parse(address, parsed);
-    return parsed.objectId;
+  uint32_t AddDispatcher(const std::string&, TIpcDispatcher*) override {
+    return static_cast<uint32_t>(objects.size());
   }
-  void RemoveDispatcher(uint32_t objectId, TIpcDispatcher*) override {
-    dispatchers.erase(objects.at(objectId - 1));
-  }
-
-  template <typename Protocol, auto Operation, typename... A>
-  void Call(const std::string& address, A&&... args) {
-    constexpr uint16_t number = Protocol::TOperations::template kNumber<Operation>;
-    constexpr size_t kPayload = TIpcFrame::kLengthSize + TIpcFrame::kHeaderSize;
-    TIpcWriter request;
-    TIpcMarshal::EncodeArguments(Operation, request, args...);
-    const std::string& call = request.Finish(TIpcFrameKind::eCall, number, 1, 1);
-    TIpcReader arguments(call.data() + kPayload, call.size() - kPayload);
-    TIpcWriter reply;
-    ASSERT_EQ(1u, dispatchers.count(address)) << address;
-    ASSERT_TRUE(dispatchers[address]->Dispatch(number, arguments, reply));
-    const std::string& answer = reply.Finish(TIpcFrameKind::eReply, 0, 1, 0);
-    TIpcReader results(answer.data() + kPayload, answer.size() - kPayload);
-    TIpcMarshal::DecodeResults(Operation, results, std::forward<A>(args)...);
-  }
+  void RemoveDispatcher(uint32_t, TIpcDispatcher*) override {}
 };
 
 class TDaemonTest : public ::testing::Test {

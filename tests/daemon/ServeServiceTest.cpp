@@ -6,8 +6,6 @@
 #include "daemon/AddressFile.h"
 #include "daemon/ServeService.h"
 #include "tests/daemon/DaemonTestSupport.h"
-#include "toi/TApplicationObserverProtocol.h"
-#include "toi/TInformationServiceProtocol.h"
 
 namespace {
 
@@ -31,35 +29,6 @@ TEST_F(TServeServiceTest, StandaloneWritesTheTracedAddressBeforeTheAdaptersStart
   EXPECT_EQ(seenByAdapter, test::ReadFile(addressFile));
   EXPECT_TRUE(
       tracker_.Tracker().Holds(TTracker::kTrace, "Information Service address: " + seenByAdapter));
-}
-
-// The service, the platform component and the application observer are each served on an
-// object of the server, for as long as the returned objects live. Calls go through the
-// dispatchers as they would off a socket.
-TEST_F(TServeServiceTest, EachInterfaceIsServedOnItsOwnObjectWhileTheServedObjectsLive) {
-  Create(true);
-  auto served = std::make_unique<TServedObjects>(
-      ServeService(*service_, *platform_, server_, true, ""));
-  ASSERT_EQ(3u, server_.dispatchers.size());
-  const std::string serviceAddress = server_.objects[0];
-  using TService = TInformationServiceProtocol;
-  server_.Call<TService, &IToiInformationService::SubscribeObject2>(serviceAddress, "cfg.*", 5,
-                                                                    "s5", false);
-  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "1",
-                                                             IToiInformationService::eVolatile);
-  std::string value;
-  server_.Call<TService, &IToiInformationService::GetObject>(serviceAddress, "cfg.x", value);
-  EXPECT_EQ("1", value);
-  EXPECT_EQ((std::vector<std::string>{"s5 cfg.x"}), notifications_);
-  // Instance 5 ends: its subscriptions go.
-  server_.Call<TApplicationObserverProtocol, &IToiApplicationObserver::OnStateChanged>(
-      server_.objects[2],
-      IToiApplicationObserver::TApplicationStateInfoList{{5, TPlatformRegistration::kStateEnded}});
-  server_.Call<TService, &IToiInformationService::SetObject>(serviceAddress, "cfg.x", "2",
-                                                             IToiInformationService::eVolatile);
-  EXPECT_EQ(1u, notifications_.size());
-  served.reset();
-  EXPECT_TRUE(server_.dispatchers.empty());
 }
 
 TEST(AddressFileTest, AnUnwritableFileIsReportedAndNothingElse) {

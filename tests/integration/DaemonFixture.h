@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,8 +32,7 @@ using test::ReadFile;
 using test::WriteFile;
 constexpr std::chrono::seconds kDeadline(20);
 
-// Repeats `ready` until it is true or the deadline passed; the interval is short because the
-// tests wait for other processes, whose progress cannot be driven from here.
+// Repeats `ready` until it is true or the deadline passed (the tests wait for other processes).
 inline bool WaitUntil(const std::function<bool()>& ready,
                       std::chrono::milliseconds limit = kDeadline) {
   const auto end = std::chrono::steady_clock::now() + limit;
@@ -43,7 +43,7 @@ inline bool WaitUntil(const std::function<bool()>& ready,
   return true;
 }
 
-// A built program: tools sit in the tools/ subfolder of the build, the daemon at its top.
+// A built program: tools and benchmarks in their subfolders of the build, the daemon at its top.
 inline std::string BinaryPath(const std::string& name) {
   for (const char* folder : {"/tools/", "/bench/", "/"}) {
     const std::string path = std::string(INFOSERVICE_BINARY_DIR) + folder + name;
@@ -52,9 +52,8 @@ inline std::string BinaryPath(const std::string& name) {
   throw std::runtime_error("program not built: " + name);
 }
 
-// A temporary box root with the fixed files the daemon needs to start (an empty token value
-// dictionary, the two object directories). It is this process's INFOSERVICE_ROOT too, so that
-// IPC servers of the test put their sockets inside it.
+// A temporary box root with what the daemon needs to start; this process's INFOSERVICE_ROOT
+// too, so that IPC servers of the test put their sockets inside it.
 class TTempRoot final {
  public:
   TTempRoot() {
@@ -68,6 +67,12 @@ class TTempRoot final {
   }
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
 
+  // The files of the file-backed HAL that a daemon without -t needs (docs/hal.md).
+  void AddHal() const {
+    for (const char* folder : {"/var", "/var/hal"}) mkdir((Path() + folder).c_str(), 0755);
+    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
+    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
+  }
   const std::string& Path() const { return dir_.Path(); }
   // A path for the test's own files, outside the box tree.
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }
@@ -159,7 +164,7 @@ class TProcess final {
   bool WaitForLines(size_t count) const {
     return WaitUntil([&] { return Lines().size() >= count; });
   }
-  // Waits until standard output or error holds `text`.
+  // Until standard output or error holds `text`.
   bool WaitForOutput(const std::string& text) const {
     return WaitUntil([&] { return (Out() + Err()).find(text) != std::string::npos; });
   }
@@ -237,7 +242,7 @@ class TDaemon final {
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
-  // Standalone host mode, the usual way the tests run the daemon.
+  // Standalone host mode, the usual way.
   bool StartStandalone(const std::vector<std::string>& arguments = {}, rlim_t fileSizeLimit = 0) {
     std::vector<std::string> all = {"-s", "-t"};
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -254,7 +259,7 @@ class TDaemon final {
     return process_->Wait();
   }
 
-  // infoctl with -i pointing at this daemon's address file, run to its end or left running.
+  // infoctl with -i at this daemon's address file, run to its end or left running.
   std::vector<std::string> InfoctlCommand(const std::vector<std::string>& arguments) const {
     std::vector<std::string> argv = {BinaryPath("infoctl"), "-i", AddressFile()};
     argv.insert(argv.end(), arguments.begin(), arguments.end());

@@ -50,19 +50,10 @@ class TNamespace final {
 
 class InfocastAdapterDaemonTest : public ::testing::Test {
  protected:
-  std::string Address() const { return root_.Path() + "/infoservice.address"; }
-  TResult Infoctl(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> argv = {BinaryPath("infoctl"), "-i", Address()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return integration::RunProgram(root_, argv, {{"INFOSERVICE_ROOT", root_.Path()}});
-  }
+  // The value without the line feed infoctl ends it with.
   std::string Get(const std::string& name) const {
-    const TResult result = Infoctl({"get", name});
-    if (result.status != 0) return "<none>";
-    std::string value = result.out;
-    if (!value.empty() && value.back() == '\n')
-      value.pop_back();  // infoctl ends a value with a line feed
-    return value;
+    const TResult result = daemon_.Infoctl({"get", name});
+    return result.status != 0 ? "<none>" : result.out.substr(0, result.out.size() - 1);
   }
   // One object from a file, sent from inside the namespace.
   bool Send(const std::string& destination, const std::string& name, const std::string& value,
@@ -84,6 +75,7 @@ class InfocastAdapterDaemonTest : public ::testing::Test {
 
   TNamespace ns_;
   integration::TTempRoot root_;
+  integration::TDaemon daemon_{root_};  // only its infoctl: the daemon runs in the namespace
 };
 
 TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon) {
@@ -92,9 +84,9 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
   const std::string addressFile = root_.File("metachannel");
   TProcess daemon(root_,
                   {"/usr/bin/env", "ip", "netns", "exec", ns_.Name(), BinaryPath("infoservice"),
-                   "-s", "-t", "-i", Address(), "-m", kMeta, "-e", addressFile},
-                  {{"INFOSERVICE_ROOT", root_.Path()}});
-  ASSERT_TRUE(WaitUntil([&] { return !test::ReadFile(Address()).empty(); })) << daemon.Err();
+                   "-s", "-t", "-i", daemon_.AddressFile(), "-m", kMeta, "-e", addressFile},
+                  daemon_.Environment());
+  ASSERT_TRUE(WaitUntil([&] { return !daemon_.Address().empty(); })) << daemon.Err();
 
   const std::string root =
       "<Infocast><Channel address=\"239.7.8.2\" port=\"47101\" connection=\"Persistent\">"
@@ -103,14 +95,15 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
       "<Object name=\"var.e2e.timed\" fetch=\"Prefetch\"/></Channel></Infocast>";
   ASSERT_TRUE(SendUntil(kMeta, "infocast2.conf", root, "_metachannel.infocast2.conf", root))
       << daemon.Err();
-  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", "one", "cfg.e2e.pre", "one")) << daemon.Err();
+  // Three datagrams: joined again on arrival.
+  const std::string big(3000, 'e');
+  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", big, "cfg.e2e.pre", big)) << daemon.Err();
 
   // A watch sees the prefetch object change.
-  TProcess watch(root_, {BinaryPath("infoctl"), "-i", Address(), "watch", "cfg.e2e.pre"},
-                 {{"INFOSERVICE_ROOT", root_.Path()}});
-  ASSERT_TRUE(watch.WaitForOutput("cfg.e2e.pre"));
+  const auto watch = daemon_.Watch({"cfg.e2e.pre"});
+  ASSERT_TRUE(watch->WaitForOutput("cfg.e2e.pre"));
   ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", "two", "cfg.e2e.pre", "two"));
-  EXPECT_TRUE(watch.WaitForOutput("changed cfg.e2e.pre"));
+  EXPECT_TRUE(watch->WaitForLines(2));
 
   // On request: not taken while nobody subscribes exactly, taken while a watch does, gone
   // when the watch ends.
@@ -118,10 +111,9 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
   Send(kData, "cfg.e2e.pre", "two");  // sent after it: the request was received and dropped
   EXPECT_EQ("<none>", Get("var.e2e.req"));
   {
-    TProcess request(root_, {BinaryPath("infoctl"), "-i", Address(), "watch", "var.e2e.req"},
-                     {{"INFOSERVICE_ROOT", root_.Path()}});
+    const auto request = daemon_.Watch({"var.e2e.req"});
     EXPECT_TRUE(SendUntil(kData, "var.e2e.req", "news", "var.e2e.req", "news"));
-    EXPECT_TRUE(request.WaitForOutput("changed var.e2e.req"));
+    EXPECT_TRUE(request->WaitForOutput("changed var.e2e.req"));
   }
   EXPECT_TRUE(WaitUntil([&] { return Get("var.e2e.req") == "<none>"; }));
 

@@ -1,16 +1,15 @@
 // Runs the infocast-send program as scripts do: --dump output decoded back into objects, the
 // exit codes of usage errors and failures, and real datagrams sent to a loopback socket,
 // once and repeated until a stop signal. Everything network-bound stays on 127.0.0.1.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "os/TUdpSocket.h"
 #include "tests/infocast/InfocastTestDecoder.h"
 #include "tests/integration/DaemonFixture.h"
 
@@ -33,23 +32,6 @@ std::vector<std::string> HexLines(const std::string& text) {
   return datagrams;
 }
 
-// Splits a stream of datagrams into objects at every packet number 1.
-std::vector<TDecodedInfocastObject> DecodeAll(const std::vector<std::string>& datagrams) {
-  std::vector<std::vector<std::string>> groups;
-  for (const std::string& datagram : datagrams) {
-    TInfocastHeader header;
-    EXPECT_TRUE(header.Decode(datagram.data(), datagram.size()));
-    if (header.packetNumber == 1 || groups.empty()) groups.emplace_back();
-    groups.back().push_back(datagram);
-  }
-  std::vector<TDecodedInfocastObject> objects;
-  for (const auto& group : groups) {
-    objects.push_back(DecodeInfocastObject(group));
-    EXPECT_EQ(objects.back().error, "");
-  }
-  return objects;
-}
-
 std::string Pattern(size_t size) {
   std::string data(size, '\0');
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 13 + 5);
@@ -59,33 +41,17 @@ std::string Pattern(size_t size) {
 // A UDP socket bound to 127.0.0.1 on a port the kernel picks.
 class TLoopbackReceiver final {
  public:
-  TLoopbackReceiver() : fd_(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      throw std::runtime_error("cannot bind a loopback socket");
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~TLoopbackReceiver() { close(fd_); }
-
-  std::string Destination() const { return "127.0.0.1:" + std::to_string(port_); }
-
+  std::string Destination() const { return "127.0.0.1:" + std::to_string(socket_.GetPort()); }
   // The next datagram, or an empty string when none arrives within 10 s.
   std::string Receive() {
-    pollfd fd{fd_, POLLIN, 0};
-    if (poll(&fd, 1, 10000) != 1) return "";
+    pollfd fd{socket_.Get(), POLLIN, 0};
     char buffer[65536];
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    const ssize_t n = poll(&fd, 1, 10000) == 1 ? socket_.Receive(buffer, sizeof buffer) : -1;
     return n > 0 ? std::string(buffer, n) : "";
   }
 
  private:
-  int fd_;
-  int port_ = 0;
+  TUdpSocket socket_{"127.0.0.1", 0};
 };
 
 class InfocastSendTest : public ::testing::Test {
@@ -120,10 +86,9 @@ TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFileAndIsWhatIsSent)
   EXPECT_EQ(datagrams[0].size(), 1400u);
   const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
   EXPECT_EQ(object.error, "");
-  EXPECT_EQ(object.name, "cfg.greeting");
-  EXPECT_EQ(object.type, 0x0001);
-  EXPECT_EQ(object.precoding, 0x0004);
-  EXPECT_EQ(object.flags, 0);
+  EXPECT_EQ(object.name + " " + std::to_string(object.type) + " " +
+                std::to_string(object.precoding) + " " + std::to_string(object.flags),
+            "cfg.greeting 1 4 0");
   EXPECT_EQ(object.data, data);
 
   TLoopbackReceiver receiver;
@@ -132,7 +97,8 @@ TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFileAndIsWhatIsSent)
   for (const std::string& datagram : datagrams) EXPECT_EQ(receiver.Receive(), datagram);
 }
 
-TEST_F(InfocastSendTest, OptionsReachTheDatagrams) {
+// Every option reaches the header; a directory gives one object per file, in name order.
+TEST_F(InfocastSendTest, OptionsAndDirectoriesReachTheDatagrams) {
   const std::string data = Pattern(500);
   const TResult run =
       Run({"--type", "0x7", "--precoding", "2", "--name", "var.x", "--time-filter", "100-0x200",
@@ -143,34 +109,41 @@ TEST_F(InfocastSendTest, OptionsReachTheDatagrams) {
   for (const std::string& datagram : datagrams) EXPECT_LE(datagram.size(), 100u);
   const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
   EXPECT_EQ(object.error, "");
-  EXPECT_EQ(object.type, 0x0007);
-  EXPECT_EQ(object.precoding, 0x0002);
-  EXPECT_EQ(object.name, "var.x");
-  EXPECT_EQ(object.flags, 0x6003);
+  EXPECT_EQ(object.name + " " + std::to_string(object.type) + " " +
+                std::to_string(object.precoding) + " " + std::to_string(object.flags),
+            "var.x 7 2 24579");  // flags 0x6003: time and target filter
   EXPECT_EQ(object.timeFilter, "0000006400000200");
   EXPECT_EQ(object.targetFilter, "A=2.1" + std::string(27, '\0'));
   EXPECT_EQ(object.data, data);
-}
 
-TEST_F(InfocastSendTest, DirectoryGivesOneObjectPerFileInNameOrder) {
   Write("objects/store.b", "second");
   Write("objects/store.a", "");
   mkdir(root_.File("objects/sub").c_str(), 0755);
   WriteFile(root_.File("objects/sub/store.c"), "skipped: not a file of the directory itself");
-  const TResult run = Run({"--dump", root_.File("objects"), Write("single", "x")});
-  ASSERT_EQ(run.status, 0) << run.err;
-  const std::vector<TDecodedInfocastObject> objects = DecodeAll(HexLines(run.out));
-  ASSERT_EQ(objects.size(), 3u);
-  EXPECT_EQ(objects[0].name, "store.a");
-  EXPECT_EQ(objects[0].data, "");
-  EXPECT_EQ(objects[1].name, "store.b");
-  EXPECT_EQ(objects[1].data, "second");
-  EXPECT_EQ(objects[2].name, "single");
+  const TResult directory = Run({"--dump", root_.File("objects"), Write("single", "x")});
+  ASSERT_EQ(directory.status, 0) << directory.err;
+  std::string names;  // one datagram per object here
+  for (const std::string& datagram : HexLines(directory.out)) {
+    const TDecodedInfocastObject each = DecodeInfocastObject({datagram});
+    names += each.name + "=" + each.data + each.error + " ";
+  }
+  EXPECT_EQ(names, "store.a= store.b=second single=x ");
 }
 
-TEST_F(InfocastSendTest, UsageErrorsExitWithTwoAndAMessage) {
+// Usage errors exit with 2 and the usage text; input that cannot be sent (a path that cannot
+// be read, a file name too long for the header) with 1. Nothing is sent or dumped then.
+TEST_F(InfocastSendTest, HelpExitsWith0UsageErrorsWith2AndBadInputWith1) {
+  for (const char* help : {"-h", "--help"}) {
+    const TResult run = Run({help});
+    EXPECT_EQ(run.status, 0) << help;
+    EXPECT_EQ(run.out.find("usage: infocast-send"), 0u) << help;
+  }
   const std::string file = Write("f", "v");
+  const std::string longName = Write(std::string(30, 'l'), "v");
+  EXPECT_EQ(Run({"--dump", "--name", "cfg.short", longName}).status, 0);
   const std::vector<std::vector<std::string>> cases = {
+      {"--dump", file, root_.File("missing")},
+      {"--dump", longName},
       {},
       {"--dump"},
       {"--bogus", "--dump", file},
@@ -196,31 +169,13 @@ TEST_F(InfocastSendTest, UsageErrorsExitWithTwoAndAMessage) {
       {"127.0.0.1", file},
       {"localhost:9", file},
       {"127.0.0.1:9"}};
-  for (const auto& args : cases) {
-    std::string shown;
-    for (const std::string& arg : args) shown += arg + " ";
-    const TResult run = Run(args);
-    EXPECT_EQ(run.status, 2) << shown;
-    EXPECT_NE(run.err.find("usage: infocast-send"), std::string::npos) << shown;
-    EXPECT_EQ(run.out, "") << shown;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const TResult run = Run(cases[i]);
+    const bool badInput = i < 2;
+    EXPECT_EQ(run.status, badInput ? 1 : 2) << i;
+    EXPECT_EQ(run.err.find("usage: infocast-send") != std::string::npos, !badInput) << i;
+    EXPECT_EQ(run.out, "") << i;
   }
-}
-
-// Checked before anything is sent: a path that cannot be read, a file name too long for the
-// header (fine again with a shorter --name).
-TEST_F(InfocastSendTest, BadInputFileFailsWithOneAndNoOutput) {
-  const std::string longName = Write(std::string(30, 'l'), "v");
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"--dump", Write("good", "v"), root_.File("missing")}, "missing"},
-      {{"--dump", longName}, ""},
-  };
-  for (const auto& [args, message] : cases) {
-    const TResult run = Run(args);
-    EXPECT_EQ(run.status, 1) << args.back();
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
-  }
-  EXPECT_EQ(Run({"--dump", "--name", "cfg.short", longName}).status, 0);
 }
 
 TEST_F(InfocastSendTest, RepeatResendsUntilAStopSignal) {

