@@ -23,7 +23,9 @@ const char kUsage[] =
     "  -n  <size> infocast packet buffer size in bytes\n"
     "  -d  <filename> read default values from file\n"
     "  -a  <filename> read alias list from file\n"
-    "  -o  opch mode\n";
+    "  -o  opch mode\n"
+    "  -p  <filename> access policy: who may read, write and subscribe which names\n"
+    "  -c  <count> connections per peer user (default 64)\n";
 
 class TCommandLineTest : public ::testing::Test {
  protected:
