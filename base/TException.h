@@ -2,8 +2,8 @@
 // the process; the dispatchable branch carries the numeric code a client receives over the
 // IPC (201 unknown object or malformed request, 202 storage limit, 203 permission denied,
 // 207 file failure); TVerboseException carries a composed text and a code for internal
-// failures such as a file that cannot be mapped. Every exception copies its text, so a message composed on the stack
-// stays valid for as long as the exception lives.
+// failures such as a file that cannot be mapped. Every exception copies its text, so a message
+// composed on the stack stays valid for as long as the exception lives.
 #pragma once
 
 #include <cstdint>

@@ -16,8 +16,9 @@
 //
 // Errors: every failure throws TInfoError with a code and a text. Codes 201 (unknown object or
 // malformed request), 202 (storage limit), 203 (permission denied by the service's access
-// policy) and 207 (file failure) are the service's own refusals, with the service's text; kUnreachable means the service could not be found or did
-// not answer; kInvalidArgument a call the library refused before sending anything.
+// policy) and 207 (file failure) are the service's own refusals, with the service's text;
+// kUnreachable means the service could not be found or did not answer; kInvalidArgument a call the
+// library refused before sending anything.
 //
 // Example: print a value and then every change under "cfg.".
 //

@@ -146,10 +146,10 @@ int main(int argc, char** argv) {
   server->SetMaxConnectionsPerPeer(static_cast<size_t>(std::max(options.maxConnectionsPerPeer, 1)));
   service->SetAccess(server.get(), policy.get());
   TInformationService* served = service.get();
-  subscriptions->SetAccess(server.get(), [served](const TPeerCredentials& subscriber,
-                                                  const std::string& name) {
-    return served->MayRead(subscriber, name);
-  });
+  subscriptions->SetAccess(server.get(),
+                           [served](const TPeerCredentials& subscriber, const std::string& name) {
+                             return served->MayRead(subscriber, name);
+                           });
   g_loop.store(&loop);
 
   tracker->Trace("Starting service");

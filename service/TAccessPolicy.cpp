@@ -111,8 +111,7 @@ TAccessPolicy::TNames TAccessPolicy::SystemNames() {
   return names;
 }
 
-TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names,
-                                   uid_t exemptUid) {
+TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names, uid_t exemptUid) {
   if (text.size() > kMaxFileBytes) {
     throw TError(0, "larger than " + std::to_string(kMaxFileBytes) + " bytes");
   }
@@ -165,8 +164,8 @@ TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names,
         }
         principal = {TPrincipal::TKind::eGid, static_cast<unsigned>(gid)};
       } else {
-        throw TError(number, "bad principal '" + field +
-                                 "' (*, uid:N, user:NAME, gid:N or group:NAME)");
+        throw TError(number,
+                     "bad principal '" + field + "' (*, uid:N, user:NAME, gid:N or group:NAME)");
       }
       rule.principals.push_back(principal);
     }
@@ -190,8 +189,7 @@ TAccessPolicy TAccessPolicy::Load(const std::string& path, uid_t exemptUid) {
     return Parse(text, SystemNames(), exemptUid);
   } catch (const TError& error) {
     if (error.GetLine() == 0) throw TException(prefix + ": " + error.GetText());
-    throw TException(prefix + " line " + std::to_string(error.GetLine()) + ": " +
-                     error.GetText());
+    throw TException(prefix + " line " + std::to_string(error.GetLine()) + ": " + error.GetText());
   }
 }
 

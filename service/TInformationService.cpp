@@ -54,8 +54,7 @@ bool TInformationService::MayRead(const TPeerCredentials& subscriber,
   return !policy_ || MayUse(subscriber, name, TAccessPolicy::eRead);
 }
 
-void TInformationService::RequireRight(const std::string& name,
-                                       TAccessPolicy::TRight right) const {
+void TInformationService::RequireRight(const std::string& name, TAccessPolicy::TRight right) const {
   if (!policy_ || !callers_) return;
   const TPeerCredentials* caller = callers_->GetCallerCredentials();
   if (caller && !MayUse(*caller, name, right)) {

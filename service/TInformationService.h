@@ -25,12 +25,12 @@
 #include "base/TStringList.h"
 #include "base/TTracker.h"
 #include "ipc/ICallerCredentials.h"
-#include "service/TAccessPolicy.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
 #include "service/ILocalInformationMonitor.h"
 #include "service/ISubscriptionList.h"
+#include "service/TAccessPolicy.h"
 #include "translation/INameTranslator.h"
 
 class TAliasList;

@@ -37,7 +37,7 @@ class TrustBoundaryTest : public ::testing::Test {
     return RunProgram(root_, argv, daemon_.Environment());
   }
   std::string File(const std::string& name, const std::string& content, mode_t mode,
-                    uid_t owner = 0) const {
+                   uid_t owner = 0) const {
     const std::string path = root_.File(name);
     WriteFile(path, content);
     chmod(path.c_str(), mode);
@@ -86,7 +86,8 @@ TEST_F(TrustBoundaryTest, PolicyDecidesReadsWritesAndSubscriptions) {
   WriteFile(root_.File("aliases.xml"),
             "<Objects><Object><Name>app.alias</Name><Alias>cfg.ip.addr</Alias></Object>"
             "</Objects>\n");
-  ASSERT_TRUE(daemon_.StartStandalone({"-p", root_.File("policy"), "-a", root_.File("aliases.xml")}))
+  ASSERT_TRUE(
+      daemon_.StartStandalone({"-p", root_.File("policy"), "-a", root_.File("aliases.xml")}))
       << daemon_.Log();
   for (const char* name : {"cfg.ip.addr", "cfg.hidden", "cfg.open", "var.x"}) {
     ASSERT_EQ(0, daemon_.Infoctl({"set", "-v", name, "1"}).status) << name;
@@ -99,10 +100,10 @@ TEST_F(TrustBoundaryTest, PolicyDecidesReadsWritesAndSubscriptions) {
       {{"set", "-v", "cfg.ip.addr", "x"}, false},  // r and s only
       {{"get", "cfg.hidden"}, false},              // the earlier line decides
       {{"set", "-v", "cfg.open", "2"}, true},
-      {{"get", "var.x"}, false},                   // no line
-      {{"get", "app.alias"}, true},                // app.* and cfg.ip.* both allow r
-      {{"set", "-v", "app.alias", "x"}, false},    // cfg.ip.* does not allow w
-      {{"watch", "-n", "*"}, false},               // no line covers everything
+      {{"get", "var.x"}, false},                 // no line
+      {{"get", "app.alias"}, true},              // app.* and cfg.ip.* both allow r
+      {{"set", "-v", "app.alias", "x"}, false},  // cfg.ip.* does not allow w
+      {{"watch", "-n", "*"}, false},             // no line covers everything
       {{"unset", "-v", "cfg.hidden"}, false},
   };
   for (const auto& c : cases) {
@@ -117,8 +118,8 @@ TEST_F(TrustBoundaryTest, PolicyDecidesReadsWritesAndSubscriptions) {
   EXPECT_EQ(std::string::npos, dump.out.find("cfg.hidden"));
 
   // Notifications carry only what the subscriber may read.
-  std::vector<std::string> watch = {kSetpriv, "--reuid=65534", "--regid=" + std::to_string(getegid()),
-                                    "--clear-groups"};
+  std::vector<std::string> watch = {kSetpriv, "--reuid=65534",
+                                    "--regid=" + std::to_string(getegid()), "--clear-groups"};
   for (const std::string& a : daemon_.InfoctlCommand({"watch", "-n", "cfg.*"})) watch.push_back(a);
   TProcess watcher(root_, watch, daemon_.Environment());
   ASSERT_TRUE(WaitUntil([&] {

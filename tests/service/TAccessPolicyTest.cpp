@@ -1,9 +1,9 @@
-#include "service/TAccessPolicy.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "service/TAccessPolicy.h"
 
 namespace {
 
@@ -39,20 +39,20 @@ TEST(TAccessPolicyTest, BadLinesNameTheirLine) {
     std::string text;
     int line;
   } cases[] = {
-      {"cfg.* r", 1},                      // no principal
-      {"# c\n\ncfg.* rx *", 3},            // unknown right
-      {"cfg.* wr *", 1},                   // rights out of order
-      {"cfg.* rr *", 1},                   // a right twice
-      {"cfg.* -r *", 1},                   // "-" is alone
-      {"cfg* r *", 1},                     // "*" not after "."
-      {"a.*.b r *", 1},                    // "*" inside
-      {"cfg.* r user:nobody-here", 1},     // unknown user
-      {"cfg.* r group:nobody-here", 1},    // unknown group
-      {"cfg.* r uid:12x", 1},              // not a number
-      {"cfg.* r uid:4294967295", 1},       // the "no id" value
-      {"cfg.* r uid:", 1},                 // empty id
-      {"cfg.* r admin", 1},                // unknown principal kind
-      {"x r *\ncfg.* r user:", 2},         // empty name
+      {"cfg.* r", 1},                    // no principal
+      {"# c\n\ncfg.* rx *", 3},          // unknown right
+      {"cfg.* wr *", 1},                 // rights out of order
+      {"cfg.* rr *", 1},                 // a right twice
+      {"cfg.* -r *", 1},                 // "-" is alone
+      {"cfg* r *", 1},                   // "*" not after "."
+      {"a.*.b r *", 1},                  // "*" inside
+      {"cfg.* r user:nobody-here", 1},   // unknown user
+      {"cfg.* r group:nobody-here", 1},  // unknown group
+      {"cfg.* r uid:12x", 1},            // not a number
+      {"cfg.* r uid:4294967295", 1},     // the "no id" value
+      {"cfg.* r uid:", 1},               // empty id
+      {"cfg.* r admin", 1},              // unknown principal kind
+      {"x r *\ncfg.* r user:", 2},       // empty name
   };
   for (const auto& c : cases) {
     try {
@@ -85,22 +85,22 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
   } cases[] = {
       {admin, "cfg.ip.rmtsource", TAccessPolicy::eWrite, false},  // earlier line wins
       {admin, "cfg.ip.rmtsource", TAccessPolicy::eRead, false},
-      {admin, "cfg.ip.dhcp", TAccessPolicy::eWrite, true},        // supplementary group
+      {admin, "cfg.ip.dhcp", TAccessPolicy::eWrite, true},         // supplementary group
       {primaryAdmin, "cfg.ip.dhcp", TAccessPolicy::eWrite, true},  // primary group
-      {app, "cfg.ip.dhcp", TAccessPolicy::eRead, true},           // falls through to cfg.*
+      {app, "cfg.ip.dhcp", TAccessPolicy::eRead, true},            // falls through to cfg.*
       {app, "cfg.ip.dhcp", TAccessPolicy::eWrite, false},
       {app, "cfg.app.x", TAccessPolicy::eSubscribe, true},
       {other, "cfg.app.x", TAccessPolicy::eWrite, true},
       {app, "cfg.other", TAccessPolicy::eWrite, false},
       {app, "var.x", TAccessPolicy::eSubscribe, true},
       {app, "var.x", TAccessPolicy::eRead, false},
-      {app, "var.y", TAccessPolicy::eRead, false},                // no line: refused
-      {app, "cfg.app.*", TAccessPolicy::eSubscribe, true},        // expressions: coverage
+      {app, "var.y", TAccessPolicy::eRead, false},          // no line: refused
+      {app, "cfg.app.*", TAccessPolicy::eSubscribe, true},  // expressions: coverage
       {app, "cfg.app.sub.*", TAccessPolicy::eSubscribe, true},
-      {app, "cfg.*", TAccessPolicy::eSubscribe, false},           // beyond cfg.app.*
+      {app, "cfg.*", TAccessPolicy::eSubscribe, false},  // beyond cfg.app.*
       {app, "*", TAccessPolicy::eRead, false},
-      {app, "cfg.app", TAccessPolicy::eRead, true},               // cfg.* covers it
-      {Peer(0, 0), "var.y", TAccessPolicy::eWrite, true},          // root
+      {app, "cfg.app", TAccessPolicy::eRead, true},                            // cfg.* covers it
+      {Peer(0, 0), "var.y", TAccessPolicy::eWrite, true},                      // root
       {Peer(kDaemonUid, 7), "cfg.ip.rmtsource", TAccessPolicy::eWrite, true},  // daemon's user
   };
   for (const auto& c : cases) {
