@@ -135,7 +135,8 @@ TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names,
     if (!IsWellFormedExpression(fields[0])) {
       throw TError(number, "bad expression '" + fields[0] + "' (a name, NAME.* or *)");
     }
-    TLine rule{TObjectExpression(fields[0]), 0, {}};
+    const bool wildcard = fields[0].back() == '*';
+    TLine rule{fields[0].substr(0, fields[0].size() - (wildcard ? 1 : 0)), wildcard, 0, {}};
     if (!ParseRights(fields[1], rule.rights)) {
       throw TError(number, "bad rights '" + fields[1] + "' (a subset of rws in that order, or -)");
     }
@@ -171,6 +172,15 @@ TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names,
     }
     policy.lines_.push_back(std::move(rule));
   }
+  policy.byFirstByte_.resize(256);
+  for (uint32_t i = 0; i < policy.lines_.size(); ++i) {
+    const std::string& prefix = policy.lines_[i].prefix;
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      if (prefix.empty() || static_cast<unsigned char>(prefix[0]) == byte) {
+        policy.byFirstByte_[byte].push_back(i);
+      }
+    }
+  }
   return policy;
 }
 
@@ -197,6 +207,13 @@ bool TAccessPolicy::IsExempt(const TPeerCredentials& peer) const {
   return peer.uid == 0 || peer.uid == exemptUid_;
 }
 
+// The subscription wildcard rule (TObjectExpression).
+bool TAccessPolicy::Covers(const TLine& line, const std::string& text) {
+  const size_t length = line.prefix.size();
+  if (line.wildcard) return text.size() > length && text.compare(0, length, line.prefix) == 0;
+  return text == line.prefix;
+}
+
 bool TAccessPolicy::Includes(const TLine& line, const TPeerCredentials& peer) {
   for (const TPrincipal& principal : line.principals) {
     switch (principal.kind) {
@@ -216,8 +233,10 @@ bool TAccessPolicy::Includes(const TLine& line, const TPeerCredentials& peer) {
 bool TAccessPolicy::Allows(const TPeerCredentials& peer, const std::string& nameOrExpression,
                            TRight right) const {
   if (IsExempt(peer)) return true;
-  for (const TLine& line : lines_) {
-    if (line.expression.Match(nameOrExpression, false) && Includes(line, peer)) {
+  if (nameOrExpression.empty()) return false;
+  for (uint32_t index : byFirstByte_[static_cast<unsigned char>(nameOrExpression[0])]) {
+    const TLine& line = lines_[index];
+    if (Covers(line, nameOrExpression) && Includes(line, peer)) {
       return (line.rights & right) != 0;
     }
   }

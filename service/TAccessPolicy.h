@@ -7,13 +7,13 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "base/TException.h"
 #include "ipc/TPeerCredentials.h"
-#include "service/TObjectExpression.h"
 
 class TAccessPolicy final {
  public:
@@ -22,7 +22,7 @@ class TAccessPolicy final {
   // A policy is written by the box's integrator, but it is still a file: its size and its
   // number of lines are bounded so that a wrong file named by -p cannot take the memory.
   static constexpr size_t kMaxFileBytes = 1024 * 1024;
-  static constexpr size_t kMaxLines = 10000;
+  static constexpr size_t kMaxLines = 1000;
 
   // What is wrong with a policy text, at which line (0: the text as a whole).
   class TError final : public TException {
@@ -65,15 +65,22 @@ class TAccessPolicy final {
     enum class TKind { eAnyone, eUid, eGid } kind;
     unsigned id;
   };
+  // The expression kept as its literal part and whether a "*" followed it, so that most
+  // lines are passed over after one byte: every get and set walks the lines.
   struct TLine {
-    TObjectExpression expression;
+    std::string prefix;
+    bool wildcard;
     unsigned rights;
     std::vector<TPrincipal> principals;
   };
 
   TAccessPolicy() = default;
+  static bool Covers(const TLine& line, const std::string& text);
   static bool Includes(const TLine& line, const TPeerCredentials& peer);
 
   std::vector<TLine> lines_;
+  // Per first byte of a name, the lines that can cover such a name ("*" lines and those
+  // whose expression starts with that byte), in file order: a check looks at those only.
+  std::vector<std::vector<uint32_t>> byFirstByte_;
   uid_t exemptUid_ = 0;
 };
