@@ -39,11 +39,14 @@ bool TSubscriptionList::IsBounded(const TPeerCredentials* subscriber) const {
   return subscriber && subscriber->uid != 0 && subscriber->uid != ownUid_;
 }
 
-void TSubscriptionList::Count(const TItem& item, int change) {
+void TSubscriptionList::Count(const TItem& item, bool added) {
   if (!IsBounded(item.subscriber.get())) return;
   size_t& count = perUser_[item.subscriber->uid];
-  count += static_cast<size_t>(change);
-  if (count == 0) perUser_.erase(item.subscriber->uid);
+  if (added) {
+    ++count;
+  } else if (--count == 0) {
+    perUser_.erase(item.subscriber->uid);
+  }
 }
 
 bool TSubscriptionList::Add(const std::string& expression, int id, const std::string& address) {
@@ -66,7 +69,7 @@ bool TSubscriptionList::Add(const std::string& expression, int id, const std::st
     }
   }
   auto [position, inserted] = items_.insert(std::move(item));
-  if (inserted) Count(*position, 1);
+  if (inserted) Count(*position, true);
   mostRecent_ = *position;
   return inserted;
 }
@@ -75,7 +78,7 @@ template <typename TPredicate>
 void TSubscriptionList::RemoveIf(TPredicate predicate) {
   for (auto it = items_.begin(); it != items_.end();) {
     if (predicate(*it)) {
-      Count(*it, -1);
+      Count(*it, false);
       it = items_.erase(it);
     } else {
       ++it;

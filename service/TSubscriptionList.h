@@ -93,7 +93,8 @@ class TSubscriptionList final : public ISubscriptionList {
   template <typename TPredicate>
   void RemoveIf(TPredicate predicate);
 
-  void Count(const TItem& item, int change);
+  // Keeps the per-user counts when an item is added or removed.
+  void Count(const TItem& item, bool added);
   bool IsBounded(const TPeerCredentials* subscriber) const;
 
   TTracker* tracker_;
