@@ -204,6 +204,8 @@ TEST_F(TrustBoundaryTest, OneUsersConnectionsAndSubscriptionsAreBounded) {
   const TResult refused = AsOther(tooMany);
   EXPECT_EQ(1, refused.status);
   EXPECT_NE(std::string::npos, refused.err.find("error 202")) << refused.err;
+  // The client withdrew the 1000 it got, so the user's share is free again.
+  EXPECT_EQ(0, AsOther({"dump", "cfg.*"}).status);
 }
 
 }  // namespace
