@@ -1,6 +1,7 @@
 #include "adapters/TIalFileAdapter.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -123,7 +124,7 @@ void TIalFileAdapter::SetObject(const std::string& name, const std::string& valu
 void TIalFileAdapter::SetObjectFromFile(const std::string& name, const std::string& fileName) {
   CheckFileName(name);
   TFileMapper source;
-  if (!source.TryOpen(fileName.c_str())) {
+  if (!source.TryMap(OpenClientFile(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))) {
     const std::string message = "Failed to open source file " + fileName;
     tracker_->Trace("%s", message.c_str());
     throw TFileException("TIalFileAdapter::CopyFileIfNotEqual(): " + message);

@@ -1,9 +1,9 @@
 // The service's one exception family. TException is the base of every failure raised inside
 // the process; the dispatchable branch carries the numeric code a client receives over the
-// IPC (201 unknown object or malformed request, 202 storage limit, 207 file failure);
-// TVerboseException carries a composed text and a code for internal failures such as a file
-// that cannot be mapped. Every exception copies its text, so a message composed on the stack
-// stays valid for as long as the exception lives.
+// IPC (201 unknown object or malformed request, 202 storage limit, 203 permission denied,
+// 207 file failure); TVerboseException carries a composed text and a code for internal
+// failures such as a file that cannot be mapped. Every exception copies its text, so a message
+// composed on the stack stays valid for as long as the exception lives.
 #pragma once
 
 #include <cstdint>
@@ -48,6 +48,8 @@ class TDispatchableExceptionTemplate final : public TDispatchableException {
 using TUnknownObjectException = TDispatchableExceptionTemplate<201>;
 // 202: a request refused by a storage limit.
 using TStorageLimitException = TDispatchableExceptionTemplate<202>;
+// 203: a request the access policy does not allow the caller ("Permission denied").
+using TPermissionDeniedException = TDispatchableExceptionTemplate<203>;
 // 207: a file-system failure on behalf of a request.
 using TFileException = TDispatchableExceptionTemplate<207>;
 

@@ -1,6 +1,6 @@
 // infoservice-bench: load figures of a live daemon, set against the raw IPC round trip.
 //
-//   infoservice-bench [--unpinned] [-A ADDRESS | -i FILE] [-n COUNT]
+//   infoservice-bench [--unpinned] [-A ADDRESS | -i FILE] [-n COUNT] [--policy FILE]
 //
 // Without an address it starts its own daemon (standalone host mode, in a temporary root)
 // from the build next to it. It measures, COUNT operations each:
@@ -19,6 +19,13 @@
 // our own daemon) runs on one CPU, or with --unpinned on every allowed CPU. A daemon given
 // with -A or -i cannot be placed: then only this process is, and the echo server is left to
 // the scheduler like that daemon.
+//
+// With --policy FILE it starts a second daemon of its own with that access policy (-p FILE),
+// placed like the first, and adds to every round a get and a set on it ("get-policy",
+// "set-policy") made on a connection opened as uid 65534 (root and the daemon's user are not
+// subject to a policy, so only another user pays for the check); the policy must allow that
+// user r and w on bench.get and bench.set. Last come "get policy/none ratio" and "set
+// policy/none ratio", per round. This needs root and a daemon of its own.
 //
 // The objects it sets are volatile and named bench.*; a daemon given with -A or -i keeps them.
 #include <fcntl.h>
@@ -172,9 +179,34 @@ void MeasureEnumeration(IToiInformationService& service) {
 }
 
 int Usage(const char* program) {
-  fprintf(stderr, "Usage: %s [--unpinned] [-A ADDRESS | -i FILE] [-n COUNT]\n", program);
+  fprintf(stderr, "Usage: %s [--unpinned] [-A ADDRESS | -i FILE] [-n COUNT] [--policy FILE]\n",
+          program);
   return 2;
 }
+
+// The user whose calls the policy decides.
+constexpr uid_t kPolicyUser = 65534;
+
+// A daemon with the access policy, and a caller whose connection to it was opened as
+// kPolicyUser: the daemon takes the peer's identity from the kernel at connect time, so the
+// effective uid is switched for the first call only.
+struct TPolicySide {
+  TPolicySide(TIpcClient& client, const std::string& policyFile)
+      // The other user must reach the socket below the daemon's root (made 0700).
+      : daemon({"-p", policyFile}, [](const std::string& root) { chmod(root.c_str(), 0755); }),
+        service(&client, daemon.GetAddress()) {
+    if (seteuid(kPolicyUser) != 0) throw TException(ErrnoMessage("seteuid", errno));
+    try {
+      service.SetObject("bench.get", "a value of a typical length", kVolatile);
+    } catch (...) {
+      if (seteuid(0) != 0) abort();
+      throw;
+    }
+    if (seteuid(0) != 0) abort();
+  }
+  TOwnDaemon daemon;
+  TInformationServiceCaller service;
+};
 
 }  // namespace
 
@@ -184,7 +216,10 @@ int main(int argc, char** argv) {
   std::string addressFile;
   int count = 20000;
   bool pinned = true;
-  const option options[] = {{"unpinned", no_argument, nullptr, 'u'}, {nullptr, 0, nullptr, 0}};
+  std::string policyFile;
+  const option options[] = {{"unpinned", no_argument, nullptr, 'u'},
+                            {"policy", required_argument, nullptr, 'p'},
+                            {nullptr, 0, nullptr, 0}};
   for (int option; (option = getopt_long(argc, argv, "A:i:n:h", options, nullptr)) != -1;) {
     switch (option) {
       case 'A':
@@ -199,11 +234,18 @@ int main(int argc, char** argv) {
       case 'u':
         pinned = false;
         break;
+      case 'p':
+        policyFile = optarg;
+        break;
       default:
         return Usage(argv[0]);
     }
   }
   if (count <= 0 || optind != argc) return Usage(argv[0]);
+  if (!policyFile.empty() && (!address.empty() || !addressFile.empty() || geteuid() != 0)) {
+    fprintf(stderr, "infoservice-bench: --policy needs root and a daemon of its own\n");
+    return 2;
+  }
   try {
     // This process is placed first: what it starts inherits the placement.
     bench::TPlacement placement(pinned);
@@ -231,14 +273,32 @@ int main(int argc, char** argv) {
     raw.LookupObject("warm-up", answer);
     service.SetObject("bench.get", "a value of a typical length", kVolatile);
     TSubscribers subscribers(service);
+    std::unique_ptr<TPolicySide> policy;
+    if (!policyFile.empty()) {
+      policy = std::make_unique<TPolicySide>(client, policyFile);
+      placement.Place(policy->daemon.GetPid(), "daemon with the policy");
+    }
     placement.Place(getpid(), "infoservice-bench");  // now with the subscribers' threads
     // The figures are taken in interleaved rounds and each ratio within one round, so that a
     // burst of other load on the machine does not fall on one side only.
     const int perRound = std::max(1, count / kRounds);
     std::vector<double> gets, sets, notifyings, raws, getRatios, notifyingRatios;
+    std::vector<double> policyGets, policySets, policyGetRatios, policySetRatios;
     for (int round = 0; round < kRounds; ++round) {
+      // The daemon with the policy goes first in every other round, so that neither side
+      // always runs on a cache the other warmed.
+      const auto measurePolicy = [&] {
+        policyGets.push_back(MeasureGet(policy->service, perRound));
+        policySets.push_back(MeasureSet(policy->service, "bench.set", perRound, round));
+      };
+      if (policy && round % 2 == 1) measurePolicy();
       gets.push_back(MeasureGet(service, perRound));
       sets.push_back(MeasureSet(service, "bench.set", perRound, round));
+      if (policy && round % 2 == 0) measurePolicy();
+      if (policy) {
+        policyGetRatios.push_back(policyGets.back() / gets.back());
+        policySetRatios.push_back(policySets.back() / sets.back());
+      }
       notifyings.push_back(MeasureSet(service, "bench.notify", perRound, round));
       raws.push_back(MeasureRaw(raw, perRound));
       getRatios.push_back(gets.back() / raws.back());
@@ -249,6 +309,10 @@ int main(int argc, char** argv) {
     subscribers.CheckDelivered(static_cast<size_t>(perRound) * kRounds);
     PrintSpread("get", Spread(gets), "us");
     PrintSpread("set", Spread(sets), "us");
+    if (policy) {
+      PrintSpread("get-policy", Spread(policyGets), "us");
+      PrintSpread("set-policy", Spread(policySets), "us");
+    }
     PrintSpread("set-10-subscribers", Spread(notifyings), "us");
     PrintSpread("raw", Spread(raws), "us");
     MeasureEnumeration(service);
@@ -256,6 +320,10 @@ int main(int argc, char** argv) {
                          std::vector<IToiInformationService::TStorageType>(3, kVolatile));
     PrintSpread("get ratio", Spread(getRatios), "");
     PrintSpread("set-10-subscribers ratio", Spread(notifyingRatios), "");
+    if (policy) {
+      PrintSpread("get policy/none ratio", Spread(policyGetRatios), "");
+      PrintSpread("set policy/none ratio", Spread(policySetRatios), "");
+    }
     TCIpcClient_CleanUp(&client);
   } catch (const TException& e) {
     fprintf(stderr, "infoservice-bench: %s\n", e.GetText());

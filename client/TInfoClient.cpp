@@ -240,9 +240,17 @@ struct TInfoClient::TImpl {
         std::lock_guard<std::mutex> lock(listing->mutex);
         known = listing->first;
       }
-      marker = Subscribe(
-          {known.empty() ? "*" : known},
-          [note](TEvent e, const std::string& n) { note(true, e == eRemoved, n); }, true);
+      const auto onMarker = [note](TEvent e, const std::string& n) {
+        note(true, e == eRemoved, n);
+      };
+      try {
+        marker = Subscribe({known.empty() ? "*" : known}, onMarker, true);
+      } catch (const TInfoError& e) {
+        // An access policy may allow the expression but not "*" or that one name; the
+        // expression itself then marks the end (or silence does, when nothing matches).
+        if (e.GetCode() != TInfoError::kPermissionDenied) throw;
+        marker = Subscribe({expression}, onMarker, true);
+      }
       WaitForEnd(*listing);
     } catch (...) {
       Unsubscribe(main, true);

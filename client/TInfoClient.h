@@ -15,9 +15,10 @@
 // application's signal handling is left alone.
 //
 // Errors: every failure throws TInfoError with a code and a text. Codes 201 (unknown object or
-// malformed request), 202 (storage limit) and 207 (file failure) are the service's own
-// refusals, with the service's text; kUnreachable means the service could not be found or did
-// not answer; kInvalidArgument a call the library refused before sending anything.
+// malformed request), 202 (storage limit), 203 (permission denied by the service's access
+// policy) and 207 (file failure) are the service's own refusals, with the service's text;
+// kUnreachable means the service could not be found or did not answer; kInvalidArgument a call the
+// library refused before sending anything.
 //
 // Cache: Cache("cfg.*") makes the client keep copies of the values of the matching names, so
 // that reads from any thread are answered from memory instead of by an IPC round trip. The
@@ -89,6 +90,8 @@ class TInfoError : public std::runtime_error {
  public:
   // The service could not be found, reached, or did not answer in time.
   static constexpr int kUnreachable = 300;
+  // The service's access policy does not allow this caller the request.
+  static constexpr int kPermissionDenied = 203;
   // The application passed something the library cannot send (a null pointer through the C
   // interface, a name list and a value list of different lengths, an empty callback).
   static constexpr int kInvalidArgument = 301;

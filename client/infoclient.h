@@ -3,7 +3,8 @@
  * client of <infoservice/TInfoClient.h> and behaves the same way.
  *
  * Every function that can fail returns 0 on success or an error code: 201 (unknown object or
- * malformed request), 202 (storage limit) and 207 (file failure) are the service's refusals;
+ * malformed request), 202 (storage limit), 203 (permission denied by the service's access
+ * policy) and 207 (file failure) are the service's refusals;
  * INFOCLIENT_UNREACHABLE means the service could not be found or did not answer;
  * INFOCLIENT_INVALID_ARGUMENT a null pointer or another argument the library cannot send.
  * infoclient_error_text() gives the text of the last failure on the calling thread.
@@ -53,6 +54,7 @@ extern "C" {
 #endif
 
 #define INFOCLIENT_OK 0
+#define INFOCLIENT_PERMISSION_DENIED 203
 #define INFOCLIENT_UNREACHABLE 300
 #define INFOCLIENT_INVALID_ARGUMENT 301
 

@@ -20,7 +20,9 @@ void TCommandLine::PrintUsage(FILE* stream, const char* programName) {
       "  -n  <size> infocast packet buffer size in bytes\n"
       "  -d  <filename> read default values from file\n"
       "  -a  <filename> read alias list from file\n"
-      "  -o  opch mode\n",
+      "  -o  opch mode\n"
+      "  -p  <filename> access policy: who may read, write and subscribe which names\n"
+      "  -c  <count> connections per peer user (default 64)\n",
       stream);
 }
 
@@ -72,6 +74,12 @@ TCommandLine::TResult TCommandLine::Parse(int argc, char** argv, FILE* usageStre
         break;
       case 'o':
         opchMode = true;
+        break;
+      case 'p':
+        policyFile = optarg;
+        break;
+      case 'c':
+        maxConnectionsPerPeer = std::atoi(optarg);
         break;
       default:
         PrintUsage(usageStream, programName);

@@ -1,4 +1,4 @@
-// The daemon's command line: getopt over the option string "htsi:f:g:y:w:m:e:n:d:a:o".
+// The daemon's command line: getopt over the option string "htsi:f:g:y:w:m:e:n:d:a:op:c:".
 // Options come in any order, a later occurrence overrides an earlier one, and arguments that
 // are not options are ignored. Numbers are taken with atoi, so a text that is not a number
 // gives 0. Plain value type; parsing keeps no state between calls.
@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <string>
+
+#include "ipc/TIpcServer.h"
 
 class TCommandLine final {
  public:
@@ -15,7 +17,7 @@ class TCommandLine final {
     eBadOption,  // unknown option or missing argument: usage printed, exit with 1
   };
 
-  static constexpr const char* kOptions = "htsi:f:g:y:w:m:e:n:d:a:o";
+  static constexpr const char* kOptions = "htsi:f:g:y:w:m:e:n:d:a:op:c:";
 
   // Reads argv (which getopt may reorder) into the fields below. Prints the usage text with
   // argv[0] to usageStream for -h and for a bad option.
@@ -35,4 +37,7 @@ class TCommandLine final {
   std::string defaultsFile;        // -d
   std::string aliasFile;           // -a
   bool opchMode = false;           // -o
+  std::string policyFile;          // -p, access policy; empty: every peer may do everything
+  // -c, connections one user may hold (root and the daemon's own user are not bounded)
+  int maxConnectionsPerPeer = static_cast<int>(TIpcServer::kMaxConnectionsPerPeer);
 };

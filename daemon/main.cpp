@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 
@@ -22,6 +23,7 @@
 #include "ipc/TIpcServer.h"
 #include "os/RootPath.h"
 #include "os/TEpollEventLoop.h"
+#include "service/TAccessPolicy.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "translation/TIalTokenValueDictionary.h"
@@ -120,6 +122,19 @@ int main(int argc, char** argv) {
   std::unique_ptr<TTracker> tracker = CreateTracker(options.standalone);
   TTracker::SetProcessTracker(tracker.get());
 
+  // A policy that cannot be used is the integrator's mistake: say where, and do not start
+  // (a daemon without its policy would let every application do everything).
+  std::unique_ptr<TAccessPolicy> policy;
+  if (!options.policyFile.empty()) {
+    try {
+      policy = std::make_unique<TAccessPolicy>(TAccessPolicy::Load(options.policyFile, geteuid()));
+    } catch (const TException& error) {
+      tracker->Error("infoservice: %s", error.GetText());
+      TTracker::SetProcessTracker(nullptr);
+      return 1;
+    }
+  }
+
   // The one loop of the process; everything below registers on it and goes before it.
   TEpollEventLoop loop;
   // Traces that input triggers are limited on the loop's clock (the process-wide real one,
@@ -136,6 +151,13 @@ int main(int argc, char** argv) {
   service->SetAddressCheck(!options.standalone);
   auto platform = std::make_unique<TPlatformRegistration>(&client, *subscriptions, *service);
   auto server = std::make_unique<TIpcServer>(loop);
+  server->SetMaxConnectionsPerPeer(static_cast<size_t>(std::max(options.maxConnectionsPerPeer, 1)));
+  service->SetAccess(server.get(), policy.get());
+  TInformationService* served = service.get();
+  subscriptions->SetAccess(server.get(),
+                           [served](const TPeerCredentials& subscriber, const std::string& name) {
+                             return served->MayRead(subscriber, name);
+                           });
   g_loop.store(&loop);
 
   tracker->Trace("Starting service");
@@ -150,6 +172,7 @@ int main(int argc, char** argv) {
   subscriptions.reset();
   TCIpcClient_CleanUp(&client);
   dictionary.reset();
+  policy.reset();
   TTracker::SetProcessTracker(nullptr);
   return exitCode;
 }

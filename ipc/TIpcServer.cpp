@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/TTracker.h"
 #include "ipc/TIpcAddress.h"
@@ -22,6 +23,7 @@
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
+#include "ipc/TPeerCredentials.h"
 #include "os/RootPath.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
@@ -103,6 +105,8 @@ struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandle
 
   TEpollEventLoop& loop;
   std::string socketPath;
+  size_t maxPerPeer = kMaxConnectionsPerPeer;
+  const TPeerCredentials* caller = nullptr;  // while a call is dispatched
 
  private:
   struct TConnection;
@@ -118,6 +122,8 @@ struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandle
   bool SendError(TConnection& connection, uint32_t callId, uint16_t code, const std::string& text);
   bool FlushReplies(TConnection& connection);
   void CloseConnection(int descriptor);
+  bool AdmitPeer(const TPeerCredentials& peer);
+  void ReleasePeer(uid_t uid);
 
   TUniqueFd listener_;
   // Held spare for the moment the descriptor limit is reached: closed, it lets one waiting
@@ -135,11 +141,16 @@ struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandle
   std::unordered_map<int, std::unique_ptr<TConnection>> connections_;
   TIpcWriter writer_;
   bool refusalTraced_ = false;
+  // Per-user connection counts, and the users whose refusal was traced in the current episode
+  // (it ends when one of their connections closes).
+  std::unordered_map<uid_t, size_t> perPeer_;
+  std::unordered_set<uid_t> peerRefusalTraced_;
 };
 
 struct TIpcServer::TImpl::TConnection {
-  explicit TConnection(int fd) : fd(fd) {}
+  TConnection(int fd, TPeerCredentials peer) : fd(fd), peer(std::move(peer)) {}
   TUniqueFd fd;
+  TPeerCredentials peer;
   TIpcFrameDecoder decoder;
   std::string replies;
   size_t repliesOffset = 0;
@@ -236,8 +247,17 @@ void TIpcServer::TImpl::AcceptConnections() {
       continue;  // fd closes here
     }
     refusalTraced_ = false;
+    // Read right after accept: the kernel's record of who connected, kept for the
+    // connection's life. A socket whose peer the kernel cannot name is not served.
+    TPeerCredentials peer;
+    if (!ReadPeerCredentials(fd.Get(), peer)) {
+      TTracker::GetProcessTracker()->Error("TIpcServer: peer credentials on %s: %s",
+                                           socketPath.c_str(), std::strerror(errno));
+      continue;
+    }
+    if (!AdmitPeer(peer)) continue;  // fd closes here
     const int descriptor = fd.Get();
-    auto connection = std::make_unique<TConnection>(fd.Release());
+    auto connection = std::make_unique<TConnection>(fd.Release(), std::move(peer));
     loop.RegisterFileDescriptor(descriptor, IIOEventLoop::kReadable, 0, this);
     connections_[descriptor] = std::move(connection);
   }
@@ -305,6 +325,29 @@ void TIpcServer::TImpl::HandleTimeout(int identifier) {
   AcceptConnections();
 }
 
+// Root and the daemon's own user are the box's management: bounding them could lock it out.
+bool TIpcServer::TImpl::AdmitPeer(const TPeerCredentials& peer) {
+  if (peer.uid == 0 || peer.uid == geteuid()) return true;
+  size_t& count = perPeer_[peer.uid];
+  if (count >= maxPerPeer) {
+    if (peerRefusalTraced_.insert(peer.uid).second) {
+      TTracker::GetProcessTracker()->Warning(
+          "TIpcServer: uid %u holds %zu connections; refusing more (pid %d)",
+          static_cast<unsigned>(peer.uid), count, static_cast<int>(peer.pid));
+    }
+    return false;
+  }
+  ++count;
+  return true;
+}
+
+void TIpcServer::TImpl::ReleasePeer(uid_t uid) {
+  auto found = perPeer_.find(uid);
+  if (found == perPeer_.end()) return;
+  if (--found->second == 0) perPeer_.erase(found);
+  peerRefusalTraced_.erase(uid);
+}
+
 bool TIpcServer::TImpl::ReadAndServe(TConnection& connection) {
   char chunk[kReadChunk];
   const ssize_t got = recv(connection.fd.Get(), chunk, sizeof chunk, MSG_DONTWAIT);
@@ -342,6 +385,14 @@ bool TIpcServer::TImpl::ServeFrame(TConnection& connection, const TIpcFrame& fra
   }
   TIpcReader reader(frame.payload, frame.payloadSize);
   writer_.Clear();
+  // The caller is known for exactly the time of its dispatch.
+  struct TCallerScope {
+    TCallerScope(const TPeerCredentials*& slot, const TPeerCredentials& peer) : slot(slot) {
+      slot = &peer;
+    }
+    ~TCallerScope() { slot = nullptr; }
+    const TPeerCredentials*& slot;
+  } callerScope(caller, connection.peer);
   try {
     if (!found->second->Dispatch(frame.operation, reader, writer_)) {
       return !answer || SendError(connection, frame.callId, kNoSuchOperation, "No such operation");
@@ -432,7 +483,10 @@ bool TIpcServer::TImpl::FlushReplies(TConnection& connection) {
 
 void TIpcServer::TImpl::CloseConnection(int descriptor) {
   loop.UnregisterFileDescriptor(descriptor);
-  connections_.erase(descriptor);
+  auto found = connections_.find(descriptor);
+  if (found == connections_.end()) return;
+  ReleasePeer(found->second->peer.uid);
+  connections_.erase(found);
 }
 
 TIpcServer::TIpcServer(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
@@ -446,6 +500,12 @@ uint32_t TIpcServer::AddDispatcher(const std::string& address, TIpcDispatcher* d
 
 void TIpcServer::RemoveDispatcher(uint32_t objectId, TIpcDispatcher* dispatcher) {
   impl_->RemoveDispatcher(objectId, dispatcher);
+}
+
+const TPeerCredentials* TIpcServer::GetCallerCredentials() const { return impl_->caller; }
+
+void TIpcServer::SetMaxConnectionsPerPeer(size_t maximum) {
+  impl_->maxPerPeer = maximum < 1 ? 1 : maximum;
 }
 
 const std::string& TIpcServer::GetSocketPath() const { return impl_->socketPath; }

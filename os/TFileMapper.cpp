@@ -38,7 +38,12 @@ bool TFileMapper::TryOpen(const char* path) {
   // O_NONBLOCK: a FIFO or device given as a path must not stall the daemon in open(); it is
   // refused below as not being a regular file. The size is taken from the descriptor so that
   // it belongs to the file actually opened.
-  descriptor_.Reset(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  return TryMap(TUniqueFd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC)));
+}
+
+bool TFileMapper::TryMap(TUniqueFd descriptor) {
+  Close();
+  descriptor_ = std::move(descriptor);
   if (!descriptor_.IsValid()) return false;
   struct stat status {};
   if (::fstat(descriptor_.Get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;

@@ -21,6 +21,9 @@ class TFileMapper final {
 
   // Releases what was open, then maps the file; false when it is missing, unreadable or empty.
   bool TryOpen(const char* path);
+  // Releases what was open, then maps the file open on descriptor, which it takes over
+  // (opened by someone who decided with which rights); false as for TryOpen.
+  bool TryMap(TUniqueFd descriptor);
   // TryOpen, throwing as the path constructor does.
   void Open(const char* path);
   [[noreturn]] void ThrowOpenError(const char* path) const;

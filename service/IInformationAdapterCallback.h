@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "os/TUniqueFd.h"
+
 class IInformationAdapter;
 
 class IInformationAdapterCallback {
@@ -19,6 +21,10 @@ class IInformationAdapterCallback {
   // Whether anybody subscribed to exactly this name, so that the adapter fetches it.
   virtual bool OnFetchObject(const IInformationAdapter* adapter,
                              const std::string& name) const = 0;
+  // Opens a file that the client of the request being served named (get-to-file,
+  // set-from-file) with open(2) flags, with that client's rights; the only way an adapter
+  // may open a client's path. Invalid (errno set) when the open fails or is refused.
+  virtual TUniqueFd OpenClientFile(const std::string& path, int flags) const = 0;
 
  protected:
   IInformationAdapterCallback() = default;

@@ -55,7 +55,7 @@ void TInformationAdapter::WriteValueToFile(const std::string& value, const std::
   // FIFO without a reader fails to open (ENXIO) and one whose reader does not read fails to
   // take the rest (EAGAIN) instead of holding the loop thread; O_NOCTTY keeps a terminal from
   // becoming the daemon's.
-  TUniqueFd file(::open(fileName.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  TUniqueFd file = OpenClientFile(fileName, O_WRONLY | O_TRUNC | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (!file.IsValid()) {
     tracker_->Error("%s: %s", context, openFailure.c_str());
     throw TFileException(openFailure);
@@ -76,16 +76,24 @@ void TInformationAdapter::SetObject(const std::string&, const std::string&) {}
 
 void TInformationAdapter::SetObjectFromFile(const std::string& name, const std::string& fileName) {
   std::string content;
-  try {
-    TFileMapper mapper(fileName.c_str());
+  TFileMapper mapper;
+  if (mapper.TryMap(OpenClientFile(fileName, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))) {
     content.assign(mapper.GetData(), mapper.GetLength());
-  } catch (const TException&) {
-    // The mapper's own text is dropped: the client is told which of its files failed.
+    mapper.Close();
+  } else {
+    // The client is told which of its files failed.
     std::string message = OpenFailureMessage(fileName);
     tracker_->Error("TInformationAdapter: %s", message.c_str());
     throw TFileException(message);
   }
   SetObject(name, content);
+}
+
+// Without a callback no client can be behind the call (requests arrive only once adapters
+// are started), so the daemon's own rights apply.
+TUniqueFd TInformationAdapter::OpenClientFile(const std::string& fileName, int flags) const {
+  if (callback_) return callback_->OpenClientFile(fileName, flags);
+  return TUniqueFd(::open(fileName.c_str(), flags));
 }
 
 void TInformationAdapter::UnsetObject(const std::string&) {}

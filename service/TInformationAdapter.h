@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/TTracker.h"
+#include "os/TUniqueFd.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 
@@ -42,6 +43,8 @@ class TInformationAdapter : public IInformationAdapter {
   // written whole; both are traced as errors after "<context>: ".
   void WriteValueToFile(const std::string& value, const std::string& fileName, const char* context,
                         const std::string& openFailure) const;
+  // Opens a path a client named, with the client's rights (the callback's OpenClientFile).
+  TUniqueFd OpenClientFile(const std::string& fileName, int flags) const;
 
   TTracker* tracker_;
   IInformationAdapterCallback* callback_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include "base/TException.h"
 #include "ipc/TIpcClient.h"
+#include "service/OpenAsCaller.h"
 #include "translation/LanguageCodes.h"
 #include "translation/TAliasList.h"
 
@@ -26,6 +27,44 @@ TInformationService::~TInformationService() {
 }
 
 void TInformationService::SetAddressCheck(bool enforced) { addressCheck_ = enforced; }
+
+void TInformationService::SetAccess(const ICallerCredentials* callers,
+                                    const TAccessPolicy* policy) {
+  callers_ = callers;
+  policy_ = policy;
+}
+
+// ---- Who may do what ----
+//
+// A name is checked as the client wrote it and as each name the alias list maps it to: an
+// alias must not open a way around a line of the policy.
+
+bool TInformationService::MayUse(const TPeerCredentials& caller, const std::string& name,
+                                 TAccessPolicy::TRight right) const {
+  if (!policy_->Allows(caller, name, right)) return false;
+  if (!aliases_->HasAlias(name)) return true;
+  for (const std::string& translated : aliases_->Translate(name)) {
+    if (!policy_->Allows(caller, translated, right)) return false;
+  }
+  return true;
+}
+
+bool TInformationService::MayRead(const TPeerCredentials& subscriber,
+                                  const std::string& name) const {
+  return !policy_ || MayUse(subscriber, name, TAccessPolicy::eRead);
+}
+
+void TInformationService::RequireRight(const std::string& name, TAccessPolicy::TRight right) const {
+  if (!policy_ || !callers_) return;
+  const TPeerCredentials* caller = callers_->GetCallerCredentials();
+  if (caller && !MayUse(*caller, name, right)) {
+    throw TPermissionDeniedException("Permission denied");
+  }
+}
+
+TUniqueFd TInformationService::OpenClientFile(const std::string& path, int flags) const {
+  return OpenAsCaller(callers_ ? callers_->GetCallerCredentials() : nullptr, path, flags);
+}
 
 void TInformationService::AddAdapter(IInformationAdapter* adapter) {
   adapters_.emplace_back(adapter);
@@ -101,6 +140,7 @@ void TInformationService::UpdateMonitors(const std::string& name) const {
 // ---- Reads ----
 
 void TInformationService::GetObject(const std::string& name, std::string& value) {
+  RequireRight(name, TAccessPolicy::eRead);
   // With several aliases the last one decides, as it always has for this service's clients.
   const std::string lastName = aliases_->Translate(name).back();
   IInformationAdapter* adapter = FindAdapter(lastName);
@@ -124,6 +164,7 @@ void TInformationService::GetObjects(const TStringList& names, TStringList& valu
 }
 
 void TInformationService::GetObjectToFile(const std::string& name, const std::string& fileName) {
+  RequireRight(name, TAccessPolicy::eRead);
   for (const std::string& translated : aliases_->Translate(name)) {
     IInformationAdapter* adapter = FindAdapter(translated);
     if (!adapter) throw TUnknownObjectException("Unknown object");
@@ -155,6 +196,7 @@ IInformationAdapter* TInformationService::RequireStorage(const std::string& name
 
 std::vector<TInformationService::TWrite> TInformationService::PlanWrite(
     const std::string& name, TStorageType storageType) const {
+  RequireRight(name, TAccessPolicy::eWrite);
   std::vector<TWrite> plan;
   for (std::string& translated : aliases_->Translate(name)) {
     RequireStorage(translated, storageType);
@@ -251,6 +293,7 @@ void TInformationService::CheckSubscription(const std::string& expression,
 void TInformationService::SubscribeObject2(const std::string& expression, int id,
                                            const std::string& address, bool enumerate) {
   CheckSubscription(expression, address);
+  RequireRight(expression, TAccessPolicy::eSubscribe);
   // A repeated subscription changes nothing, so the subscriber is not sent everything again.
   if (!subscriptions_->Add(expression, id, address)) return;
   if (enumerate) EnumerateObjects();
@@ -297,6 +340,7 @@ void TInformationService::SubscribeObjects2Internal(const TStringList& expressio
 void TInformationService::UnsubscribeObject(const std::string& expression,
                                             const std::string& address) {
   CheckSubscription(expression, address);
+  RequireRight(expression, TAccessPolicy::eSubscribe);
   subscriptions_->Remove(expression, address);
   FetchObjects();
 }

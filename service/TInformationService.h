@@ -11,6 +11,11 @@
 // the first adapter that accepts the storage type and supports the name. A write that finds
 // no such adapter, a storage type other than permanent (0) or volatile (1), and list
 // arguments shorter than the name list are refused with 201 before anything is changed.
+//
+// Who may do what: with SetAccess the service learns who made the request being served.
+// Files a client names are opened with that client's rights (OpenAsCaller), and, with an
+// access policy, every name the client writes (and every name the alias list maps it to)
+// must be allowed to it, else 203 "Permission denied" before anything is changed.
 #pragma once
 
 #include <memory>
@@ -19,11 +24,13 @@
 
 #include "base/TStringList.h"
 #include "base/TTracker.h"
+#include "ipc/ICallerCredentials.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
 #include "service/ILocalInformationMonitor.h"
 #include "service/ISubscriptionList.h"
+#include "service/TAccessPolicy.h"
 #include "translation/INameTranslator.h"
 
 class TAliasList;
@@ -46,6 +53,13 @@ class TInformationService final : public IInformationService,
   // Whether subscription requests must carry a well-formed IPC address. Without a platform
   // (standalone) nobody hands out addresses, so test clients may use any.
   void SetAddressCheck(bool enforced);
+
+  // callers (not owned) tells who made the request being served; policy (not owned, may be
+  // nullptr for none) says what each caller may do. Both must outlive the service.
+  void SetAccess(const ICallerCredentials* callers, const TAccessPolicy* policy);
+  // Whether the policy lets this subscriber learn of the name (as written, and every name
+  // the alias list maps it to). Always true without a policy.
+  bool MayRead(const TPeerCredentials& subscriber, const std::string& name) const;
 
   // Appends; the service takes ownership. Safe to call from inside a callback.
   void AddAdapter(IInformationAdapter* adapter);
@@ -109,6 +123,7 @@ class TInformationService final : public IInformationService,
   void OnEnumerateObject(const IInformationAdapter* adapter,
                          const std::string& name) const override;
   bool OnFetchObject(const IInformationAdapter* adapter, const std::string& name) const override;
+  TUniqueFd OpenClientFile(const std::string& path, int flags) const override;
 
   // INameTranslator
   // Whether the alias list maps this client name to other names.
@@ -136,6 +151,12 @@ class TInformationService final : public IInformationService,
   void ApplySet(const std::vector<TWrite>& plan, const std::string& value) const;
   void ApplyUnset(const std::vector<TWrite>& plan) const;
 
+  // Throws 203 unless the caller of the request being served may use the right on the
+  // name or expression and on every name the alias list maps it to.
+  void RequireRight(const std::string& name, TAccessPolicy::TRight right) const;
+  bool MayUse(const TPeerCredentials& caller, const std::string& name,
+              TAccessPolicy::TRight right) const;
+
   void CheckSubscription(const std::string& expression, const std::string& address) const;
   // Dispatch under the adapter's name and under every client name mapped onto it.
   void DispatchChanged(const std::string& name) const;
@@ -149,4 +170,6 @@ class TInformationService final : public IInformationService,
   ISubscriptionList* subscriptions_;
   std::unique_ptr<TAliasList> aliases_;
   std::vector<ILocalInformationMonitor*> monitors_;
+  const ICallerCredentials* callers_ = nullptr;
+  const TAccessPolicy* policy_ = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "service/TSubscriptionList.h"
 
+#include <unistd.h>
+
 #include <utility>
 #include <vector>
 
@@ -9,7 +11,10 @@
 TSubscriptionList::TSubscriptionList(TIpcClient* client) : TSubscriptionList(client, nullptr) {}
 
 TSubscriptionList::TSubscriptionList(TIpcClient* client, TNotifier notifier)
-    : tracker_(TTracker::GetProcessTracker()), client_(client), notifier_(std::move(notifier)) {
+    : tracker_(TTracker::GetProcessTracker()),
+      client_(client),
+      ownUid_(geteuid()),
+      notifier_(std::move(notifier)) {
   if (!notifier_) {
     notifier_ = [this](const std::string& address, TNotification notification,
                        const TStringList& names) {
@@ -25,14 +30,46 @@ TSubscriptionList::TSubscriptionList(TIpcClient* client, TNotifier notifier)
 
 TSubscriptionList::~TSubscriptionList() = default;
 
+void TSubscriptionList::SetAccess(const ICallerCredentials* callers, TReadCheck mayRead) {
+  callers_ = callers;
+  mayRead_ = std::move(mayRead);
+}
+
+bool TSubscriptionList::IsBounded(const TPeerCredentials* subscriber) const {
+  return subscriber && subscriber->uid != 0 && subscriber->uid != ownUid_;
+}
+
+void TSubscriptionList::Count(const TItem& item, bool added) {
+  if (!IsBounded(item.subscriber.get())) return;
+  size_t& count = perUser_[item.subscriber->uid];
+  if (added) {
+    ++count;
+  } else if (--count == 0) {
+    perUser_.erase(item.subscriber->uid);
+  }
+}
+
 bool TSubscriptionList::Add(const std::string& expression, int id, const std::string& address) {
   TItem item{TObjectExpression(expression), id, address};
-  if (items_.size() >= kMaxItems && items_.count(item) == 0) {
+  const TPeerCredentials* caller = callers_ ? callers_->GetCallerCredentials() : nullptr;
+  if (caller) item.subscriber = std::make_shared<const TPeerCredentials>(*caller);
+  const bool held = items_.count(item) != 0;
+  if (items_.size() >= kMaxItems && !held) {
     tracker_->Warning("TSubscriptionList: %zu subscriptions held; '%s' of %s refused",
                       items_.size(), expression.c_str(), address.c_str());
     throw TStorageLimitException("Too many subscriptions");
   }
+  if (!held && IsBounded(caller)) {
+    auto found = perUser_.find(caller->uid);
+    if (found != perUser_.end() && found->second >= kMaxItemsPerUser) {
+      tracker_->Warning("TSubscriptionList: uid %u holds %zu subscriptions; '%s' of %s refused",
+                        static_cast<unsigned>(caller->uid), found->second, expression.c_str(),
+                        address.c_str());
+      throw TStorageLimitException("Too many subscriptions");
+    }
+  }
   auto [position, inserted] = items_.insert(std::move(item));
+  if (inserted) Count(*position, true);
   mostRecent_ = *position;
   return inserted;
 }
@@ -41,6 +78,7 @@ template <typename TPredicate>
 void TSubscriptionList::RemoveIf(TPredicate predicate) {
   for (auto it = items_.begin(); it != items_.end();) {
     if (predicate(*it)) {
+      Count(*it, false);
       it = items_.erase(it);
     } else {
       ++it;
@@ -100,6 +138,7 @@ void TSubscriptionList::Dispatch(const std::string& name, TNotification notifica
 
 void TSubscriptionList::Deliver(const TItem& item, TNotification notification,
                                 const std::string& name) const {
+  if (item.subscriber && mayRead_ && !mayRead_(*item.subscriber, name)) return;
   try {
     notifier_(item.address, notification, TStringList{name});
   } catch (const TException&) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -93,6 +94,9 @@ class TRecordingCallback final : public IInformationAdapterCallback {
   }
   bool OnFetchObject(const IInformationAdapter*, const std::string&) const override {
     return false;
+  }
+  TUniqueFd OpenClientFile(const std::string& path, int flags) const override {
+    return TUniqueFd(::open(path.c_str(), flags));
   }
 
   mutable std::vector<std::string> reports;

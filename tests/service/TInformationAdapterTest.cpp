@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -47,6 +48,9 @@ class TRecordingCallback final : public IInformationAdapterCallback {
   }
   bool OnFetchObject(const IInformationAdapter*, const std::string&) const override {
     return false;
+  }
+  TUniqueFd OpenClientFile(const std::string& path, int flags) const override {
+    return TUniqueFd(::open(path.c_str(), flags));
   }
   mutable std::vector<std::pair<const IInformationAdapter*, std::string>> enumerated;
 };
