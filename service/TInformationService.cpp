@@ -163,9 +163,11 @@ std::vector<TInformationService::TWrite> TInformationService::PlanSet(
     const std::string& name, TStorageType storageType) const {
   std::vector<TWrite> plan;
   for (TWrite& write : PlanWrite(name, storageType)) {
-    if (name == kUiLocaleName || write.name == kUiLocaleName) {
-      RequireStorage(kUiLanguageName, storageType);
-      plan.push_back(TWrite{kUiLanguageName, storageType, true});
+    const char* copy = LanguageCopyOf(name);
+    if (copy == nullptr) copy = LanguageCopyOf(write.name);
+    if (copy != nullptr) {
+      RequireStorage(copy, storageType);
+      plan.push_back(TWrite{copy, storageType, true});
     }
     plan.push_back(std::move(write));
   }

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
-#include <climits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,8 +86,8 @@ class TInfocastAdapterTest : public ::testing::Test {
     return channel != nullptr && channel->GetObjects().count(name) != 0;
   }
   TInfocastChannel* Channel(uint16_t port) const {
-    const auto found = adapter_->GetChannels().find("127.0.0.1:" + std::to_string(port));
-    return found == adapter_->GetChannels().end() ? nullptr : found->second.get();
+    const auto found = adapter_->TEST_GetChannels().find("127.0.0.1:" + std::to_string(port));
+    return found == adapter_->TEST_GetChannels().end() ? nullptr : found->second.get();
   }
   TRecordingTracker& Tracker() { return scoped_.Tracker(); }
   size_t Traced(const std::string& part) {
@@ -117,186 +116,6 @@ class TInfocastAdapterTest : public ::testing::Test {
   TInfocastAdapter* adapter_ = nullptr;
 };
 
-// ---- Configuration texts ----
-
-TEST_F(TInfocastAdapterTest, XmlConfigurationChecksEachRuleInOrder) {
-  Start(TInfocastChannel::Normal);
-  TInfocastDirectory directory("root", Tracker());
-  const std::string channel = "<Channel address=\"239.1.1.1\" port=\"5000\" ";
-  struct TCase {
-    std::string text;
-    const char* error;  // nullptr: accepted
-    size_t records;
-  } cases[] = {
-      {"<Other/>", "Unknown root element in infocast configuration", 0},
-      {"<Infocast><Object/></Infocast>", "Unknown element in infocast configuration", 0},
-      {"<Infocast><Channel port=\"1\"/></Infocast>", "Channel has no address attribute", 0},
-      {"<Infocast><Channel address=\"239.1.1\" port=\"1\"/></Infocast>",
-       "Channel has an invalid IP address", 0},
-      {"<Infocast><Channel address=\"239.1.1.1\"/></Infocast>", "Channel has no port attribute", 0},
-      {"<Infocast><Channel address=\"239.1.1.1\" port=\"0\"/></Infocast>",
-       "Channel has invalid port number", 0},
-      {"<Infocast><Channel address=\"239.1.1.1\" port=\"65536\"/></Infocast>",
-       "Channel has invalid port number", 0},
-      {"<Infocast>" + channel + "/></Infocast>", "Channel has no connection attribute", 0},
-      {"<Infocast>" + channel + "connection=\"Sometimes\"/></Infocast>",
-       "Channel has unknown connection type", 0},
-      {"<Infocast>" + channel + "connection=\"Reconnected\"/></Infocast>",
-       "Channel has no interval attribute", 0},
-      {"<Infocast>" + channel + "connection=\"Reconnected\" interval=\"1\"/></Infocast>",
-       "Channel has invalid interval value", 0},
-      {"<Infocast>" + channel + "connection=\"Reconnected\" interval=\"86401\"/></Infocast>",
-       "Channel has invalid interval value", 0},
-      {"<Infocast>" + channel + "connection=\"Reconnected\" interval=\"60\"/></Infocast>",
-       "Channel has no timeout attribute", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Reconnected\" interval=\"60\" timeout=\"60\"/></Infocast>",
-       "Channel has invalid timeout value", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Reconnected\" interval=\"60\" timeout=\"0\"/></Infocast>",
-       "Channel has invalid timeout value", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Reconnected\" interval=\"86400\" timeout=\"86399\">"
-           "<Object name=\"a\" fetch=\"Prefetch\"/></Channel></Infocast>",
-       nullptr, 1},
-      {"<Infocast>" + channel +
-           "connection=\"Once\" interval=\"abc\">"
-           "<Object name=\"a\" fetch=\"Prefetch\"/></Channel></Infocast>",
-       nullptr, 1},
-      {"<Infocast>" + channel + "connection=\"Once\"><Channel/></Channel></Infocast>",
-       "Unknown element in infocast configuration", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Once\"><Object fetch=\"Prefetch\"/>"
-           "</Channel></Infocast>",
-       "Object has no name attribute", 0},
-      {"<Infocast>" + channel + "connection=\"Once\"><Object name=\"a\"/></Channel></Infocast>",
-       "Object has no fetch attribute", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Once\"><Object name=\"a\" fetch=\"Now\"/>"
-           "</Channel></Infocast>",
-       "Object has invalid fetch value", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Once\"><Object name=\"a\" fetch=\"OnRequest\"/>"
-           "</Channel></Infocast>",
-       "Object has no countref attribute", 0},
-      {"<Infocast>" + channel +
-           "connection=\"Once\"><Object name=\"a\" fetch=\"OnRequest\" "
-           "countref=\"yes\"/></Channel></Infocast>",
-       "Object has invalid countref value", 0},
-      // What was made before a failure stays.
-      {"<Infocast>" + channel +
-           "connection=\"Once\"><Object name=\"a\" fetch=\"OnRequest\" "
-           "countref=\"true\"/><Object name=\"b\"/></Channel></Infocast>",
-       "Object has no fetch attribute", 1},
-      {"<Infocast", "", 0},  // not well-formed: the parser's own text
-  };
-  for (const TCase& c : cases) {
-    SCOPED_TRACE(c.text);
-    // A fresh adapter per text: records and channels of the previous case are gone.
-    TInfocastAdapter adapter("", "", 1600, TInfocastChannel::Normal, &service_, &service_, nullptr,
-                             &loop_, clock_);
-    Tracker().messages.clear();
-    adapter.ParseXMLConfiguration(c.text, &directory);
-    if (c.error != nullptr) {
-      EXPECT_TRUE(Tracker().Holds(TTracker::kError, std::string("TInfocastAdapter: ") + c.error));
-    } else {
-      EXPECT_EQ(0u, Traced("TInfocastAdapter:"));
-    }
-    EXPECT_EQ(c.records, adapter.GetObjectRecords().size());
-  }
-}
-
-TEST_F(TInfocastAdapterTest, XmlRecordsCarryFetchRulesAndChannelsAreSharedPerAddressAndPort) {
-  Start(TInfocastChannel::Normal);
-  TInfocastDirectory directory("root", Tracker());
-  adapter_->ParseXMLConfiguration(
-      "<Infocast><Channel address=\"239.1.1.1\" port=\"5000\" connection=\"Once\">"
-      "<Object name=\"p\" fetch=\"Prefetch\"/>"
-      "<Object name=\"r\" fetch=\"OnRequest\" countref=\"true\"/></Channel>"
-      "<Channel address=\"239.1.1.1\" port=\"5000\" connection=\"Persistent\">"
-      "<Object name=\"q\" fetch=\"OnRequest\" countref=\"false\"/></Channel>"
-      "<Channel address=\"239.1.1.1\" port=\"5001\" connection=\"Persistent\"/></Infocast>",
-      &directory);
-  const auto& records = adapter_->GetObjectRecords();
-  ASSERT_EQ(3u, records.size());
-  EXPECT_TRUE(records.at("p").prefetch && !records.at("p").countref);
-  EXPECT_TRUE(!records.at("r").prefetch && records.at("r").countref);
-  EXPECT_TRUE(!records.at("q").prefetch && !records.at("q").countref);
-  EXPECT_EQ(records.at("p").channel, records.at("q").channel);
-  EXPECT_EQ(&directory, records.at("q").directory);
-  EXPECT_EQ(2u, adapter_->GetChannels().size());
-  // The second element under the same key got the first one's channel, unchanged.
-  EXPECT_EQ(records.at("q").channel,
-            adapter_->AddNewChannel("239.1.1.1", 5000, TInfocastChannel::Reconnected, 9, 3));
-}
-
-TEST_F(TInfocastAdapterTest, ExtendedEntriesParseWithTheirWarnings) {
-  Start(TInfocastChannel::Normal);
-  struct TCase {
-    std::string entry;
-    bool ok;
-    int type;
-    const char* name;
-    const char* address;
-    int port;
-    const char* warning;
-  } cases[] = {
-      {"1'cfg.x", true, 1, "cfg.x", "", 0, nullptr},
-      {"  C000'sub dir '239.1.1.1:5000", true, 0xC000, "sub dir", "239.1.1.1", 5000, nullptr},
-      {"1 x'  name more", true, 1, "name", "", 0, nullptr},
-      {"1' name '  10.0.0.1:  77", true, 1, "name", "10.0.0.1", 77, nullptr},
-      {"1 var.x", false, 0, "", "", 0, "Didn't found a spearator between type and name"},
-      {"   ", false, 0, "", "", 0, "Didn't found a spearator between type and name"},
-      {"1'a'239.1.1.1", false, 1, "a", "", 0, "Didn't find a colon in the ip:port portion"},
-      {"FFFFFFFFFFFF'a", true, INT_MAX, "a", "", 0, nullptr},
-  };
-  for (TCase& c : cases) {
-    SCOPED_TRACE(c.entry);
-    Tracker().messages.clear();
-    int type = -1;
-    int port = -1;
-    std::string name = "old";
-    std::string address = "old";
-    EXPECT_EQ(c.ok,
-              adapter_->ParseExtendedConfigurationLine(c.entry, &type, &name, &address, &port));
-    EXPECT_EQ(c.type, type);
-    EXPECT_EQ(c.name, name);
-    EXPECT_EQ(c.address, address);
-    EXPECT_EQ(c.port, port);
-    if (c.warning != nullptr) {
-      EXPECT_TRUE(Tracker().Holds(TTracker::kWarning, c.warning));
-    }
-  }
-
-  // A whole text: a bad type is skipped, an entry without apostrophe ends the text.
-  TInfocastDirectory directory("root", Tracker());
-  TInfocastChannel* carrier = adapter_->GetMetaChannel();
-  adapter_->ParseExtendedConfiguration(
-      "comment \"1'cfg.x\" \"C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"1'var.y\" "
-      "\"1 var.z\" \"1'var.w\"",
-      &directory, carrier);
-  const auto& records = adapter_->GetObjectRecords();
-  EXPECT_EQ((std::vector<std::string>{"cfg.x", "sub dir", "var.y"}), [&] {
-    std::vector<std::string> names;
-    for (const auto& record : records) names.push_back(record.first);
-    return names;
-  }());
-  EXPECT_TRUE(Tracker().Holds(TTracker::kWarning, "Objects with type 7 is not supported"));
-  // No address: a channel of the adapter's own on the carrier's group and port.
-  EXPECT_EQ(Channel(metaPort_), records.at("cfg.x").channel);
-  EXPECT_NE(carrier, records.at("cfg.x").channel);
-  EXPECT_EQ("239.1.1.1", records.at("sub dir").channel->GetAddress());
-  EXPECT_EQ(0xC000, records.at("sub dir").type);
-  ASSERT_EQ(1u, directory.GetSubdirectories().count("sub dir"));
-  EXPECT_TRUE(directory.GetSubdirectories().at("sub dir")->IsExtended());
-
-  Tracker().messages.clear();
-  adapter_->ParseExtendedConfiguration("\"1'a\" \"1'b", &directory, carrier);
-  EXPECT_TRUE(Tracker().Holds(TTracker::kError,
-                              "Found a start token but didn't found end token in string [\"1'b]"));
-  EXPECT_EQ(1u, adapter_->GetObjectRecords().count("a"));
-}
-
 // ---- Run time over loopback ----
 
 TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndObjects) {
@@ -304,6 +123,7 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ("127.0.0.1:" + std::to_string(metaPort_), Get("var.ip.metachannel"));
   SendRoot(
       Xml("<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"
+          "<Object name=\"cfg.locale.ui\" fetch=\"Prefetch\"/>"
           "<Object name=\"var.r\" fetch=\"OnRequest\" countref=\"true\"/>"
           "<Object name=\"var.k\" fetch=\"OnRequest\" countref=\"false\"/>"));
   EXPECT_TRUE(Tracker().Holds(TTracker::kTrace,
@@ -331,42 +151,40 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ("k1", Get("var.k"));  // countref false keeps value and membership
   EXPECT_TRUE(Wanted(first, "var.k"));
 
+  // Derived and meta-channel values present before a rebuild: the locale's language copy and
+  // a bootcast object, neither of which arrives again while unchanged.
+  SendObject(port2_, "cfg.locale.ui", "sv-SE");
+  SendObject(metaPort_, kProduct, "boot", TInfocastHeader::kTypeBootcastInfo);
+  ASSERT_EQ("swe", Get("config.uilanguage"));
+  ASSERT_EQ("boot", Get("_metachannel.bootcastinfo"));
+
   // A second root text rebuilds: channels anew, prefetch objects added anew, values of
-  // objects no longer configured withdrawn.
-  SendRoot(Xml("<Object name=\"cfg.p\" fetch=\"Prefetch\"/>", "Once"));
+  // objects no longer configured withdrawn, what is still configured or derived kept. Two
+  // elements with one address share a channel, with the first one's connection type.
+  const std::string kept = "<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"
+                           "<Object name=\"cfg.locale.ui\" fetch=\"Prefetch\"/>";
+  SendRoot(Xml(kept + "</Channel><Channel address=\"127.0.0.1\" port=\"" +
+                   std::to_string(port2_) + "\" connection=\"Persistent\">",
+               "Once"));
   TInfocastChannel* second = Channel(port2_);
   ASSERT_NE(nullptr, second);
   EXPECT_TRUE(Wanted(second, "cfg.p"));
-  EXPECT_EQ(1u, adapter_->GetChannels().size());
-  EXPECT_EQ(0u, adapter_->GetRetiredCount());
+  EXPECT_EQ(1u, adapter_->TEST_GetChannels().size());
+  EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
   EXPECT_EQ("one", Get("cfg.p"));
   EXPECT_EQ("<none>", Get("var.k"));
+  EXPECT_EQ("swe", Get("config.uilanguage"));
+  EXPECT_EQ("boot", Get("_metachannel.bootcastinfo"));
   SendObject(port2_, "cfg.p", "two");
   EXPECT_EQ("two", Get("cfg.p"));
+  SendRoot(Xml("<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"));
+  EXPECT_EQ("<none>", Get("config.uilanguage"));  // its locale is no longer configured
 
   // An empty value (a time filter no longer active) withdraws the object.
   updates_.names.clear();
   adapter_->OnObjectChanged("cfg.p", "");
   EXPECT_EQ("<none>", Get("cfg.p"));
   EXPECT_EQ((std::vector<std::string>{"cfg.p"}), updates_.names);
-
-  // The UI locale brings the converted language code along.
-  adapter_->OnObjectChanged("cfg.locale.ui", "sv-SE");
-  EXPECT_EQ("swe", Get("config.uilanguage"));
-  EXPECT_EQ("sv-SE", Get("cfg.locale.ui"));
-}
-
-TEST_F(TInfocastAdapterTest, TimeFilteredObjectDisappearsWhenItsWindowEnds) {
-  Start(TInfocastChannel::Normal);
-  SendRoot(Xml("<Object name=\"var.t\" fetch=\"Prefetch\"/>"));
-  TInfocastPacketizer packetizer(1, kCrc32, "var.t", 1400);
-  const uint32_t now = static_cast<uint32_t>(clock_.WallSeconds());
-  packetizer.SetTimeFilter(now - 10, now + 10);
-  Send(port2_, packetizer.Packetize("on air"));
-  EXPECT_EQ("on air", Get("var.t"));
-  clock_.SetWallSeconds(now + 60);
-  Send(port2_, packetizer.Packetize("on air"));
-  EXPECT_EQ("<none>", Get("var.t"));
 }
 
 // A sub-directory arriving on a configured channel rebuilds the configuration from inside
@@ -379,18 +197,21 @@ TEST_F(TInfocastAdapterTest, OpchSubdirectoryOnConfiguredChannelRebuildsSafely) 
              TInfocastHeader::kTypeDirectory);
   ASSERT_NE(nullptr, Channel(port2_));
   EXPECT_TRUE(Wanted(Channel(port2_), "sub"));
-  EXPECT_EQ(2u, adapter_->GetDirectoryCount());
+  EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
+  // No address: a channel of the adapter's own on the meta channel's group and port.
+  EXPECT_TRUE(Wanted(Channel(metaPort_), "cfg.root"));
+  EXPECT_NE(adapter_->TEST_GetMetaChannel(), Channel(metaPort_));
 
   for (int round = 0; round < 3; ++round) {
     SendObject(port2_, "sub", "\"1'cfg.deep" + std::to_string(round) + "\"",
                TInfocastHeader::kTypeDirectory);
-    EXPECT_EQ(0u, adapter_->GetRetiredCount());
+    EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
     EXPECT_TRUE(Wanted(Channel(port2_), "cfg.deep" + std::to_string(round)));
   }
   SendObject(port2_, "cfg.deep2", "deep");
   EXPECT_EQ("deep", Get("cfg.deep2"));
   EXPECT_EQ("<none>", Get("cfg.deep0"));
-  EXPECT_EQ(2u, adapter_->GetDirectoryCount());
+  EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
 
   // An extended root stays extended: a plain update of it is ignored.
   const size_t parsed = Traced("Parsing directory configuration");
@@ -401,7 +222,7 @@ TEST_F(TInfocastAdapterTest, OpchSubdirectoryOnConfiguredChannelRebuildsSafely) 
   SendObject(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"",
              TInfocastHeader::kTypeDirectory);
   EXPECT_EQ(2u, Traced("is configured twice; ignored"));
-  EXPECT_EQ(2u, adapter_->GetDirectoryCount());
+  EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
 }
 
 TEST_F(TInfocastAdapterTest, NormalModeStoresADirectoryPacketWithoutRebuilding) {
@@ -418,7 +239,7 @@ TEST_F(TInfocastAdapterTest, NormalModeStoresADirectoryPacketWithoutRebuilding) 
 TEST_F(TInfocastAdapterTest, StatisticsArePublishedEveryTwoSeconds) {
   Start(TInfocastChannel::Normal);
   SendRoot(Xml(""));
-  const TInfocastChannel* meta = adapter_->GetMetaChannel();
+  const TInfocastChannel* meta = adapter_->TEST_GetMetaChannel();
   ASSERT_NE(0u, meta->GetTotalPackets());
   Advance(1999);
   updates_.names.clear();
@@ -445,7 +266,7 @@ TEST_F(TInfocastAdapterTest, WithoutValidAddressNothingIsReceivedOrPublished) {
   EXPECT_TRUE(Tracker().Holds(TTracker::kTrace, "InfocastAdapter: Can not open file: "));
   // Nothing was published to the volatile storage in front of the adapter.
   EXPECT_EQ(adapter_, service_.FindAdapter("stat.infocast.0.totalpackets"));
-  EXPECT_EQ(nullptr, adapter_->GetMetaChannel());
+  EXPECT_EQ(nullptr, adapter_->TEST_GetMetaChannel());
 }
 
 TEST_F(TInfocastAdapterTest, NewAddressInTheFileMovesTheMetaChannelOnce) {
@@ -458,12 +279,12 @@ TEST_F(TInfocastAdapterTest, NewAddressInTheFileMovesTheMetaChannelOnce) {
   Advance(2000);
   Advance(2000);
   EXPECT_EQ(1u, Traced("InfocastAdapter: New metachannel address set: "));
-  ASSERT_NE(nullptr, adapter_->GetMetaChannel());
-  EXPECT_EQ(moved, adapter_->GetMetaChannel()->GetPort());
+  ASSERT_NE(nullptr, adapter_->TEST_GetMetaChannel());
+  EXPECT_EQ(moved, adapter_->TEST_GetMetaChannel()->GetPort());
   EXPECT_EQ("127.0.0.1:" + std::to_string(moved) + "\n", Get("var.ip.metachannel"));
   EXPECT_EQ("opch://127.0.0.1:" + std::to_string(moved), Get("stat.infocast.0.url"));
   EXPECT_EQ("<none>", Get("cfg.p"));
-  EXPECT_TRUE(adapter_->GetChannels().empty());
+  EXPECT_TRUE(adapter_->TEST_GetChannels().empty());
   // The new meta channel configures as the first did.
   SendObject(moved, "infocast2.conf", Xml("<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"));
   SendObject(port2_, "cfg.p", "again");
@@ -485,9 +306,9 @@ TEST_F(TInfocastAdapterTest, ManyRebuildsKeepEverythingBounded) {
                                  true);
     loop_.RunOnce(0);
   }
-  EXPECT_EQ(2u, adapter_->GetDirectoryCount());
-  EXPECT_EQ(2u, adapter_->GetChannels().size());
-  EXPECT_EQ(0u, adapter_->GetRetiredCount());
+  EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
+  EXPECT_EQ(2u, adapter_->TEST_GetChannels().size());
+  EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
 
   // A configuration asking for more channels than the bound gets the bound, one trace.
   std::string text;
@@ -495,7 +316,7 @@ TEST_F(TInfocastAdapterTest, ManyRebuildsKeepEverythingBounded) {
     text += "\"1'o" + std::to_string(port) + "'127.0.0.1:" + std::to_string(port) + "\"";
   }
   adapter_->OnDirectoryChanged("_metachannel.infocastinfo", text, true);
-  EXPECT_EQ(TInfocastAdapter::kMaxChannels, adapter_->GetChannels().size());
+  EXPECT_EQ(TInfocastAdapter::kMaxChannels, adapter_->TEST_GetChannels().size());
   EXPECT_EQ(1u, Traced("channels configured;"));
 }
 
