@@ -8,9 +8,9 @@
 #include <set>
 
 #include "base/TException.h"
+#include "infocast/TInfocastHeader.h"
 #include "os/TUniqueFd.h"
 #include "translation/LanguageCodes.h"
-#include "infocast/TInfocastHeader.h"
 
 namespace {
 
@@ -31,12 +31,6 @@ int ToPort(const std::string& text) {
 
 }  // namespace
 
-std::string TInfocastAdapter::TServiceReader::GetObject(const std::string& name) {
-  std::string value;
-  service_->GetObject(name, value);
-  return value;
-}
-
 TInfocastAdapter::TInfocastAdapter(const std::string& metaChannelAddress,
                                    const std::string& addressFile, unsigned int packetBufferSize,
                                    TInfocastChannel::TMode mode, IInformationService* service,
@@ -52,7 +46,7 @@ TInfocastAdapter::TInfocastAdapter(const std::string& metaChannelAddress,
       dictionary_(dictionary),
       loop_(loop),
       clock_(clock),
-      reader_(service),
+      reader_(*service),
       parser_(*names, *tracker_) {}
 
 TInfocastAdapter::~TInfocastAdapter() {
@@ -299,8 +293,7 @@ void TInfocastAdapter::BuildupDirectories(TInfocastDirectory* directory, TInfoca
   tracker_->Trace("Parsing directory configuration for %s", name.c_str());
   const auto value = objects_.find(name);
   if (channel != nullptr) {
-    ApplyConfiguration(value == objects_.end() ? std::string() : value->second, directory,
-                       channel);
+    ApplyConfiguration(value == objects_.end() ? std::string() : value->second, directory, channel);
   }
   // A copy: parsing a sub-directory never changes this one's entries, but the copy keeps the
   // walk independent of that.
@@ -399,7 +392,8 @@ void TInfocastAdapter::ApplyExtended(const TInfocastConfiguration& configuration
   TInfocastChannel* carrier = AddNewChannel(configuration.channels.front());
   if (carrier == nullptr) return;
   for (const TInfocastObjectRecord& object : configuration.objects) {
-    if (object.type == TInfocastHeader::kTypeDirectory && !AddSubdirectory(object.name, directory)) {
+    if (object.type == TInfocastHeader::kTypeDirectory &&
+        !AddSubdirectory(object.name, directory)) {
       continue;
     }
     TInfocastChannel* channel =

@@ -1,8 +1,8 @@
 // The adapter through which information objects received over Infocast enter the store. It
 // owns the meta channel (address from -m, later from the -e address file) and every channel
 // its configuration names, applies the records that TInfocastConfigurationParser makes of the
-// configuration objects (XML or the extended quoted-line syntax), keeps the received values in the base's
-// map, publishes reception statistics every 2000 ms and follows a changed address file. It
+// configuration objects (XML or the extended quoted-line syntax), keeps the received values in the
+// base's map, publishes reception statistics every 2000 ms and follows a changed address file. It
 // holds the service, the name translator, the dictionary, the loop and the clock without
 // owning them. Runs on the loop thread.
 //
@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "infocast/IInfocastChannelCallback.h"
-#include "infocast/IInformationObjectReader.h"
 #include "infocast/TInfocastChannel.h"
 #include "infocast/TInfocastConfigurationParser.h"
 #include "infocast/TInfocastDirectory.h"
@@ -28,6 +27,7 @@
 #include "os/IIOTimeoutHandler.h"
 #include "service/IInformationService.h"
 #include "service/TInformationAdapter.h"
+#include "service/TServiceObjectReader.h"
 #include "translation/IIalTokenValueDictionary.h"
 #include "translation/INameTranslator.h"
 
@@ -38,7 +38,7 @@ class TInfocastAdapter final : public TInformationAdapter,
   // One configured object.
   struct TObjectRecord {
     TObjectRecord(bool prefetch, bool countref, int type, TInfocastDirectory* directory,
-                TInfocastChannel* channel)
+                  TInfocastChannel* channel)
         : prefetch(prefetch),
           countref(countref),
           channel(channel),
@@ -112,16 +112,6 @@ class TInfocastAdapter final : public TInformationAdapter,
   }
 
  private:
-  // The box's objects as the channels' filters read them.
-  class TServiceReader final : public IInformationObjectReader {
-   public:
-    explicit TServiceReader(IInformationService* service) : service_(service) {}
-    std::string GetObject(const std::string& name) override;
-
-   private:
-    IInformationService* service_;
-  };
-
   // The records of a directory's text, applied: channels made (or shared), sub-directories
   // entered, object records set. carrier is the channel the text arrived on.
   void ApplyConfiguration(const std::string& text, TInfocastDirectory* directory,
@@ -155,7 +145,7 @@ class TInfocastAdapter final : public TInformationAdapter,
   IIalTokenValueDictionary* dictionary_;
   IIOEventLoop* loop_;
   IClock& clock_;
-  TServiceReader reader_;
+  TServiceObjectReader reader_;
   TInfocastConfigurationParser parser_;
   int reconnectTimer_ = -1;
   int statisticsTimer_ = -1;

@@ -30,12 +30,12 @@ constexpr const char* kProduct = "velmora-nm-box-rev-2";
 
 class TUpdates final : public ILocalInformationMonitor {
  public:
-  void SetOwner(TInformationService*) override {}
+  explicit TUpdates(std::vector<std::string>& names) : names_(names) {}
   bool ObjectUpdate(const std::string& name) override {
-    names.push_back(name);
+    names_.push_back(name);
     return true;
   }
-  std::vector<std::string> names;
+  std::vector<std::string>& names_;
 };
 
 uint16_t FreePort() { return TUdpSocket("127.0.0.1", 0).GetPort(); }
@@ -50,12 +50,13 @@ class TInfocastAdapterTest : public ::testing::Test {
 
   void Start(TInfocastChannel::TMode mode, const std::string& address = "") {
     service_.SetAddressCheck(false);
-    service_.AddMonitor(&updates_);
-    service_.AddAdapter(new TVolatileAdapter());
-    adapter_ = new TInfocastAdapter(
+    service_.AddMonitor(std::make_unique<TUpdates>(updates_));
+    service_.AddAdapter(std::make_unique<TVolatileAdapter>());
+    auto adapter = std::make_unique<TInfocastAdapter>(
         address.empty() ? "127.0.0.1:" + std::to_string(metaPort_) : address, root_.File("address"),
         1600, mode, &service_, &service_, nullptr, &loop_, clock_);
-    service_.AddAdapter(adapter_);
+    adapter_ = adapter.get();
+    service_.AddAdapter(std::move(adapter));
     service_.Start();
   }
 
@@ -106,10 +107,10 @@ class TInfocastAdapterTest : public ::testing::Test {
   test::TTempDir root_;
   TManualClock clock_;
   TEpollEventLoop loop_;
+  std::vector<std::string> updates_;
   TSubscriptionList subscriptions_{
       nullptr, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {}};
   TInformationService service_{"", &subscriptions_};
-  TUpdates updates_;
   TUdpSocket sender_;
   uint16_t metaPort_;
   uint16_t port2_;
@@ -142,11 +143,11 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   SendObject(port2_, "var.r", "r1");
   SendObject(port2_, "var.k", "k1");
   EXPECT_EQ("r1", Get("var.r"));
-  updates_.names.clear();
+  updates_.clear();
   service_.UnsubscribeObject("var.r", "client");
   EXPECT_EQ("<none>", Get("var.r"));
   EXPECT_FALSE(Wanted(first, "var.r"));
-  EXPECT_EQ((std::vector<std::string>{"var.r"}), updates_.names);
+  EXPECT_EQ((std::vector<std::string>{"var.r"}), updates_);
   service_.UnsubscribeObject("var.k", "client");
   EXPECT_EQ("k1", Get("var.k"));  // countref false keeps value and membership
   EXPECT_TRUE(Wanted(first, "var.k"));
@@ -161,10 +162,11 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   // A second root text rebuilds: channels anew, prefetch objects added anew, values of
   // objects no longer configured withdrawn, what is still configured or derived kept. Two
   // elements with one address share a channel, with the first one's connection type.
-  const std::string kept = "<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"
-                           "<Object name=\"cfg.locale.ui\" fetch=\"Prefetch\"/>";
-  SendRoot(Xml(kept + "</Channel><Channel address=\"127.0.0.1\" port=\"" +
-                   std::to_string(port2_) + "\" connection=\"Persistent\">",
+  const std::string kept =
+      "<Object name=\"cfg.p\" fetch=\"Prefetch\"/>"
+      "<Object name=\"cfg.locale.ui\" fetch=\"Prefetch\"/>";
+  SendRoot(Xml(kept + "</Channel><Channel address=\"127.0.0.1\" port=\"" + std::to_string(port2_) +
+                   "\" connection=\"Persistent\">",
                "Once"));
   TInfocastChannel* second = Channel(port2_);
   ASSERT_NE(nullptr, second);
@@ -181,10 +183,10 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ("<none>", Get("config.uilanguage"));  // its locale is no longer configured
 
   // An empty value (a time filter no longer active) withdraws the object.
-  updates_.names.clear();
+  updates_.clear();
   adapter_->OnObjectChanged("cfg.p", "");
   EXPECT_EQ("<none>", Get("cfg.p"));
-  EXPECT_EQ((std::vector<std::string>{"cfg.p"}), updates_.names);
+  EXPECT_EQ((std::vector<std::string>{"cfg.p"}), updates_);
 }
 
 // A sub-directory arriving on a configured channel rebuilds the configuration from inside
@@ -242,12 +244,12 @@ TEST_F(TInfocastAdapterTest, StatisticsArePublishedEveryTwoSeconds) {
   const TInfocastChannel* meta = adapter_->TEST_GetMetaChannel();
   ASSERT_NE(0u, meta->GetTotalPackets());
   Advance(1999);
-  updates_.names.clear();
+  updates_.clear();
   Advance(1);
   EXPECT_EQ(
       (std::vector<std::string>{"stat.infocast.0.url", "stat.infocast.0.time.total",
                                 "stat.infocast.0.totalpackets", "stat.infocast.0.totalbytes"}),
-      std::vector<std::string>(updates_.names.begin(), updates_.names.begin() + 4));
+      std::vector<std::string>(updates_.begin(), updates_.begin() + 4));
   EXPECT_EQ(std::to_string(meta->GetTotalPackets()), Get("stat.infocast.0.totalpackets"));
   EXPECT_EQ(std::to_string(meta->GetTotalBytes()), Get("stat.infocast.0.totalbytes"));
   EXPECT_EQ("opch://127.0.0.1:" + std::to_string(metaPort_), Get("stat.infocast.0.url"));

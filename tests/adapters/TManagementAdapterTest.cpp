@@ -7,19 +7,21 @@
 #include "os/TManualClock.h"
 #include "tests/TestSupport.h"
 #include "tests/adapters/AdapterTestSupport.h"
+#include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace {
 
 // The map side of the adapter, fed as its channel would feed it, with small limits.
 class TManagementAdapterTest : public ::testing::Test {
  protected:
-  TManagementAdapterTest() : adapter_("127.0.0.1:1", 1600, nullptr, &loop_, clock_, {3, 40}) {
+  TManagementAdapterTest() : adapter_("127.0.0.1:0", 1600, objects_, loop_, clock_, {3, 40}) {
     adapter_.SetCallback(&callback_);
   }
 
   test::TScopedProcessTracker tracker_;
   test::TFakeLoop loop_;
   TManualClock clock_;
+  test::TFakeObjects objects_;
   TManagementAdapter adapter_;
   test::TRecordingCallback callback_;
 };
@@ -36,6 +38,12 @@ TEST_F(TManagementAdapterTest, ReceivedObjectsAreComparedStoredAndWithdrawn) {
   EXPECT_EQ(0u, adapter_.GetTotalBytes());
   // No writes from clients.
   EXPECT_FALSE(adapter_.IsStorageType(IToiInformationService::eVolatile));
+  // Retired, it reports what it holds as unset, but the name it was asked to keep.
+  adapter_.OnObjectChanged("m.b", "2");
+  adapter_.OnObjectChanged("m.keep", "3");
+  callback_.reports.clear();
+  adapter_.Retire("m.keep");
+  EXPECT_EQ((std::vector<std::string>{"unset m.b"}), callback_.reports);
 }
 
 // Past the object count or the byte total a received object is refused with a warning; a
@@ -58,6 +66,18 @@ TEST_F(TManagementAdapterTest, LimitsRefuseWhatWouldNotFit) {
   adapter_.OnObjectChanged("m.d", "4");
   EXPECT_TRUE(adapter_.HasObject("m.d"));
   EXPECT_EQ(40u, adapter_.GetTotalBytes());
+}
+
+// The channel's hardware filter reads manufacturer, product name and version in that order,
+// also when the filter holds no colon: a missing version is traced with its own name.
+TEST_F(TManagementAdapterTest, HardwareFilterReadsTheVersionWithoutAColon) {
+  objects_.values = {{"const.hw.manufacturer", "maker"}, {"const.hw.productname", "box"}};
+  adapter_.InitializeObjects();
+  ASSERT_NE(nullptr, adapter_.GetChannel());
+  std::string filter = "H=maker-box";
+  filter.resize(32, '\0');
+  EXPECT_TRUE(adapter_.GetChannel()->GetFilters().TargetFilterActive(filter));
+  EXPECT_TRUE(tracker_.Tracker().Holds(TTracker::kError, "(const.hw.version)"));
 }
 
 }  // namespace
