@@ -276,7 +276,7 @@ void TInfocastAdapter::RetireDirectory(const std::string& name) {
 
 void TInfocastAdapter::ScheduleRelease() {
   if (releaseTimer_ == -1 && (!retiredChannels_.empty() || !retiredDirectories_.empty())) {
-    releaseTimer_ = loop_->AddTimeout(0, this);
+    releaseTimer_ = loop_->AddOneShotTimeout(0, this);
   }
 }
 
@@ -437,7 +437,7 @@ void TInfocastAdapter::HandleTimeout(int identifier) {
       tracker_->Error("InfocastAdapter: StatisticsTimer: %s", failure.GetText());
     }
   } else if (identifier == releaseTimer_) {
-    StopTimer(releaseTimer_);
+    releaseTimer_ = -1;
     retiredChannels_.clear();
     retiredDirectories_.clear();
   } else {

@@ -53,12 +53,11 @@ void TManagementMonitor::RetireAdapter() {
   old->Retire(kSourceName);
   if (!old->IsDelivering()) return;
   retired_.push_back(std::move(owned));
-  if (deleteTimer_ == -1) deleteTimer_ = loop_.AddTimeout(0, this);
+  if (deleteTimer_ == -1) deleteTimer_ = loop_.AddOneShotTimeout(0, this);
 }
 
 void TManagementMonitor::HandleTimeout(int identifier) {
   if (identifier != deleteTimer_) return;
-  loop_.RemoveTimeout(deleteTimer_);
   deleteTimer_ = -1;
   retired_.clear();
 }

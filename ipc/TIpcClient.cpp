@@ -17,7 +17,7 @@
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
 #include "os/IClock.h"
-#include "os/TEpollEventLoop.h"
+#include "os/IIOEventLoop.h"
 #include "os/TUniqueFd.h"
 
 namespace {
@@ -40,12 +40,12 @@ struct TIpcClient::TImpl final {
   static constexpr size_t kMaxPeers = 1024;
   class TPeer;
 
-  explicit TImpl(TEpollEventLoop* loop) : loop(loop) {}
+  explicit TImpl(IIOEventLoop* loop) : loop(loop) {}
 
   TPeer& GetPeer(const std::string& socketPath, const std::string& address, int64_t deadlineMs,
                  bool mayWait);
 
-  TEpollEventLoop* const loop;  // not owned; nullptr: queues drain on use only
+  IIOEventLoop* const loop;  // not owned; nullptr: queues drain on use only
   int timeoutMs = kDefaultCallTimeoutMs;
   std::map<std::string, std::unique_ptr<TPeer>> peers;
   uint32_t nextCallId = 1;
@@ -63,7 +63,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
  public:
   // hangUps counts the peers this handler closed on a hang-up, so that the client can drop
   // their entries on its next use instead of keeping one per subscriber that ever lived.
-  TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop, size_t* hangUps)
+  TPeer(TUniqueFd fd, std::string address, IIOEventLoop* loop, size_t* hangUps)
       : fd_(std::move(fd)), address_(std::move(address)), loop_(loop), hangUps_(hangUps) {
     Watch(false);
   }
@@ -182,8 +182,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   // Always readable (the peer's hang-up); writable too while something is queued.
   void Watch(bool writable) {
     if (!loop_ || !fd_.IsValid() || (watching_ && writable == watchingWritable_)) return;
-    const unsigned int mask =
-        IIOEventLoop::kReadable | (writable ? TEpollEventLoop::kWritable : 0u);
+    const unsigned int mask = IIOEventLoop::kReadable | (writable ? IIOEventLoop::kWritable : 0u);
     try {
       loop_->RegisterFileDescriptor(fd_.Get(), mask, 0, this);
       watching_ = true;
@@ -206,7 +205,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   size_t queuedOffset_ = 0;
   TIpcFrameDecoder decoder_;
   int timeoutMs_ = -1;
-  TEpollEventLoop* loop_;
+  IIOEventLoop* loop_;
   bool watching_ = false;
   bool watchingWritable_ = false;
   size_t* hangUps_;
@@ -355,7 +354,7 @@ size_t TIpcClient::GetConnectionCount() const {
   return count;
 }
 
-TIpcClient::TIpcClient(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
+TIpcClient::TIpcClient(IIOEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
 TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>(nullptr)) {}
 TIpcClient::~TIpcClient() = default;
 

@@ -20,8 +20,8 @@
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
+#include "os/IIOEventLoop.h"
 #include "os/RootPath.h"
-#include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
 
 namespace {
@@ -77,7 +77,7 @@ std::string NewSocketPath() {
 // The inside of the server: the listening socket, the connections accepted on it and the
 // table from object number to dispatcher.
 struct TIpcServer::TImpl final : public IIOEventHandler {
-  explicit TImpl(TEpollEventLoop& loop);
+  explicit TImpl(IIOEventLoop& loop);
   ~TImpl() override;
 
   std::string CreateObject();
@@ -87,7 +87,7 @@ struct TIpcServer::TImpl final : public IIOEventHandler {
   // IIOEventHandler
   void HandleEvent(int descriptor, unsigned int events) override;
 
-  TEpollEventLoop& loop;
+  IIOEventLoop& loop;
   std::string socketPath;
 
  private:
@@ -118,7 +118,7 @@ struct TIpcServer::TImpl::TConnection {
   bool watchingWritable = false;
 };
 
-TIpcServer::TImpl::TImpl(TEpollEventLoop& loop) : loop(loop) {
+TIpcServer::TImpl::TImpl(IIOEventLoop& loop) : loop(loop) {
   MakeRuntimeDirectory(RootPath(kRuntimeDirectory));
   RemoveStaleSockets(RootPath(kRuntimeDirectory));
   socketPath = NewSocketPath();
@@ -181,7 +181,7 @@ void TIpcServer::TImpl::HandleEvent(int descriptor, unsigned int events) {
   if (found == connections_.end()) return;
   TConnection& connection = *found->second;
   bool keep = true;
-  if (events & TEpollEventLoop::kWritable) keep = FlushReplies(connection);
+  if (events & IIOEventLoop::kWritable) keep = FlushReplies(connection);
   if (keep && (events & IIOEventLoop::kReadable)) keep = ReadAndServe(connection);
   if (!keep) CloseConnection(descriptor);
 }
@@ -312,7 +312,7 @@ bool TIpcServer::TImpl::SendFrame(TConnection& connection, const std::string& fr
   }
   if (!connection.watchingWritable) {
     loop.RegisterFileDescriptor(connection.fd.Get(),
-                                IIOEventLoop::kReadable | TEpollEventLoop::kWritable, 0, this);
+                                IIOEventLoop::kReadable | IIOEventLoop::kWritable, 0, this);
     connection.watchingWritable = true;
   }
   return true;
@@ -343,7 +343,7 @@ void TIpcServer::TImpl::CloseConnection(int descriptor) {
   connections_.erase(descriptor);
 }
 
-TIpcServer::TIpcServer(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
+TIpcServer::TIpcServer(IIOEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
 TIpcServer::~TIpcServer() = default;
 
 std::string TIpcServer::CreateObject() { return impl_->CreateObject(); }
