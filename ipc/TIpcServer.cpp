@@ -17,6 +17,7 @@
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcDispatcher.h"
 #include "ipc/TIpcFrameDecoder.h"
+#include "ipc/TIpcOutputQueue.h"
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
@@ -113,8 +114,7 @@ struct TIpcServer::TImpl::TConnection {
   explicit TConnection(int fd) : fd(fd) {}
   TUniqueFd fd;
   TIpcFrameDecoder decoder;
-  std::string replies;
-  size_t repliesOffset = 0;
+  TIpcOutputQueue replies{kMaxReplyBacklog};
   bool watchingWritable = false;
 };
 
@@ -287,28 +287,17 @@ bool TIpcServer::TImpl::SendError(TConnection& connection, uint32_t callId, uint
 }
 
 bool TIpcServer::TImpl::SendFrame(TConnection& connection, const std::string& frame) {
-  size_t offset = 0;
-  if (connection.replies.size() == connection.repliesOffset) {
-    for (;;) {
-      const ssize_t sent =
-          send(connection.fd.Get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (sent >= 0) {
-        offset = static_cast<size_t>(sent);
-        break;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+  switch (connection.replies.Send(connection.fd.Get(), frame)) {
+    case TIpcOutputQueue::TResult::kSent:
+      return true;
+    case TIpcOutputQueue::TResult::kBroken:
       return false;
-    }
-    if (offset == frame.size()) return true;
-    connection.replies.clear();
-    connection.repliesOffset = 0;
-  }
-  connection.replies.append(frame, offset, std::string::npos);
-  if (connection.replies.size() - connection.repliesOffset > kMaxReplyBacklog) {
-    TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: replies not read",
-                                           connection.fd.Get());
-    return false;
+    case TIpcOutputQueue::TResult::kOverLimit:
+      TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: replies not read",
+                                             connection.fd.Get());
+      return false;
+    case TIpcOutputQueue::TResult::kQueued:
+      break;
   }
   if (!connection.watchingWritable) {
     loop.RegisterFileDescriptor(connection.fd.Get(),
@@ -319,18 +308,14 @@ bool TIpcServer::TImpl::SendFrame(TConnection& connection, const std::string& fr
 }
 
 bool TIpcServer::TImpl::FlushReplies(TConnection& connection) {
-  while (connection.replies.size() > connection.repliesOffset) {
-    const ssize_t sent =
-        send(connection.fd.Get(), connection.replies.data() + connection.repliesOffset,
-             connection.replies.size() - connection.repliesOffset, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK;
-    }
-    connection.repliesOffset += static_cast<size_t>(sent);
+  switch (connection.replies.Flush(connection.fd.Get())) {
+    case TIpcOutputQueue::TResult::kBroken:
+      return false;
+    case TIpcOutputQueue::TResult::kQueued:
+      return true;
+    default:
+      break;
   }
-  connection.replies.clear();
-  connection.repliesOffset = 0;
   if (connection.watchingWritable) {
     loop.RegisterFileDescriptor(connection.fd.Get(), IIOEventLoop::kReadable, 0, this);
     connection.watchingWritable = false;
