@@ -1,15 +1,12 @@
 #include "adapters/TInfocastAdapter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <climits>
 #include <cstdlib>
 #include <set>
 
 #include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
-#include "os/TUniqueFd.h"
+#include "os/ReadFileUpTo.h"
 #include "translation/LanguageCodes.h"
 
 namespace {
@@ -446,19 +443,16 @@ void TInfocastAdapter::HandleTimeout(int identifier) {
 }
 
 void TInfocastAdapter::ReconnectToChannel() {
-  // Non-blocking, so that a FIFO under that name cannot stop the loop.
-  TUniqueFd file(::open(addressFile_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.Get() < 0) {
+  std::string address;
+  const TFileRead read = ReadFileUpTo(addressFile_, kAddressFileBytes, address);
+  if (read == TFileRead::kOpenFailed) {
     tracker_->Trace("InfocastAdapter: Can not open file: %s", addressFile_.c_str());
     return;
   }
-  char buffer[kAddressFileBytes];
-  const ssize_t length = ::read(file.Get(), buffer, sizeof buffer);
-  if (length <= 0) {
+  if (read == TFileRead::kReadFailed || address.empty()) {
     tracker_->Trace("InfocastAdapter: Can not read file: %s", addressFile_.c_str());
     return;
   }
-  const std::string address(buffer, static_cast<size_t>(length));
   if (address.find(':') == std::string::npos) {
     tracker_->Warning("Invalid metachannel address: %s", address.c_str());
     return;
