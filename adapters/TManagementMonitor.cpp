@@ -18,15 +18,14 @@ TManagementMonitor::~TManagementMonitor() {
   if (deleteTimer_ != -1) loop_.RemoveTimeout(deleteTimer_);
 }
 
-bool TManagementMonitor::ObjectUpdate(const std::string& name) {
-  if (name != kSourceName) return false;
+void TManagementMonitor::ObjectUpdate(const std::string& name) {
+  if (name != kSourceName) return;
   try {
     const std::string value = reader_.GetObject(name);
-    if (adapter_ && value == address_) return false;
+    if (adapter_ && value == address_) return;
     address_ = value;
     if (adapter_) RetireAdapter();
     StartAdapter();
-    return true;
   } catch (const TDispatchableException& e) {
     TTracker* tracker = TTracker::GetProcessTracker();
     if (e.GetCode() == kPermissionDenied) {
@@ -36,7 +35,6 @@ bool TManagementMonitor::ObjectUpdate(const std::string& name) {
     } else {
       throw;
     }
-    return false;
   }
 }
 

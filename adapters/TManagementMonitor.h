@@ -34,10 +34,10 @@ class TManagementMonitor final : public ILocalInformationMonitor, public IIOTime
 
   // ILocalInformationMonitor
   // For cfg.ip.rmtsource: reads its value; starts the adapter at the first report, replaces
-  // it when the value differs from the one it was started with. True when it started one.
-  // Read failures with code 202 and 201 are traced ("Failed to retreive value of %s:
-  // Permission denied", "... Invalid argument") and return false; the adapter stays.
-  bool ObjectUpdate(const std::string& name) override;
+  // it when the value differs from the one it was started with. Read failures with code 202
+  // and 201 are traced ("Failed to retreive value of %s: Permission denied", "... Invalid
+  // argument"); the adapter stays.
+  void ObjectUpdate(const std::string& name) override;
 
   // IIOTimeoutHandler: deletes the retired adapters.
   void HandleTimeout(int identifier) override;

@@ -8,9 +8,8 @@
 
 class ILocalInformationMonitor {
  public:
-  // The visible object of that name was set or removed. The result says whether the monitor
-  // acted on it; the service does not look at it.
-  virtual bool ObjectUpdate(const std::string& name) = 0;
+  // The visible object of that name was set or removed.
+  virtual void ObjectUpdate(const std::string& name) = 0;
   virtual ~ILocalInformationMonitor() = default;
 
  protected:

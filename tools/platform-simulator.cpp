@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -22,6 +21,7 @@
 #include "base/TException.h"
 #include "base/TStderrTracker.h"
 #include "base/TTracker.h"
+#include "daemon/AddressFile.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
 #include "os/TEpollEventLoop.h"
@@ -298,13 +298,9 @@ int main(int argc, char** argv) {
     platform.AddName("PlatformService", platformAddress);
     platform.AddName("ApplicationService", applicationAddress);
 
-    if (!addressFile.empty()) {
-      std::ofstream out(addressFile, std::ios::trunc);
-      out << nameAddress;
-      if (!out.flush()) {
-        std::fprintf(stderr, "platform-simulator: cannot write '%s'\n", addressFile.c_str());
-        return 1;
-      }
+    if (!addressFile.empty() && !WriteAddressFile(addressFile, nameAddress)) {
+      std::fprintf(stderr, "platform-simulator: cannot write '%s'\n", addressFile.c_str());
+      return 1;
     }
     Log("NAMESERVICE_ADDRESS=" + nameAddress);
 

@@ -86,10 +86,7 @@ class TFakeAdapter final : public IInformationAdapter {
 class TFakeMonitor final : public ILocalInformationMonitor {
  public:
   explicit TFakeMonitor(TLog* log) : log_(log) {}
-  bool ObjectUpdate(const std::string& name) override {
-    log_->push_back("monitor " + name);
-    return false;
-  }
+  void ObjectUpdate(const std::string& name) override { log_->push_back("monitor " + name); }
 
  private:
   TLog* log_;
