@@ -19,7 +19,7 @@ void TDefaultAdapter::InitializeObjects() {
         throw TException(kUnknownObjectListElement);
       }
       // The platform's copy of the language comes with the default language.
-      if (name == kUiLocaleName) objects_[kUiLanguageName] = ConvertLanguageCode(value);
+      if (const char* copy = LanguageCopyOf(name)) objects_[copy] = ConvertLanguageCode(value);
       objects_[name] = value;
     });
   });

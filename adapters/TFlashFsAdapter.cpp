@@ -210,9 +210,7 @@ void TFlashFsAdapter::ScheduleWrite() {
 }
 
 void TFlashFsAdapter::ArmTimeout(uint64_t milliseconds) {
-  // The loop counts in unsigned int milliseconds; a delay beyond 49 days is cut to that.
-  timeoutId_ = loop_->AddTimeout(
-      static_cast<unsigned int>(milliseconds > UINT_MAX ? UINT_MAX : milliseconds), this);
+  timeoutId_ = loop_->AddOneShotTimeout(milliseconds, this);
 }
 
 void TFlashFsAdapter::SetCounter(const char* name, int value) {
@@ -238,8 +236,6 @@ void TFlashFsAdapter::HandleTimeout(int /*identifier*/) {
              total == objects_.end()
                  ? 1
                  : static_cast<int>(static_cast<unsigned>(std::atoi(total->second.c_str())) + 1u));
-  // The loop repeats a timeout until it is removed.
-  loop_->RemoveTimeout(timeoutId_);
   timeoutId_ = -1;
   unsaved_ = !WriteToFile(settingsFile_);
   // The backup is dropped only once the settings file holds its content: after a failed

@@ -62,8 +62,8 @@ class TFlashFsAdapter final : public TInformationAdapter, public IIOTimeoutHandl
   // The settings file text of the current map.
   std::string FormatSettings() const;
 
-  // For tests: the identifier of the armed write timer, -1 when none.
-  int GetPendingTimeout() const { return timeoutId_; }
+  // Test hook: the identifier of the armed write timer, -1 when none.
+  int TEST_GetPendingTimeout() const { return timeoutId_; }
 
  private:
   void CheckEnvLimits(const std::string& name, const std::string& value);

@@ -122,15 +122,10 @@ std::string TFlashUserAdapter::TranslateToFlash(const std::string& name,
 
 void TFlashUserAdapter::ScheduleWrite() {
   if (timeoutId_ != -1) return;
-  // The loop counts in unsigned int milliseconds; a delay beyond 49 days is cut to that.
-  const uint64_t milliseconds = uint64_t{writeDelay_} * 1000u;
-  timeoutId_ = loop_->AddTimeout(
-      static_cast<unsigned int>(milliseconds > UINT_MAX ? UINT_MAX : milliseconds), this);
+  timeoutId_ = loop_->AddOneShotTimeout(uint64_t{writeDelay_} * 1000u, this);
 }
 
 void TFlashUserAdapter::HandleTimeout(int /*identifier*/) {
-  // The loop repeats a timeout until it is removed.
-  loop_->RemoveTimeout(timeoutId_);
   timeoutId_ = -1;
   Write();
 }

@@ -58,8 +58,8 @@ class TFlashUserAdapter final : public TFlashParamAdapter, public IIOTimeoutHand
 
   // Arms the write timer unless a write is already pending.
   void ScheduleWrite();
-  // For tests: the identifier of the armed write timer, -1 when none.
-  int GetPendingTimeout() const { return timeoutId_; }
+  // Test hook: the identifier of the armed write timer, -1 when none.
+  int TEST_GetPendingTimeout() const { return timeoutId_; }
 
  private:
   // Reads the area after a failed first read and reports what it found.

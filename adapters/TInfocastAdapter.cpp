@@ -1,44 +1,13 @@
-// Configuration rules.
-//
-// The root configuration (`_metachannel.infocast2.conf` in normal mode,
-// `_metachannel.infocastinfo` in opch mode) is XML until a directory-flagged update makes it
-// extended:
-//
-//   <Infocast>
-//     <Channel address="239.1.1.1" port="5000" connection="Reconnected" interval="60"
-//              timeout="10">
-//       <Object name="var.news" fetch="OnRequest" countref="true"/>
-//       <Object name="cfg.weather" fetch="Prefetch"/>
-//     </Channel>
-//   </Infocast>
-//
-// Checks run in document order and the first failure ends the parse of that text (what was
-// made before it stays): port 1..65535, interval 2..86400 and 1 <= timeout < interval (both
-// only read for Reconnected), countref only read for OnRequest. "Once" with interval "abc"
-// passes; port 0 and 65536, interval 1 and timeout == interval do not.
-//
-// The extended syntax is a sequence of double-quoted entries; text outside quotes is ignored:
-//   "1'cfg.x"                         object cfg.x on the channel that carried the text
-//   "C000'sub dir '239.1.1.1:5000"    sub-directory "sub dir" received on 239.1.1.1:5000
-//   "7'var.x"                         skipped with a warning, parsing goes on
-//   "1 var.x"                         no apostrophe: parsing of this text stops
-// Every extended entry is Prefetch. Sub-directories are extended and parsed, in name order,
-// after the text that named them.
 #include "adapters/TInfocastAdapter.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
+#include <set>
 
 #include "base/TException.h"
-#include "os/TUniqueFd.h"
+#include "infocast/TInfocastHeader.h"
+#include "os/ReadFileUpTo.h"
 #include "translation/LanguageCodes.h"
-#include "xml/TGeneralXmlParser.h"
 
 namespace {
 
@@ -48,50 +17,16 @@ constexpr const char* kUtcTime = "_metachannel.utctime";
 constexpr const char* kInfocastInfo = "_metachannel.infocastinfo";
 constexpr const char* kInfocast2Conf = "_metachannel.infocast2.conf";
 constexpr const char* kBootcastInfo = "_metachannel.bootcastinfo";
-constexpr const char* kWhitespace = " \t\r\n";
 
-bool IsWhitespace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// atoi without its undefined overflow: leading whitespace, a sign, digits; the rest ignored;
-// values beyond int are clamped.
-long long ToNumber(const std::string& text, int base) {
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), nullptr, base);
-  return value;
-}
-
-int ToInt(const std::string& text) {
-  const long long value = ToNumber(text, 10);
+// The port of an address text as atoi reads it, without its undefined overflow.
+int ToPort(const std::string& text) {
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
   if (value > INT_MAX) return INT_MAX;
   if (value < INT_MIN) return INT_MIN;
   return static_cast<int>(value);
 }
 
-std::string Trim(const std::string& text) {
-  const size_t first = text.find_first_not_of(kWhitespace);
-  if (first == std::string::npos) return std::string();
-  const size_t last = text.find_last_not_of(kWhitespace);
-  return text.substr(first, last - first + 1);
-}
-
-const std::string* Attribute(const TXmlElement& element, const char* name) {
-  const auto found = element.attributes.find(name);
-  return found == element.attributes.end() ? nullptr : &found->second;
-}
-
-const std::string& Require(const TXmlElement& element, const char* name, const char* missing) {
-  const std::string* value = Attribute(element, name);
-  if (value == nullptr) throw TException(missing);
-  return *value;
-}
-
 }  // namespace
-
-std::string TInfocastAdapter::TServiceReader::GetObject(const std::string& name) {
-  std::string value;
-  service_->GetObject(name, value);
-  return value;
-}
 
 TInfocastAdapter::TInfocastAdapter(const std::string& metaChannelAddress,
                                    const std::string& addressFile, unsigned int packetBufferSize,
@@ -108,7 +43,8 @@ TInfocastAdapter::TInfocastAdapter(const std::string& metaChannelAddress,
       dictionary_(dictionary),
       loop_(loop),
       clock_(clock),
-      reader_(service) {}
+      reader_(*service),
+      parser_(*names, *tracker_) {}
 
 TInfocastAdapter::~TInfocastAdapter() {
   StopTimer(reconnectTimer_);
@@ -126,10 +62,6 @@ void TInfocastAdapter::StopTimer(int& identifier) {
 
 std::string TInfocastAdapter::RootName() const {
   return mode_ == TInfocastChannel::Opch ? kInfocastInfo : kInfocast2Conf;
-}
-
-std::string TInfocastAdapter::TranslateName(const std::string& name) const {
-  return names_->HasAlias(name) ? names_->Translate(name) : name;
 }
 
 // ---- IInformationAdapter ----
@@ -152,13 +84,15 @@ void TInfocastAdapter::InitializeObjects() {
   if (changed && callback_ != nullptr) callback_->OnSetObject(this, kVarMetaChannel);
 
   metaChannel_ = std::make_unique<TInfocastChannel>(
-      metaChannelAddress_.substr(0, colon), ToInt(metaChannelAddress_.substr(colon + 1)),
+      metaChannelAddress_.substr(0, colon), ToPort(metaChannelAddress_.substr(colon + 1)),
       TInfocastChannel::Persistent, 0, 0, packetBufferSize_, mode_, reader_, *names_, *loop_,
       clock_, *tracker_);
   metaChannel_->SetCallback(this);
-  metaChannel_->AddObject(RootName(), mode_ == TInfocastChannel::Opch ? 0 : 1);
-  metaChannel_->AddObject(kUtcTime, 7);
-  metaChannel_->AddObject(kBootcastInfo, 2);
+  metaChannel_->AddObject(RootName(), mode_ == TInfocastChannel::Opch
+                                          ? TInfocastHeader::kTypeProductInfo
+                                          : TInfocastHeader::kTypeInformationObject);
+  metaChannel_->AddObject(kUtcTime, TInfocastHeader::kTypeUtcTime);
+  metaChannel_->AddObject(kBootcastInfo, TInfocastHeader::kTypeBootcastInfo);
 
   directories_[RootName()] = std::make_unique<TInfocastDirectory>(RootName(), *tracker_);
 }
@@ -202,7 +136,7 @@ bool TInfocastAdapter::IsFetched(const std::string& name) const {
 
 void TInfocastAdapter::FetchObjects() {
   for (auto& entry : records_) {
-    TObjectInfo& record = entry.second;
+    TObjectRecord& record = entry.second;
     if (record.prefetch || record.channel == nullptr) continue;
     const bool wanted = IsFetched(entry.first);
     if (wanted && !record.registered) {
@@ -240,7 +174,7 @@ void TInfocastAdapter::StoreValue(const std::string& name, const std::string& va
 }
 
 void TInfocastAdapter::OnObjectChanged(const std::string& name, const std::string& value) {
-  if (name == kUiLocaleName) StoreValue(kUiLanguageName, ConvertLanguageCode(value));
+  if (const char* copy = LanguageCopyOf(name)) StoreValue(copy, ConvertLanguageCode(value));
   StoreValue(name, value);
 }
 
@@ -271,14 +205,16 @@ void TInfocastAdapter::OnDirectoryChanged(const std::string& name, const std::st
   BuildupDirectories(root->second.get(), metaChannel_.get());
 
   for (auto& entry : records_) {
-    TObjectInfo& record = entry.second;
+    TObjectRecord& record = entry.second;
     if (record.channel == nullptr) continue;
     if (record.prefetch || IsFetched(entry.first)) {
       record.channel->AddObject(entry.first, static_cast<unsigned int>(record.type));
       record.registered = true;
     }
   }
-  ProtectValues({kVarMetaChannel, kFfsMetaChannel, kUtcTime, RootName()});
+  // The meta channel's own objects stay: the bootcast object in particular is not delivered
+  // again while its CRC-32 is unchanged.
+  ProtectValues({kVarMetaChannel, kFfsMetaChannel, kUtcTime, kBootcastInfo, RootName()});
   RemoveStaleValues();
   ScheduleRelease();
 }
@@ -286,22 +222,31 @@ void TInfocastAdapter::OnDirectoryChanged(const std::string& name, const std::st
 void TInfocastAdapter::ProtectValues(const std::vector<std::string>& names) {
   for (const std::string& name : names) {
     records_.erase(name);
-    records_.emplace(name, TObjectInfo(true, false, 0, nullptr, nullptr));
+    records_.emplace(name, TObjectRecord(true, false, 0, nullptr, nullptr));
   }
 }
 
+bool TInfocastAdapter::IsStale(const std::string& name) const {
+  const auto record = records_.find(name);
+  return record == records_.end() ||
+         (!record->second.prefetch && record->second.countref && !IsFetched(name));
+}
+
+// A value goes when nothing configures it any more. The platform's language copy has no
+// record of its own: it stays while the locale it was derived from stays, since the locale's
+// unchanged value will not arrive again to bring it back.
 void TInfocastAdapter::RemoveStaleValues() {
-  for (auto value = objects_.begin(); value != objects_.end();) {
-    const auto record = records_.find(value->first);
-    const bool stale =
-        record == records_.end() ||
-        (!record->second.prefetch && record->second.countref && !IsFetched(value->first));
-    if (!stale) {
-      ++value;
-      continue;
+  std::vector<std::string> stale;
+  std::set<std::string> copies;
+  for (const auto& value : objects_) {
+    if (IsStale(value.first)) {
+      stale.push_back(value.first);
+    } else if (const char* copy = LanguageCopyOf(value.first)) {
+      copies.insert(copy);
     }
-    const std::string name = value->first;
-    value = objects_.erase(value);
+  }
+  for (const std::string& name : stale) {
+    if (copies.count(name) != 0 || objects_.erase(name) == 0) continue;
     if (callback_ != nullptr) callback_->OnUnsetObject(this, name);
   }
 }
@@ -328,7 +273,7 @@ void TInfocastAdapter::RetireDirectory(const std::string& name) {
 
 void TInfocastAdapter::ScheduleRelease() {
   if (releaseTimer_ == -1 && (!retiredChannels_.empty() || !retiredDirectories_.empty())) {
-    releaseTimer_ = loop_->AddTimeout(0, this);
+    releaseTimer_ = loop_->AddOneShotTimeout(0, this);
   }
 }
 
@@ -345,8 +290,7 @@ void TInfocastAdapter::BuildupDirectories(TInfocastDirectory* directory, TInfoca
   tracker_->Trace("Parsing directory configuration for %s", name.c_str());
   const auto value = objects_.find(name);
   if (channel != nullptr) {
-    ParseConfiguration(value == objects_.end() ? std::string() : value->second, directory, channel,
-                       directory->IsExtended());
+    ApplyConfiguration(value == objects_.end() ? std::string() : value->second, directory, channel);
   }
   // A copy: parsing a sub-directory never changes this one's entries, but the copy keeps the
   // walk independent of that.
@@ -392,7 +336,7 @@ TInfocastChannel* TInfocastAdapter::AddNewChannel(const std::string& address, in
   return result;
 }
 
-void TInfocastAdapter::SetRecord(const std::string& name, const TObjectInfo& record) {
+void TInfocastAdapter::SetRecord(const std::string& name, const TObjectRecord& record) {
   const auto found = records_.find(name);
   if (found != records_.end()) {
     found->second = record;
@@ -411,176 +355,62 @@ void TInfocastAdapter::SetRecord(const std::string& name, const TObjectInfo& rec
 
 // ---- Configuration ----
 
-void TInfocastAdapter::ParseConfiguration(const std::string& text, TInfocastDirectory* directory,
-                                          TInfocastChannel* channel, bool extended) {
-  if (extended) {
-    ParseExtendedConfiguration(text, directory, channel);
+void TInfocastAdapter::ApplyConfiguration(const std::string& text, TInfocastDirectory* directory,
+                                          TInfocastChannel* carrier) {
+  if (directory->IsExtended()) {
+    ApplyExtended(parser_.ParseExtended(text, carrier->GetAddress(), carrier->GetPort()),
+                  directory);
   } else {
-    ParseXMLConfiguration(text, directory);
+    ApplyXml(parser_.ParseXml(text), directory);
   }
 }
 
-void TInfocastAdapter::ParseXMLConfiguration(const std::string& text,
-                                             TInfocastDirectory* directory) {
-  try {
-    TGeneralXmlParser parser;
-    parser.Parse(text);
-    const TXmlElement& root = parser.GetRootElement();
-    if (root.name != "Infocast") throw TException("Unknown root element in infocast configuration");
-    for (const TXmlElement& element : root.children) {
-      if (element.name != "Channel") {
-        throw TException("Unknown element in infocast configuration");
-      }
-      const std::string& address = Require(element, "address", "Channel has no address attribute");
-      in_addr parsed{};
-      if (inet_pton(AF_INET, address.c_str(), &parsed) != 1) {
-        throw TException("Channel has an invalid IP address");
-      }
-      const int port = ToInt(Require(element, "port", "Channel has no port attribute"));
-      if (port < 1 || port > 65535) throw TException("Channel has invalid port number");
-      const std::string& connection =
-          Require(element, "connection", "Channel has no connection attribute");
-      TInfocastChannel::TConnectionType type;
-      if (connection == "Persistent") {
-        type = TInfocastChannel::Persistent;
-      } else if (connection == "Reconnected") {
-        type = TInfocastChannel::Reconnected;
-      } else if (connection == "Once") {
-        type = TInfocastChannel::Once;
-      } else {
-        throw TException("Channel has unknown connection type");
-      }
-      int interval = 0;
-      int timeout = 0;
-      if (type == TInfocastChannel::Reconnected) {
-        interval = ToInt(Require(element, "interval", "Channel has no interval attribute"));
-        if (interval < 2 || interval > 86400) {
-          throw TException("Channel has invalid interval value");
-        }
-        timeout = ToInt(Require(element, "timeout", "Channel has no timeout attribute"));
-        if (timeout < 1 || timeout >= interval) {
-          throw TException("Channel has invalid timeout value");
-        }
-      }
-      TInfocastChannel* channel = AddNewChannel(address, port, type, interval, timeout);
-      if (channel == nullptr) return;  // traced; the bound ends this text
+TInfocastChannel* TInfocastAdapter::AddNewChannel(const TInfocastChannelRecord& record) {
+  return AddNewChannel(record.address, record.port, record.connection, record.interval,
+                       record.timeout);
+}
 
-      for (const TXmlElement& object : element.children) {
-        if (object.name != "Object") throw TException("Unknown element in infocast configuration");
-        const std::string name =
-            TranslateName(Require(object, "name", "Object has no name attribute"));
-        const std::string& fetch = Require(object, "fetch", "Object has no fetch attribute");
-        if (fetch != "Prefetch" && fetch != "OnRequest") {
-          throw TException("Object has invalid fetch value");
-        }
-        const bool prefetch = fetch == "Prefetch";
-        bool countref = false;
-        if (!prefetch) {
-          const std::string& text = Require(object, "countref", "Object has no countref attribute");
-          if (text != "true" && text != "false") {
-            throw TException("Object has invalid countref value");
-          }
-          countref = text == "true";
-        }
-        SetRecord(name, TObjectInfo(prefetch, countref, 1, directory, channel));
-      }
+// The XML records come channel by channel; a channel past the bound ends the text.
+void TInfocastAdapter::ApplyXml(const TInfocastConfiguration& configuration,
+                                TInfocastDirectory* directory) {
+  auto object = configuration.objects.begin();
+  for (size_t index = 0; index < configuration.channels.size(); ++index) {
+    TInfocastChannel* channel = AddNewChannel(configuration.channels[index]);
+    if (channel == nullptr) return;  // traced
+    for (; object != configuration.objects.end() && object->channel == index; ++object) {
+      SetRecord(object->name, TObjectRecord(object->prefetch, object->countref, object->type,
+                                            directory, channel));
     }
-  } catch (const TException& failure) {
-    tracker_->Error("TInfocastAdapter: %s", failure.GetText());
-  } catch (...) {
-    tracker_->Error("TInfocastAdapter: Unknown exception");
   }
 }
 
-void TInfocastAdapter::ParseExtendedConfiguration(const std::string& text,
-                                                  TInfocastDirectory* directory,
-                                                  TInfocastChannel* channel) {
-  TInfocastChannel* defaultChannel =
-      AddNewChannel(channel->GetAddress(), channel->GetPort(), TInfocastChannel::Persistent, 0, 0);
-  if (defaultChannel == nullptr) return;
-  size_t position = 0;
-  while (position < text.size()) {
-    const size_t open = text.find('"', position);
-    if (open == std::string::npos) return;
-    const size_t close = text.find('"', open + 1);
-    if (close == std::string::npos) {
-      tracker_->Error("Found a start token but didn't found end token in string [%s]",
-                      text.substr(open).c_str());
-      return;
-    }
-    std::string entry = text.substr(open + 1, close - open - 1);
-    position = close + 1;
-
-    int type = 0;
-    int port = 0;
-    std::string name;
-    std::string address;
-    if (!ParseExtendedConfigurationLine(entry, &type, &name, &address, &port)) return;
-    if (name.empty()) continue;
-    name = TranslateName(name);
-    if (type != 0x1 && type != 0xC000) {
-      tracker_->Warning("Objects with type %d is not supported", type);
+void TInfocastAdapter::ApplyExtended(const TInfocastConfiguration& configuration,
+                                     TInfocastDirectory* directory) {
+  TInfocastChannel* carrier = AddNewChannel(configuration.channels.front());
+  if (carrier == nullptr) return;
+  for (const TInfocastObjectRecord& object : configuration.objects) {
+    if (object.type == TInfocastHeader::kTypeDirectory &&
+        !AddSubdirectory(object.name, directory)) {
       continue;
     }
-    if (type == 0xC000) {
-      // Each name is one node: a text naming a directory that already exists (the root, or
-      // itself) would otherwise make the tree a cycle.
-      if (directories_.count(name) != 0) {
-        tracker_->Error("TInfocastAdapter: Directory %s is configured twice; ignored",
-                        name.c_str());
-        continue;
-      }
-      auto sub = std::make_unique<TInfocastDirectory>(name, *tracker_);
-      sub->SetExtended();
-      directory->AddSubdirectory(sub.get());
-      directories_.emplace(name, std::move(sub));
-    }
-    TInfocastChannel* entryChannel =
-        port < 1 ? defaultChannel
-                 : AddNewChannel(address, port, TInfocastChannel::Persistent, 0, 0);
-    if (entryChannel == nullptr) continue;
-    SetRecord(name, TObjectInfo(true, false, type, directory, entryChannel));
+    TInfocastChannel* channel =
+        object.channel == 0 ? carrier : AddNewChannel(configuration.channels[object.channel]);
+    if (channel == nullptr) continue;
+    SetRecord(object.name, TObjectRecord(true, false, object.type, directory, channel));
   }
 }
 
-bool TInfocastAdapter::ParseExtendedConfigurationLine(std::string& line, int* type,
-                                                      std::string* name, std::string* address,
-                                                      int* port) {
-  *type = 0;
-  *port = 0;
-  name->clear();
-  address->clear();
-  const size_t first = line.find_first_not_of(kWhitespace);
-  const size_t apostrophe = first == std::string::npos ? first : line.find('\'', first);
-  if (apostrophe == std::string::npos) {
-    tracker_->Warning("Didn't found a spearator between type and name in string [%s]",
-                      line.c_str());
+bool TInfocastAdapter::AddSubdirectory(const std::string& name, TInfocastDirectory* parent) {
+  // Each name is one node: a text naming a directory that already exists (the root, or
+  // itself) would otherwise make the tree a cycle.
+  if (directories_.count(name) != 0) {
+    tracker_->Error("TInfocastAdapter: Directory %s is configured twice; ignored", name.c_str());
     return false;
   }
-  std::string typeText = line.substr(first, apostrophe - first);
-  typeText = typeText.substr(0, typeText.find_first_of(kWhitespace));
-  const long long typeValue = ToNumber(typeText, 16);
-  *type = typeValue > INT_MAX || typeValue < INT_MIN ? INT_MAX : static_cast<int>(typeValue);
-
-  const size_t second = line.find('\'', apostrophe + 1);
-  if (second == std::string::npos) {
-    const size_t start = line.find_first_not_of(kWhitespace, apostrophe + 1);
-    if (start != std::string::npos) {
-      const size_t end = line.find_first_of(kWhitespace, start);
-      *name = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    }
-    return true;
-  }
-  *name = Trim(line.substr(apostrophe + 1, second - apostrophe - 1));
-  const size_t colon = line.find(':', second + 1);
-  if (colon == std::string::npos) {
-    tracker_->Warning("Didn't find a colon in the ip:port portion of string [%s]", line.c_str());
-    return false;
-  }
-  size_t start = second + 1;
-  while (start < colon && IsWhitespace(line[start])) ++start;
-  *address = line.substr(start, colon - start);
-  *port = ToInt(line.substr(colon + 1));
+  auto sub = std::make_unique<TInfocastDirectory>(name, *tracker_);
+  sub->SetExtended();
+  parent->AddSubdirectory(sub.get());
+  directories_.emplace(name, std::move(sub));
   return true;
 }
 
@@ -604,7 +434,7 @@ void TInfocastAdapter::HandleTimeout(int identifier) {
       tracker_->Error("InfocastAdapter: StatisticsTimer: %s", failure.GetText());
     }
   } else if (identifier == releaseTimer_) {
-    StopTimer(releaseTimer_);
+    releaseTimer_ = -1;
     retiredChannels_.clear();
     retiredDirectories_.clear();
   } else {
@@ -613,19 +443,16 @@ void TInfocastAdapter::HandleTimeout(int identifier) {
 }
 
 void TInfocastAdapter::ReconnectToChannel() {
-  // Non-blocking, so that a FIFO under that name cannot stop the loop.
-  TUniqueFd file(::open(addressFile_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (file.Get() < 0) {
+  std::string address;
+  const TFileRead read = ReadFileUpTo(addressFile_, kAddressFileBytes, address);
+  if (read == TFileRead::kOpenFailed) {
     tracker_->Trace("InfocastAdapter: Can not open file: %s", addressFile_.c_str());
     return;
   }
-  char buffer[kAddressFileBytes];
-  const ssize_t length = ::read(file.Get(), buffer, sizeof buffer);
-  if (length <= 0) {
+  if (read == TFileRead::kReadFailed || address.empty()) {
     tracker_->Trace("InfocastAdapter: Can not read file: %s", addressFile_.c_str());
     return;
   }
-  const std::string address(buffer, static_cast<size_t>(length));
   if (address.find(':') == std::string::npos) {
     tracker_->Warning("Invalid metachannel address: %s", address.c_str());
     return;

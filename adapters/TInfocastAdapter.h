@@ -1,8 +1,8 @@
 // The adapter through which information objects received over Infocast enter the store. It
 // owns the meta channel (address from -m, later from the -e address file) and every channel
-// its configuration names, parses the configuration objects (XML or the extended quoted-line
-// syntax, rules at the top of TInfocastAdapter.cpp), keeps the received values in the base's
-// map, publishes reception statistics every 2000 ms and follows a changed address file. It
+// its configuration names, applies the records that TInfocastConfigurationParser makes of the
+// configuration objects (XML or the extended quoted-line syntax), keeps the received values in the
+// base's map, publishes reception statistics every 2000 ms and follows a changed address file. It
 // holds the service, the name translator, the dictionary, the loop and the clock without
 // owning them. Runs on the loop thread.
 //
@@ -19,14 +19,15 @@
 #include <vector>
 
 #include "infocast/IInfocastChannelCallback.h"
-#include "infocast/IInformationObjectReader.h"
 #include "infocast/TInfocastChannel.h"
+#include "infocast/TInfocastConfigurationParser.h"
 #include "infocast/TInfocastDirectory.h"
 #include "os/IClock.h"
 #include "os/IIOEventLoop.h"
 #include "os/IIOTimeoutHandler.h"
 #include "service/IInformationService.h"
 #include "service/TInformationAdapter.h"
+#include "service/TServiceObjectReader.h"
 #include "translation/IIalTokenValueDictionary.h"
 #include "translation/INameTranslator.h"
 
@@ -35,9 +36,9 @@ class TInfocastAdapter final : public TInformationAdapter,
                                public IIOTimeoutHandler {
  public:
   // One configured object.
-  struct TObjectInfo {
-    TObjectInfo(bool prefetch, bool countref, int type, TInfocastDirectory* directory,
-                TInfocastChannel* channel)
+  struct TObjectRecord {
+    TObjectRecord(bool prefetch, bool countref, int type, TInfocastDirectory* directory,
+                  TInfocastChannel* channel)
         : prefetch(prefetch),
           countref(countref),
           channel(channel),
@@ -98,40 +99,33 @@ class TInfocastAdapter final : public TInformationAdapter,
   TInfocastChannel* AddNewChannel(const std::string& address, int port,
                                   TInfocastChannel::TConnectionType type, int interval,
                                   int timeout);
-  void ParseConfiguration(const std::string& text, TInfocastDirectory* directory,
-                          TInfocastChannel* channel, bool extended);
-  void ParseXMLConfiguration(const std::string& text, TInfocastDirectory* directory);
-  void ParseExtendedConfiguration(const std::string& text, TInfocastDirectory* directory,
-                                  TInfocastChannel* channel);
-  bool ParseExtendedConfigurationLine(std::string& line, int* type, std::string* name,
-                                      std::string* address, int* port);
+
+  // Test hooks (and the benchmark's).
+  const std::map<std::string, TObjectRecord>& TEST_GetObjectRecords() const { return records_; }
+  const std::map<std::string, std::unique_ptr<TInfocastChannel>>& TEST_GetChannels() const {
+    return channels_;
+  }
+  TInfocastChannel* TEST_GetMetaChannel() const { return metaChannel_.get(); }
+  size_t TEST_GetDirectoryCount() const { return directories_.size(); }
+  size_t TEST_GetRetiredCount() const {
+    return retiredChannels_.size() + retiredDirectories_.size();
+  }
+
+ private:
+  // The records of a directory's text, applied: channels made (or shared), sub-directories
+  // entered, object records set. carrier is the channel the text arrived on.
+  void ApplyConfiguration(const std::string& text, TInfocastDirectory* directory,
+                          TInfocastChannel* carrier);
+  void ApplyXml(const TInfocastConfiguration& configuration, TInfocastDirectory* directory);
+  void ApplyExtended(const TInfocastConfiguration& configuration, TInfocastDirectory* directory);
+  TInfocastChannel* AddNewChannel(const TInfocastChannelRecord& record);
+  // An extended sub-directory under parent; false, traced, for a name already in the tree.
+  bool AddSubdirectory(const std::string& name, TInfocastDirectory* parent);
   void BuildupDirectories(TInfocastDirectory* directory, TInfocastChannel* channel, int depth = 0);
   void CleanupSubDirectories(TInfocastDirectory* directory);
   void ReconnectToChannel();
-
-  // For tests and the benchmark.
-  const std::map<std::string, TObjectInfo>& GetObjectRecords() const { return records_; }
-  const std::map<std::string, std::unique_ptr<TInfocastChannel>>& GetChannels() const {
-    return channels_;
-  }
-  TInfocastChannel* GetMetaChannel() const { return metaChannel_.get(); }
-  const std::string& GetMetaChannelAddress() const { return metaChannelAddress_; }
-  size_t GetDirectoryCount() const { return directories_.size(); }
-  size_t GetRetiredCount() const { return retiredChannels_.size() + retiredDirectories_.size(); }
-
- private:
-  // The box's objects as the channels' filters read them.
-  class TServiceReader final : public IInformationObjectReader {
-   public:
-    explicit TServiceReader(IInformationService* service) : service_(service) {}
-    std::string GetObject(const std::string& name) override;
-
-   private:
-    IInformationService* service_;
-  };
-
   std::string RootName() const;
-  std::string TranslateName(const std::string& name) const;
+  bool IsStale(const std::string& name) const;
   void StoreValue(const std::string& name, const std::string& value);
   void ProtectValues(const std::vector<std::string>& names);
   void RemoveStaleValues();
@@ -140,7 +134,7 @@ class TInfocastAdapter final : public TInformationAdapter,
   void ScheduleRelease();
   void StopTimer(int& identifier);
   bool IsFetched(const std::string& name) const;
-  void SetRecord(const std::string& name, const TObjectInfo& record);
+  void SetRecord(const std::string& name, const TObjectRecord& record);
 
   std::string metaChannelAddress_;
   std::string addressFile_;
@@ -151,14 +145,15 @@ class TInfocastAdapter final : public TInformationAdapter,
   IIalTokenValueDictionary* dictionary_;
   IIOEventLoop* loop_;
   IClock& clock_;
-  TServiceReader reader_;
+  TServiceObjectReader reader_;
+  TInfocastConfigurationParser parser_;
   int reconnectTimer_ = -1;
   int statisticsTimer_ = -1;
   int releaseTimer_ = -1;
   bool boundTraced_ = false;  // one trace per rebuild when a bound is hit
   std::unique_ptr<TInfocastChannel> metaChannel_;
   std::map<std::string, std::unique_ptr<TInfocastChannel>> channels_;
-  std::map<std::string, TObjectInfo> records_;
+  std::map<std::string, TObjectRecord> records_;
   std::map<std::string, std::unique_ptr<TInfocastDirectory>> directories_;
   std::vector<std::unique_ptr<TInfocastChannel>> retiredChannels_;
   std::vector<std::unique_ptr<TInfocastDirectory>> retiredDirectories_;

@@ -1,15 +1,12 @@
 #include "adapters/TLastKeyAdapter.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 
+#include "os/ReadFileUpTo.h"
 #include "os/RootPath.h"
-#include "os/TUniqueFd.h"
 
 namespace {
 
@@ -32,20 +29,14 @@ bool ParseInt(const char*& text, int& number) {
 
 }  // namespace
 
-TLastKeyAdapter::TLastKeyAdapter(bool hostEnvironment) : hostEnvironment_(hostEnvironment) {
-  (void)hostEnvironment_;
-}
+TLastKeyAdapter::TLastKeyAdapter(bool /*hostEnvironment*/) {}
 
 TLastKeyAdapter::~TLastKeyAdapter() = default;
 
 void TLastKeyAdapter::InitializeObjects() {
-  char text[kMaxCommandLine + 1] = {};
-  TUniqueFd file(::open(RootPath("/proc/cmdline").c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (file.IsValid()) {
-    const ssize_t got = ::read(file.Get(), text, kMaxCommandLine);
-    text[got > 0 ? got : 0] = '\0';
-  }
-  objects_["var.last_scankey"] = ScanCodeOf(text);
+  std::string text;
+  ReadFileUpTo(RootPath("/proc/cmdline"), kMaxCommandLine, text);  // unreadable reads as empty
+  objects_["var.last_scankey"] = ScanCodeOf(text.c_str());
 }
 
 std::string TLastKeyAdapter::ScanCodeOf(const char* commandLine) {

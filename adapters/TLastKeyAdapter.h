@@ -17,7 +17,7 @@
 
 class TLastKeyAdapter final : public TInformationAdapter {
  public:
-  // The flag is kept but changes nothing.
+  // The host flag changes nothing: a development host reads its command line the same way.
   explicit TLastKeyAdapter(bool hostEnvironment);
   ~TLastKeyAdapter() override;
 
@@ -27,7 +27,4 @@ class TLastKeyAdapter final : public TInformationAdapter {
 
   // The scan code for a command line text.
   static std::string ScanCodeOf(const char* commandLine);
-
- private:
-  bool hostEnvironment_;
 };

@@ -3,31 +3,33 @@
 #include <cstdlib>
 
 TManagementAdapter::TManagementAdapter(const std::string& address, unsigned int maxPacketSize,
-                                       TInformationService* service, IIOEventLoop* loop)
-    : TManagementAdapter(address, maxPacketSize, service, loop, IClock::System(),
+                                       IInformationObjectReader& reader, IIOEventLoop& loop)
+    : TManagementAdapter(address, maxPacketSize, reader, loop, IClock::System(),
                          TLimits{kMaxObjects, kMaxTotalBytes}) {}
 
 TManagementAdapter::TManagementAdapter(const std::string& address, unsigned int maxPacketSize,
-                                       TInformationService* service, IIOEventLoop* loop,
+                                       IInformationObjectReader& reader, IIOEventLoop& loop,
                                        const IClock& clock, TLimits limits)
     : address_(address),
       maxPacketSize_(maxPacketSize),
+      reader_(reader),
       loop_(loop),
       clock_(clock),
-      limits_(limits),
-      reader_(service) {}
+      limits_(limits) {}
 
-TManagementAdapter::~TManagementAdapter() { StopChannel(); }
-
-void TManagementAdapter::StopChannel() {
+TManagementAdapter::~TManagementAdapter() {
   if (channel_) channel_->Stop();
 }
 
-std::vector<std::string> TManagementAdapter::GetObjectNames() const {
+void TManagementAdapter::Retire(const std::string& keep) {
+  if (channel_) channel_->Stop();
+  if (callback_ == nullptr) return;
+  // A copy of the names: a report may reach code that reads this adapter.
   std::vector<std::string> names;
-  names.reserve(objects_.size());
-  for (const auto& entry : objects_) names.push_back(entry.first);
-  return names;
+  for (const auto& entry : objects_) {
+    if (entry.first != keep) names.push_back(entry.first);
+  }
+  for (const std::string& name : names) callback_->OnUnsetObject(this, name);
 }
 
 void TManagementAdapter::InitializeObjects() {
@@ -38,7 +40,7 @@ void TManagementAdapter::InitializeObjects() {
   }
   const std::string host = address_.substr(0, colon);
   const int port = std::atoi(address_.c_str() + colon + 1);
-  channel_ = std::make_unique<TManagementChannel>(host, port, 0, maxPacketSize_, reader_, *loop_,
+  channel_ = std::make_unique<TManagementChannel>(host, port, 0, maxPacketSize_, reader_, loop_,
                                                   clock_, *tracker_);
   channel_->SetCallback(this);
   channel_->Start();
@@ -93,9 +95,3 @@ void TManagementAdapter::OnObjectChanged(const std::string& name, const std::str
 }
 
 void TManagementAdapter::OnDirectoryChanged(const std::string&, const std::string&, bool) {}
-
-std::string TManagementAdapter::TServiceReader::GetObject(const std::string& name) {
-  std::string value;
-  service_->GetObject(name, value);
-  return value;
-}

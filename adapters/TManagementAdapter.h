@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "infocast/IInfocastChannelCallback.h"
 #include "infocast/IInformationObjectReader.h"
@@ -20,7 +21,6 @@
 #include "os/IClock.h"
 #include "os/IIOEventLoop.h"
 #include "service/TInformationAdapter.h"
-#include "service/TInformationService.h"
 
 class TManagementAdapter final : public TInformationAdapter, public IInfocastChannelCallback {
  public:
@@ -32,14 +32,14 @@ class TManagementAdapter final : public TInformationAdapter, public IInfocastCha
     size_t maxTotalBytes;
   };
 
-  // Stores the arguments; opens nothing. service and loop must outlive the adapter; the
-  // channel reads the box's objects for its filters through service. The system clock and
+  // Stores the arguments; opens nothing. reader and loop must outlive the adapter; the
+  // channel reads the box's objects for its filters through reader. The system clock and
   // the limits above.
   TManagementAdapter(const std::string& address, unsigned int maxPacketSize,
-                     TInformationService* service, IIOEventLoop* loop);
+                     IInformationObjectReader& reader, IIOEventLoop& loop);
   // The same with the clock of the filters and the limits given (clock must outlive it).
   TManagementAdapter(const std::string& address, unsigned int maxPacketSize,
-                     TInformationService* service, IIOEventLoop* loop, const IClock& clock,
+                     IInformationObjectReader& reader, IIOEventLoop& loop, const IClock& clock,
                      TLimits limits);
   // Stops and deletes the channel. Must not run while the channel delivers (IsDelivering).
   ~TManagementAdapter() override;
@@ -52,10 +52,11 @@ class TManagementAdapter final : public TInformationAdapter, public IInfocastCha
   bool IsDelivering() const { return delivering_ != 0; }
   // The bytes held, names and values.
   size_t GetTotalBytes() const { return totalBytes_; }
-  // Stops the channel (nothing more arrives); the objects stay.
-  void StopChannel();
-  // The names held.
-  std::vector<std::string> GetObjectNames() const;
+  // Stops the channel (nothing more arrives) and reports every object held, but `keep`, as
+  // unset through the callback; the objects stay in the map. For an adapter that has left
+  // the service's list, where a removal reaches subscribers only if nobody else holds the
+  // name.
+  void Retire(const std::string& keep);
 
   // IInformationAdapter
   // Parses "HOST:PORT" (the first colon; the port as atoi reads it), creates the channel with
@@ -73,25 +74,15 @@ class TManagementAdapter final : public TInformationAdapter, public IInfocastCha
                           bool directory) override;
 
  private:
-  // The service as the channel's filters read it.
-  class TServiceReader final : public IInformationObjectReader {
-   public:
-    explicit TServiceReader(TInformationService* service) : service_(service) {}
-    std::string GetObject(const std::string& name) override;
-
-   private:
-    TInformationService* service_;
-  };
-
   bool Admits(const std::string& name, const std::string& value) const;
 
   std::unique_ptr<TManagementChannel> channel_;
   std::string address_;
   unsigned int maxPacketSize_;
-  IIOEventLoop* loop_;
+  IInformationObjectReader& reader_;
+  IIOEventLoop& loop_;
   const IClock& clock_;
   TLimits limits_;
-  TServiceReader reader_;
   size_t totalBytes_ = 0;
   int delivering_ = 0;
 };

@@ -158,9 +158,6 @@ void TOsAdapter::InitializeVarObjects() {
 }
 
 void TOsAdapter::InitializeDerivedObjects() {
-  if (objects_.count(kScreenWidth) == 0) {
-    tracker_->Error("config.screenarea.width is not in the ObjectMap!");
-  }
   const int width = std::atoi(objects_[kScreenWidth].c_str());
   const int height = std::atoi(objects_[kScreenHeight].c_str());
   tracker_->Trace(

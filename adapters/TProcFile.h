@@ -3,18 +3,15 @@
 // used on the loop thread during start-up.
 #pragma once
 
-#include "os/TUniqueFd.h"
+#include <string>
 
 class TProcFile {
  public:
-  // Reads the open descriptor to its end into buffer and terminates the content with a zero
-  // byte. False on a read error (EINTR is retried a bounded number of times) and when the
-  // content fills `size` bytes or more, since the terminator would not fit: a value is never
-  // cut. An empty file gives true and an empty string. Reads never write past buffer[size-1].
-  bool ReadFile(int fd, char* buffer, unsigned int size) const;
-  // Closes once. close(2) is not retried after EINTR: Linux has released the descriptor by
-  // then, and a second close could hit a descriptor opened meanwhile.
-  void CloseFile(TUniqueFd& file) const;
+  // Reads the file at path whole into buffer and terminates the content with a zero byte.
+  // False when it cannot be opened or read, and when the content fills `size` bytes or more,
+  // since the terminator would not fit: a value is never cut. An empty file gives true and an
+  // empty string. Never writes past buffer[size-1].
+  bool ReadFile(const std::string& path, char* buffer, unsigned int size) const;
 
  protected:
   TProcFile() = default;

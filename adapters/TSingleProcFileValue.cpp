@@ -1,7 +1,5 @@
 #include "adapters/TSingleProcFileValue.h"
 
-#include <fcntl.h>
-
 #include "base/TTracker.h"
 
 TSingleProcFileValue::TSingleProcFileValue(const std::string& directory, const std::string& name)
@@ -16,11 +14,7 @@ bool TSingleProcFileValue::Read() {
         path.c_str());
     return false;
   }
-  // Non-blocking, so that a FIFO put where a parameter file belongs cannot hold the loop.
-  TUniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file.IsValid()) return false;
-  const bool read = ReadFile(file.Get(), value_, kValueSize);
-  CloseFile(file);
+  const bool read = ReadFile(path, value_, kValueSize);
   if (!read) value_[0] = '\0';
   return read;
 }

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,10 +69,11 @@ int main(int argc, char** argv) {
   TInformationService service("", &subscriptions);
   service.SetAddressCheck(false);
   const uint16_t dataPort = TUdpSocket("127.0.0.1", 0).GetPort();
-  auto* adapter =
-      new TInfocastAdapter("127.0.0.1:" + std::to_string(dataPort + 1), "", 1600,
-                           TInfocastChannel::Normal, &service, &service, nullptr, &loop);
-  service.AddAdapter(adapter);
+  auto owned = std::make_unique<TInfocastAdapter>("127.0.0.1:" + std::to_string(dataPort + 1), "",
+                                                  1600, TInfocastChannel::Normal, &service,
+                                                  &service, nullptr, &loop);
+  TInfocastAdapter* adapter = owned.get();
+  service.AddAdapter(std::move(owned));
   service.Start();
   for (int s = 0; s < 10; ++s) service.SubscribeObject("var.bench.*", s, "s" + std::to_string(s));
 

@@ -38,12 +38,16 @@ class TSimulatedLoop final : public IIOEventLoop {
     timers_[next_] = {clock_.nowMs_ + milliseconds, handler};
     return next_++;
   }
+  int AddOneShotTimeout(uint64_t milliseconds, IIOTimeoutHandler* handler) override {
+    return AddTimeout(static_cast<unsigned int>(milliseconds), handler);
+  }
   void RemoveTimeout(int identifier) override { timers_.erase(identifier); }
   // Fires every timer due at or before the given time, moving the clock to each.
   void RunUntil(TSimulatedClock& clock, int64_t untilMs) {
     while (!timers_.empty() && timers_.begin()->second.first <= untilMs) {
       const auto timer = *timers_.begin();
       clock.nowMs_ = timer.second.first;
+      timers_.erase(timer.first);  // the adapters' timers are one-shot
       timer.second.second->HandleTimeout(timer.first);
       if (afterFire) afterFire();
     }

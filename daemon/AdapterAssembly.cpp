@@ -1,6 +1,7 @@
 #include "daemon/AdapterAssembly.h"
 
 #include <cstdint>
+#include <memory>
 
 #include "adapters/TCorvantelaSyslogAdapter.h"
 #include "adapters/TDefaultAdapter.h"
@@ -18,27 +19,29 @@
 void AddAdapters(TInformationService& service, const TCommandLine& options,
                  TIalTokenValueDictionary& dictionary, IIOEventLoop* loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  service.AddAdapter(new TCorvantelaSyslogAdapter(&service));
-  service.AddAdapter(new TIalFileAdapter(RootPath("/flash2/information/"), {"store."},
-                                         IInformationAdapter::TStorageType(0)));
-  service.AddAdapter(new TIalFileAdapter(RootPath("/tmp2/information/"), {"tmp.", "_tmp."},
-                                         IInformationAdapter::TStorageType(1)));
-  service.AddAdapter(new TVolatileAdapter());
-  service.AddAdapter(new TFlashUserAdapter(options.hostEnvironment,
-                                           static_cast<uint32_t>(options.writeDelay), loop));
-  service.AddAdapter(
-      new TProcProdAdapter(&service, options.hostEnvironment, RootPath("/proc/qboxparam")));
-  service.AddAdapter(new TFlashFsAdapter(
+  service.AddAdapter(std::make_unique<TCorvantelaSyslogAdapter>(&service));
+  service.AddAdapter(std::make_unique<TIalFileAdapter>(RootPath("/flash2/information/"),
+                                                       std::vector<std::string>{"store."},
+                                                       IInformationAdapter::TStorageType(0)));
+  service.AddAdapter(std::make_unique<TIalFileAdapter>(RootPath("/tmp2/information/"),
+                                                       std::vector<std::string>{"tmp.", "_tmp."},
+                                                       IInformationAdapter::TStorageType(1)));
+  service.AddAdapter(std::make_unique<TVolatileAdapter>());
+  service.AddAdapter(std::make_unique<TFlashUserAdapter>(
+      options.hostEnvironment, static_cast<uint32_t>(options.writeDelay), loop));
+  service.AddAdapter(std::make_unique<TProcProdAdapter>(&service, options.hostEnvironment,
+                                                        RootPath("/proc/qboxparam")));
+  service.AddAdapter(std::make_unique<TFlashFsAdapter>(
       options.settingsFile, options.backupFile, static_cast<uint32_t>(options.writeDelay),
       static_cast<uint32_t>(options.writeLimit), &service, &dictionary, loop));
   tracker->Trace("%s", options.opchMode ? "Using opch mode." : "Using normal mode.");
   // -n reaches the channels as given; each keeps its buffer within what a datagram can be.
-  service.AddAdapter(
-      new TInfocastAdapter(options.metaChannelAddress, options.metaChannelFile,
-                           static_cast<unsigned int>(options.packetBufferSize),
-                           options.opchMode ? TInfocastChannel::Opch : TInfocastChannel::Normal,
-                           &service, &service, &dictionary, loop));
-  service.AddAdapter(new TOsAdapter(options.hostEnvironment));
-  service.AddAdapter(new TLastKeyAdapter(options.hostEnvironment));
-  service.AddAdapter(new TDefaultAdapter(options.defaultsFile));
+  service.AddAdapter(std::make_unique<TInfocastAdapter>(
+      options.metaChannelAddress, options.metaChannelFile,
+      static_cast<unsigned int>(options.packetBufferSize),
+      options.opchMode ? TInfocastChannel::Opch : TInfocastChannel::Normal, &service, &service,
+      &dictionary, loop));
+  service.AddAdapter(std::make_unique<TOsAdapter>(options.hostEnvironment));
+  service.AddAdapter(std::make_unique<TLastKeyAdapter>(options.hostEnvironment));
+  service.AddAdapter(std::make_unique<TDefaultAdapter>(options.defaultsFile));
 }

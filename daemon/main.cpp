@@ -25,6 +25,7 @@
 #include "os/TEpollEventLoop.h"
 #include "service/TAccessPolicy.h"
 #include "service/TInformationService.h"
+#include "service/TServiceObjectReader.h"
 #include "service/TSubscriptionList.h"
 #include "translation/TIalTokenValueDictionary.h"
 
@@ -77,21 +78,14 @@ std::unique_ptr<TTracker> CreateTracker(bool standalone) {
 // Everything from the assembly to the end of serving; the result is the exit code. A stop signal
 // that came before the loop runs makes Run return at once. The served objects end with this
 // function, so no call reaches the service while it shuts down.
-int Serve(TInformationService& service, TPlatformRegistration& platform, IIpcServer& server,
-          const TCommandLine& options, TIalTokenValueDictionary& dictionary,
-          TEpollEventLoop& loop) {
+int Serve(TInformationService& service, IInformationObjectReader& reader,
+          TPlatformRegistration& platform, IIpcServer& server, const TCommandLine& options,
+          TIalTokenValueDictionary& dictionary, TEpollEventLoop& loop) {
   TTracker* tracker = TTracker::GetProcessTracker();
-  // Starts the management adapter when cfg.ip.rmtsource is reported. It leaves the service
-  // with this function: the adapters report while the service deletes them.
-  TManagementMonitor monitor(&service, &loop);
-  struct TMonitorRegistration {
-    ~TMonitorRegistration() { service.RemoveMonitor(&monitor); }
-    TInformationService& service;
-    TManagementMonitor& monitor;
-  } registration{service, monitor};
   try {
     AddAdapters(service, options, dictionary, &loop);
-    service.AddMonitor(&monitor);
+    // Starts the management adapter when cfg.ip.rmtsource is reported.
+    service.AddMonitor(std::make_unique<TManagementMonitor>(service, reader, loop));
     const TServedObjects served =
         ServeService(service, platform, server, options.standalone, options.ipcAddressFile);
     loop.Run();
@@ -147,6 +141,8 @@ int main(int argc, char** argv) {
   auto dictionary =
       std::make_unique<TIalTokenValueDictionary>(RootPath("/etc/ial_token_value_dictionary.xml"));
   auto service = std::make_unique<TInformationService>(options.aliasFile, subscriptions.get());
+  // Read by the management monitor, which the service owns and deletes first.
+  TServiceObjectReader reader(*service);
   // Standalone, no platform hands out addresses, so subscribers may use any.
   service->SetAddressCheck(!options.standalone);
   auto platform = std::make_unique<TPlatformRegistration>(&client, *subscriptions, *service);
@@ -161,7 +157,7 @@ int main(int argc, char** argv) {
   g_loop.store(&loop);
 
   tracker->Trace("Starting service");
-  const int exitCode = Serve(*service, *platform, *server, options, *dictionary, loop);
+  const int exitCode = Serve(*service, reader, *platform, *server, options, *dictionary, loop);
   if (exitCode == 0) tracker->Trace("Shutting down");
 
   g_shuttingDown.store(true);

@@ -1,8 +1,5 @@
 #include "hal/Hai.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -12,9 +9,9 @@
 
 #include "base/TException.h"
 #include "base/TTracker.h"
+#include "os/ReadFileUpTo.h"
 #include "os/RootPath.h"
 #include "os/TAtomicFile.h"
-#include "os/TUniqueFd.h"
 
 struct THaiResource {
   enum class TKind { eFlash, eFirmware } kind;
@@ -37,18 +34,9 @@ bool InFlash(unsigned int location, unsigned int length) {
 
 // The whole file, at most `limit` bytes; false when it cannot be read or is longer.
 bool ReadFile(const std::string& path, size_t limit, std::string& content) {
-  TUniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.IsValid()) return false;
-  content.clear();
-  char chunk[4096];
-  for (;;) {
-    const ssize_t got = read(file.Get(), chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    content.append(chunk, static_cast<size_t>(got));
-    if (content.size() > limit) return false;
-  }
+  const TFileRead read = ReadFileUpTo(path, limit, content);
+  if (read == TFileRead::kCut) errno = EFBIG;
+  return read == TFileRead::kWhole;
 }
 
 // Up to `count` lines of the file, without their line feeds.

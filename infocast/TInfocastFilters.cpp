@@ -42,8 +42,12 @@ std::string FilterBytes(const std::string& filter) {
 }  // namespace
 
 TInfocastFilters::TInfocastFilters(const char* prefix, IInformationObjectReader& reader,
-                                   const IClock& clock, TTracker& tracker)
-    : prefix_(prefix), reader_(reader), clock_(clock), tracker_(tracker) {}
+                                   const IClock& clock, TTracker& tracker, TVersionRead versionRead)
+    : prefix_(prefix),
+      reader_(reader),
+      clock_(clock),
+      tracker_(tracker),
+      versionRead_(versionRead) {}
 
 void TInfocastFilters::GetInformationObject(const std::string& name, std::string& value) const {
   try {
@@ -188,8 +192,10 @@ bool TInfocastFilters::CheckHardwareFilter(const std::string& filter) const {
   std::string hardware = Read("const.hw.manufacturer");
   hardware += "-";
   hardware += Read("const.hw.productname");
-  if (FilterBytes(filter).find(':') != std::string::npos) {
-    hardware += ":" + Read("const.hw.version");
+  const bool colon = FilterBytes(filter).find(':') != std::string::npos;
+  if (colon || versionRead_ == TVersionRead::kAlways) {
+    const std::string version = Read("const.hw.version");
+    if (colon) hardware += ":" + version;
   }
   return CheckTextFilter(filter, hardware, kPropertyCut, true, "Hardware");
 }

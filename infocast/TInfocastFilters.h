@@ -19,7 +19,9 @@
 //      2008-05-01.10:00 sorts before "2008-05-01.9:00", so "S<2008-05-01.9:00" matches it.
 //   F  const._fw.version, < = > or !.
 //   H  const.hw.manufacturer "-" const.hw.productname, plus ":" const.hw.version when any of
-//      the 32 bytes is a colon (even after the NUL); cut to 30; < = > or !.
+//      the 32 bytes is a colon (even after the NUL); cut to 30; < = > or !. The management
+//      channel reads all three objects in that order whatever the filter holds, so that a
+//      missing const.hw.version is traced there too; the result is the same.
 // "<" matches when the box's property sorts before the operand, ">" when after. Unknown
 // letters, unsupported operators, a text operand without NUL in its 32 bytes and a range
 // operand whose NUL is not at byte 19 are traced as errors and do not match.
@@ -37,10 +39,14 @@ class TInfocastFilters final {
   static constexpr size_t kTimeFilterLength = 16;
   static constexpr size_t kTargetFilterLength = 32;
 
+  // Whether the hardware filter reads const.hw.version only for a filter with a colon (the
+  // Infocast channel) or always (the management channel).
+  enum class TVersionRead { kWhenColon, kAlways };
+
   // prefix starts every trace ("TInfocastChannel: "); it must outlive this object, as must
   // reader, clock and tracker.
   TInfocastFilters(const char* prefix, IInformationObjectReader& reader, const IClock& clock,
-                   TTracker& tracker);
+                   TTracker& tracker, TVersionRead versionRead = TVersionRead::kWhenColon);
 
   // Reads an object of the box; a failure is traced as "<prefix>%s (%s)" with the
   // exception's text and the name, and leaves value as it was.
@@ -72,4 +78,5 @@ class TInfocastFilters final {
   IInformationObjectReader& reader_;
   const IClock& clock_;
   TTracker& tracker_;
+  TVersionRead versionRead_;
 };

@@ -27,7 +27,7 @@ TManagementChannel::TManagementChannel(const std::string& address, int port, uns
       port_(port),
       timeout_(timeout),
       loop_(loop),
-      filters_(kPrefix, reader, clock, tracker),
+      filters_(kPrefix, reader, clock, tracker, TInfocastFilters::TVersionRead::kAlways),
       engine_(TInfocastDatagramEngine::kManagementRules, *this, filters_, tracker),
       buffer_(std::clamp(maxPacketSize, kMinPacketSize, kMaxPacketSize)) {}
 

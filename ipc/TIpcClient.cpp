@@ -13,11 +13,12 @@
 #include "base/TException.h"
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcFrameDecoder.h"
+#include "ipc/TIpcOutputQueue.h"
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
 #include "os/IClock.h"
-#include "os/TEpollEventLoop.h"
+#include "os/IIOEventLoop.h"
 #include "os/TUniqueFd.h"
 
 namespace {
@@ -40,12 +41,12 @@ struct TIpcClient::TImpl final {
   static constexpr size_t kMaxPeers = 1024;
   class TPeer;
 
-  explicit TImpl(TEpollEventLoop* loop) : loop(loop) {}
+  explicit TImpl(IIOEventLoop* loop) : loop(loop) {}
 
   TPeer& GetPeer(const std::string& socketPath, const std::string& address, int64_t deadlineMs,
                  bool mayWait);
 
-  TEpollEventLoop* const loop;  // not owned; nullptr: queues drain on use only
+  IIOEventLoop* const loop;  // not owned; nullptr: queues drain on use only
   int timeoutMs = kDefaultCallTimeoutMs;
   std::map<std::string, std::unique_ptr<TPeer>> peers;
   uint32_t nextCallId = 1;
@@ -63,15 +64,15 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
  public:
   // hangUps counts the peers this handler closed on a hang-up, so that the client can drop
   // their entries on its next use instead of keeping one per subscriber that ever lived.
-  TPeer(TUniqueFd fd, std::string address, TEpollEventLoop* loop, size_t* hangUps)
+  TPeer(TUniqueFd fd, std::string address, IIOEventLoop* loop, size_t* hangUps)
       : fd_(std::move(fd)), address_(std::move(address)), loop_(loop), hangUps_(hangUps) {
     Watch(false);
   }
   ~TPeer() override { Unwatch(); }
 
   bool IsBroken() const { return !fd_.IsValid(); }
-  bool HasQueue() const { return queued_.size() > queuedOffset_; }
-  size_t QueuedBytes() const { return queued_.size() - queuedOffset_; }
+  bool HasQueue() const { return !queue_.Empty(); }
+  size_t QueuedBytes() const { return queue_.Size(); }
   int Fd() const { return fd_.Get(); }
   const std::string& Address() const { return address_; }
   TIpcFrameDecoder& Decoder() { return decoder_; }
@@ -85,52 +86,33 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   void Close() {
     Unwatch();
     fd_.Reset();
-    queued_.clear();
-    queuedOffset_ = 0;
+    queue_.Clear();
   }
 
   // Hands queued bytes to the kernel without waiting. False (and closed) on a dead peer.
   bool FlushQueue() {
-    while (HasQueue()) {
-      const ssize_t sent = send(fd_.Get(), queued_.data() + queuedOffset_,
-                                queued_.size() - queuedOffset_, MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (sent < 0) {
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
-        Close();
-        return false;
-      }
-      queuedOffset_ += static_cast<size_t>(sent);
-    }
-    queued_.clear();
-    queuedOffset_ = 0;
-    return true;
+    if (queue_.Flush(fd_.Get()) != TIpcOutputQueue::TResult::kBroken) return true;
+    Close();
+    return false;
   }
 
   // One-way delivery of a complete frame; throws TException when it must be dropped.
   void PostFrame(const std::string& frame) {
     if (!FlushQueue()) throw TException("IPC peer " + address_ + " has gone");
-    size_t offset = 0;
-    if (!HasQueue()) {
-      for (;;) {
-        const ssize_t sent =
-            send(fd_.Get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent >= 0) {
-          offset = static_cast<size_t>(sent);
-          break;
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
-        const int error = errno;
-        Close();
-        throw TException(ErrnoMessage("IPC delivery to " + address_, error));
-      }
-      if (offset == frame.size()) return;
-    } else if (queued_.size() - queuedOffset_ + frame.size() > kMaxQueuedBytes) {
-      throw TException("IPC peer " + address_ + " is not reading; delivery dropped");
+    switch (queue_.Send(fd_.Get(), frame)) {
+      case TIpcOutputQueue::TResult::kSent:
+        return;
+      case TIpcOutputQueue::TResult::kQueued:
+        Watch(true);
+        return;
+      case TIpcOutputQueue::TResult::kOverLimit:
+        throw TException("IPC peer " + address_ + " is not reading; delivery dropped");
+      case TIpcOutputQueue::TResult::kBroken:
+        break;
     }
-    queued_.append(frame, offset, std::string::npos);
-    Watch(true);
+    const int error = errno;
+    Close();
+    throw TException(ErrnoMessage("IPC delivery to " + address_, error));
   }
 
   // Blocking send for calls, bounded by the deadline.
@@ -158,9 +140,8 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
 
   void SendQueue(int64_t deadlineMs) {
     if (!HasQueue()) return;
-    SendAll(queued_.data() + queuedOffset_, queued_.size() - queuedOffset_, deadlineMs);
-    queued_.clear();
-    queuedOffset_ = 0;
+    SendAll(queue_.Data(), queue_.Size(), deadlineMs);
+    queue_.Clear();
     Watch(false);
   }
 
@@ -182,8 +163,7 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
   // Always readable (the peer's hang-up); writable too while something is queued.
   void Watch(bool writable) {
     if (!loop_ || !fd_.IsValid() || (watching_ && writable == watchingWritable_)) return;
-    const unsigned int mask =
-        IIOEventLoop::kReadable | (writable ? TEpollEventLoop::kWritable : 0u);
+    const unsigned int mask = IIOEventLoop::kReadable | (writable ? IIOEventLoop::kWritable : 0u);
     try {
       loop_->RegisterFileDescriptor(fd_.Get(), mask, 0, this);
       watching_ = true;
@@ -202,11 +182,10 @@ class TIpcClient::TImpl::TPeer final : public IIOEventHandler {
 
   TUniqueFd fd_;
   std::string address_;
-  std::string queued_;
-  size_t queuedOffset_ = 0;
+  TIpcOutputQueue queue_{kMaxQueuedBytes};
   TIpcFrameDecoder decoder_;
   int timeoutMs_ = -1;
-  TEpollEventLoop* loop_;
+  IIOEventLoop* loop_;
   bool watching_ = false;
   bool watchingWritable_ = false;
   size_t* hangUps_;
@@ -355,7 +334,7 @@ size_t TIpcClient::GetConnectionCount() const {
   return count;
 }
 
-TIpcClient::TIpcClient(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
+TIpcClient::TIpcClient(IIOEventLoop& loop) : impl_(std::make_unique<TImpl>(&loop)) {}
 TIpcClient::TIpcClient() : impl_(std::make_unique<TImpl>(nullptr)) {}
 TIpcClient::~TIpcClient() = default;
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-class TEpollEventLoop;
+class IIOEventLoop;
 class TIpcWriter;
 
 class TIpcClient final {
@@ -26,7 +26,7 @@ class TIpcClient final {
 
   // A client whose queued one-way deliveries also drain from the loop, which is not owned and
   // must outlive the client. The client must then be used on the loop's thread only.
-  explicit TIpcClient(TEpollEventLoop& loop);
+  explicit TIpcClient(IIOEventLoop& loop);
   // A client without a loop, for a thread that runs none: queued one-way deliveries drain on
   // the next use of their peer and in TCIpcClient_CleanUp only.
   TIpcClient();

@@ -20,12 +20,13 @@
 #include "ipc/TIpcAddress.h"
 #include "ipc/TIpcDispatcher.h"
 #include "ipc/TIpcFrameDecoder.h"
+#include "ipc/TIpcOutputQueue.h"
 #include "ipc/TIpcProtocolError.h"
 #include "ipc/TIpcReader.h"
 #include "ipc/TIpcWriter.h"
 #include "ipc/TPeerCredentials.h"
+#include "os/IIOEventLoop.h"
 #include "os/RootPath.h"
-#include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
 
 namespace {
@@ -91,7 +92,7 @@ std::string NewSocketPath() {
 // The inside of the server: the listening socket, the connections accepted on it and the
 // table from object number to dispatcher.
 struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandler {
-  explicit TImpl(TEpollEventLoop& loop);
+  explicit TImpl(IIOEventLoop& loop);
   ~TImpl() override;
 
   std::string CreateObject();
@@ -103,7 +104,7 @@ struct TIpcServer::TImpl final : public IIOEventHandler, public IIOTimeoutHandle
   // IIOTimeoutHandler
   void HandleTimeout(int identifier) override;
 
-  TEpollEventLoop& loop;
+  IIOEventLoop& loop;
   std::string socketPath;
   size_t maxPerPeer = kMaxConnectionsPerPeer;
   const TPeerCredentials* caller = nullptr;  // while a call is dispatched
@@ -152,12 +153,11 @@ struct TIpcServer::TImpl::TConnection {
   TUniqueFd fd;
   TPeerCredentials peer;
   TIpcFrameDecoder decoder;
-  std::string replies;
-  size_t repliesOffset = 0;
+  TIpcOutputQueue replies{kMaxReplyBacklog};
   bool watchingWritable = false;
 };
 
-TIpcServer::TImpl::TImpl(TEpollEventLoop& loop) : loop(loop) {
+TIpcServer::TImpl::TImpl(IIOEventLoop& loop) : loop(loop) {
   MakeRuntimeDirectory(RootPath(kRuntimeDirectory));
   RemoveStaleSockets(RootPath(kRuntimeDirectory));
   socketPath = NewSocketPath();
@@ -222,7 +222,7 @@ void TIpcServer::TImpl::HandleEvent(int descriptor, unsigned int events) {
   if (found == connections_.end()) return;
   TConnection& connection = *found->second;
   bool keep = true;
-  if (events & TEpollEventLoop::kWritable) keep = FlushReplies(connection);
+  if (events & IIOEventLoop::kWritable) keep = FlushReplies(connection);
   if (keep && (events & IIOEventLoop::kReadable)) keep = ReadAndServe(connection);
   if (!keep) CloseConnection(descriptor);
 }
@@ -277,7 +277,7 @@ void TIpcServer::TImpl::BackOff() {
   backOffMs_ = backOffMs_ == 0 ? kFirstBackOffMs : std::min(2 * backOffMs_, kMaxBackOffMs);
   loop.UnregisterFileDescriptor(listener_.Get());
   loop.RemoveTimeout(backOffTimeout_);
-  backOffTimeout_ = loop.AddTimeout(backOffMs_, this);
+  backOffTimeout_ = loop.AddOneShotTimeout(backOffMs_, this);
 }
 
 // Takes the waiting clients off the backlog through the reserve descriptor, one at a time.
@@ -311,7 +311,6 @@ void TIpcServer::TImpl::AcceptWorksAgain() {
 
 void TIpcServer::TImpl::HandleTimeout(int identifier) {
   if (identifier != backOffTimeout_) return;
-  loop.RemoveTimeout(backOffTimeout_);
   backOffTimeout_ = -1;
   try {
     loop.RegisterFileDescriptor(listener_.Get(), IIOEventLoop::kReadable, 0, this);
@@ -430,50 +429,35 @@ bool TIpcServer::TImpl::SendError(TConnection& connection, uint32_t callId, uint
 }
 
 bool TIpcServer::TImpl::SendFrame(TConnection& connection, const std::string& frame) {
-  size_t offset = 0;
-  if (connection.replies.size() == connection.repliesOffset) {
-    for (;;) {
-      const ssize_t sent =
-          send(connection.fd.Get(), frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-      if (sent >= 0) {
-        offset = static_cast<size_t>(sent);
-        break;
-      }
-      if (errno == EINTR) continue;
-      if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+  switch (connection.replies.Send(connection.fd.Get(), frame)) {
+    case TIpcOutputQueue::TResult::kSent:
+      return true;
+    case TIpcOutputQueue::TResult::kBroken:
       return false;
-    }
-    if (offset == frame.size()) return true;
-    connection.replies.clear();
-    connection.repliesOffset = 0;
-  }
-  connection.replies.append(frame, offset, std::string::npos);
-  if (connection.replies.size() - connection.repliesOffset > kMaxReplyBacklog) {
-    TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: replies not read",
-                                           connection.fd.Get());
-    return false;
+    case TIpcOutputQueue::TResult::kOverLimit:
+      TTracker::GetProcessTracker()->Warning("TIpcServer: closing connection %d: replies not read",
+                                             connection.fd.Get());
+      return false;
+    case TIpcOutputQueue::TResult::kQueued:
+      break;
   }
   if (!connection.watchingWritable) {
     loop.RegisterFileDescriptor(connection.fd.Get(),
-                                IIOEventLoop::kReadable | TEpollEventLoop::kWritable, 0, this);
+                                IIOEventLoop::kReadable | IIOEventLoop::kWritable, 0, this);
     connection.watchingWritable = true;
   }
   return true;
 }
 
 bool TIpcServer::TImpl::FlushReplies(TConnection& connection) {
-  while (connection.replies.size() > connection.repliesOffset) {
-    const ssize_t sent =
-        send(connection.fd.Get(), connection.replies.data() + connection.repliesOffset,
-             connection.replies.size() - connection.repliesOffset, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) continue;
-      return errno == EAGAIN || errno == EWOULDBLOCK;
-    }
-    connection.repliesOffset += static_cast<size_t>(sent);
+  switch (connection.replies.Flush(connection.fd.Get())) {
+    case TIpcOutputQueue::TResult::kBroken:
+      return false;
+    case TIpcOutputQueue::TResult::kQueued:
+      return true;
+    default:
+      break;
   }
-  connection.replies.clear();
-  connection.repliesOffset = 0;
   if (connection.watchingWritable) {
     loop.RegisterFileDescriptor(connection.fd.Get(), IIOEventLoop::kReadable, 0, this);
     connection.watchingWritable = false;
@@ -489,7 +473,7 @@ void TIpcServer::TImpl::CloseConnection(int descriptor) {
   connections_.erase(found);
 }
 
-TIpcServer::TIpcServer(TEpollEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
+TIpcServer::TIpcServer(IIOEventLoop& loop) : impl_(std::make_unique<TImpl>(loop)) {}
 TIpcServer::~TIpcServer() = default;
 
 std::string TIpcServer::CreateObject() { return impl_->CreateObject(); }

@@ -24,7 +24,7 @@
 #include "ipc/IIpcServer.h"
 #include "ipc/TIpcFrame.h"
 
-class TEpollEventLoop;
+class IIOEventLoop;
 
 class TIpcServer final : public IIpcServer, public ICallerCredentials {
  public:
@@ -41,7 +41,7 @@ class TIpcServer final : public IIpcServer, public ICallerCredentials {
   // Creates the listening socket in the runtime directory RootPath("/tmp/infoservice-ipc")
   // (made with mode 0770 when missing) and watches it on loop. Throws TException when the
   // socket cannot be set up.
-  explicit TIpcServer(TEpollEventLoop& loop);
+  explicit TIpcServer(IIOEventLoop& loop);
   // Removes the socket file.
   ~TIpcServer() override;
 

@@ -25,7 +25,7 @@ uint64_t PackData(int descriptor, uint32_t serial) {
 uint32_t EpollEvents(unsigned int mask) {
   uint32_t events = 0;
   if (mask & IIOEventLoop::kReadable) events |= EPOLLIN;
-  if (mask & TEpollEventLoop::kWritable) events |= EPOLLOUT;
+  if (mask & IIOEventLoop::kWritable) events |= EPOLLOUT;
   return events;
 }
 
@@ -81,16 +81,23 @@ void TEpollEventLoop::UnregisterFileDescriptor(int descriptor) {
 }
 
 int TEpollEventLoop::AddTimeout(unsigned int milliseconds, IIOTimeoutHandler* handler) {
+  // A period of 0 would make the loop spin; the repetition runs at least every millisecond.
+  return Add(milliseconds, milliseconds == 0 ? 1 : milliseconds, handler);
+}
+
+int TEpollEventLoop::AddOneShotTimeout(uint64_t milliseconds, IIOTimeoutHandler* handler) {
+  return Add(static_cast<int64_t>(milliseconds > UINT_MAX ? UINT_MAX : milliseconds), 0, handler);
+}
+
+int TEpollEventLoop::Add(int64_t delayMs, int64_t periodMs, IIOTimeoutHandler* handler) {
   if (!handler) throw TException("TEpollEventLoop: timeout without handler");
   // Identifiers are not reused while the counter lasts, so a stale identifier held by a
   // caller cannot remove somebody else's timeout.
   int id = nextTimeoutId_;
   nextTimeoutId_ = nextTimeoutId_ == INT_MAX ? 0 : nextTimeoutId_ + 1;
   while (timeouts_.count(id)) id = id == INT_MAX ? 0 : id + 1;
-  // A period of 0 would make the loop spin; the repetition runs at least every millisecond.
-  const int64_t period = milliseconds == 0 ? 1 : milliseconds;
-  const int64_t due = clock_.MonotonicMs() + milliseconds;
-  timeouts_[id] = TTimeout{handler, period, due};
+  const int64_t due = clock_.MonotonicMs() + delayMs;
+  timeouts_[id] = TTimeout{handler, periodMs, due};
   deadlines_.emplace(due, id);
   return id;
 }
@@ -175,13 +182,18 @@ int TEpollEventLoop::FireDueTimeouts() {
     auto found = timeouts_.find(id);
     if (found == timeouts_.end()) continue;
     TTimeout& timeout = found->second;
-    // Rescheduled from now rather than from the old deadline: a loop that was held up fires
-    // a late timeout once instead of in a burst.
+    IIOTimeoutHandler* handler = timeout.handler;
     deadlines_.erase({timeout.dueMs, id});
-    timeout.dueMs = now + timeout.periodMs;
-    deadlines_.emplace(timeout.dueMs, id);
+    if (timeout.periodMs == 0) {
+      timeouts_.erase(found);
+    } else {
+      // Rescheduled from now rather than from the old deadline: a loop that was held up fires
+      // a late timeout once instead of in a burst.
+      timeout.dueMs = now + timeout.periodMs;
+      deadlines_.emplace(timeout.dueMs, id);
+    }
     try {
-      timeout.handler->HandleTimeout(id);
+      handler->HandleTimeout(id);
     } catch (const std::exception& error) {
       TTracker::GetProcessTracker()->Error("TEpollEventLoop: handler of timeout %d: %s", id,
                                            error.what());

@@ -29,9 +29,6 @@
 
 class TEpollEventLoop final : public IIOEventLoop {
  public:
-  // An extension of the event mask for the IPC runtime's own output queues.
-  static constexpr unsigned int kWritable = 4;
-
   explicit TEpollEventLoop(IClock& clock = IClock::System());
   ~TEpollEventLoop() override;
 
@@ -40,6 +37,7 @@ class TEpollEventLoop final : public IIOEventLoop {
                               IIOEventHandler* handler) override;
   void UnregisterFileDescriptor(int descriptor) override;
   int AddTimeout(unsigned int milliseconds, IIOTimeoutHandler* handler) override;
+  int AddOneShotTimeout(uint64_t milliseconds, IIOTimeoutHandler* handler) override;
   void RemoveTimeout(int identifier) override;
 
   // Dispatches until Stop(). A Stop() that arrived before Run() makes it return at once; the
@@ -64,10 +62,11 @@ class TEpollEventLoop final : public IIOEventLoop {
   };
   struct TTimeout {
     IIOTimeoutHandler* handler;
-    int64_t periodMs;
+    int64_t periodMs;  // 0: one-shot
     int64_t dueMs;
   };
 
+  int Add(int64_t delayMs, int64_t periodMs, IIOTimeoutHandler* handler);
   void DispatchDescriptor(const epoll_event& event);
   int FireDueTimeouts();
   int WaitMs(int maxWaitMs) const;

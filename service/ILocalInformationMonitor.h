@@ -1,19 +1,15 @@
 // An observer living in the daemon's own process: told about every change that the service
 // passes on to its subscribers, before the subscribers are called. Runs on the loop thread,
-// inside the adapter's report; it may read objects and add or remove adapters of the owner.
+// inside the adapter's report; it may read objects and start or remove adapters through the
+// narrow interfaces it was built with.
 #pragma once
 
 #include <string>
 
-class TInformationService;
-
 class ILocalInformationMonitor {
  public:
-  // The service the monitor reads from and adds adapters to; not owned.
-  virtual void SetOwner(TInformationService* owner) = 0;
-  // The visible object of that name was set or removed. The result says whether the monitor
-  // acted on it; the service does not look at it.
-  virtual bool ObjectUpdate(const std::string& name) = 0;
+  // The visible object of that name was set or removed.
+  virtual void ObjectUpdate(const std::string& name) = 0;
   virtual ~ILocalInformationMonitor() = default;
 
  protected:

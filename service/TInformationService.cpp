@@ -14,10 +14,12 @@ TInformationService::TInformationService(const std::string& aliasFile,
       subscriptions_(subscriptions),
       aliases_(std::make_unique<TAliasList>(aliasFile)) {}
 
-// Adapters go first and one at a time, each leaving the list before it is deleted: a flash
-// adapter flushes a pending write in its destructor, and whatever it reports then must not
-// meet adapters that are already gone.
+// Monitors go first: an adapter reports while it is deleted, and a monitor may hold adapters
+// of its own. Adapters then go one at a time, each leaving the list before it is deleted: a
+// flash adapter flushes a pending write in its destructor, and whatever it reports then must
+// not meet adapters that are already gone.
 TInformationService::~TInformationService() {
+  monitors_.clear();
   while (!adapters_.empty()) {
     std::unique_ptr<IInformationAdapter> adapter = std::move(adapters_.front());
     adapters_.erase(adapters_.begin());
@@ -66,31 +68,31 @@ TUniqueFd TInformationService::OpenClientFile(const std::string& path, int flags
   return OpenAsCaller(callers_ ? callers_->GetCallerCredentials() : nullptr, path, flags);
 }
 
-void TInformationService::AddAdapter(IInformationAdapter* adapter) {
-  adapters_.emplace_back(adapter);
+void TInformationService::AddAdapter(std::unique_ptr<IInformationAdapter> adapter) {
+  adapters_.push_back(std::move(adapter));
 }
 
-void TInformationService::RemoveAdapter(IInformationAdapter* adapter) {
+void TInformationService::StartAdapter(std::unique_ptr<IInformationAdapter> adapter) {
+  IInformationAdapter* started = adapter.get();
+  AddAdapter(std::move(adapter));
+  started->SetCallback(this);
+  started->InitializeObjects();
+}
+
+std::unique_ptr<IInformationAdapter> TInformationService::RemoveAdapter(
+    const IInformationAdapter* adapter) {
   for (auto it = adapters_.begin(); it != adapters_.end(); ++it) {
     if (it->get() == adapter) {
-      it->release();
+      std::unique_ptr<IInformationAdapter> removed = std::move(*it);
       adapters_.erase(it);
-      return;
+      return removed;
     }
   }
+  return nullptr;
 }
 
-void TInformationService::AddMonitor(ILocalInformationMonitor* monitor) {
-  monitors_.push_back(monitor);
-}
-
-void TInformationService::RemoveMonitor(ILocalInformationMonitor* monitor) {
-  for (auto it = monitors_.begin(); it != monitors_.end(); ++it) {
-    if (*it == monitor) {
-      monitors_.erase(it);
-      return;
-    }
-  }
+void TInformationService::AddMonitor(std::unique_ptr<ILocalInformationMonitor> monitor) {
+  monitors_.push_back(std::move(monitor));
 }
 
 IInformationAdapter* TInformationService::FindAdapter(const std::string& name) const {
@@ -213,9 +215,11 @@ std::vector<TInformationService::TWrite> TInformationService::PlanSet(
     const std::string& name, TStorageType storageType) const {
   std::vector<TWrite> plan;
   for (TWrite& write : PlanWrite(name, storageType)) {
-    if (name == kUiLocaleName || write.name == kUiLocaleName) {
-      RequireStorage(kUiLanguageName, storageType);
-      plan.push_back(TWrite{kUiLanguageName, storageType, true});
+    const char* copy = LanguageCopyOf(name);
+    if (copy == nullptr) copy = LanguageCopyOf(write.name);
+    if (copy != nullptr) {
+      RequireStorage(copy, storageType);
+      plan.push_back(TWrite{copy, storageType, true});
     }
     plan.push_back(std::move(write));
   }

@@ -25,6 +25,7 @@
 #include "base/TStringList.h"
 #include "base/TTracker.h"
 #include "ipc/ICallerCredentials.h"
+#include "service/IAdapterList.h"
 #include "service/IInformationAdapter.h"
 #include "service/IInformationAdapterCallback.h"
 #include "service/IInformationService.h"
@@ -37,14 +38,16 @@ class TAliasList;
 
 class TInformationService final : public IInformationService,
                                   public IInformationAdapterCallback,
+                                  public IAdapterList,
                                   public INameTranslator {
  public:
   // Creates the alias list (which loads aliasFile at once and ends the process on a bad
   // file). subscriptions is not owned and must outlive the service. Subscriber addresses are
   // checked until SetAddressCheck(false).
   TInformationService(const std::string& aliasFile, ISubscriptionList* subscriptions);
-  // Deletes the adapters in list order and the alias list. Monitors and the subscription list
-  // survive. Whoever serves the service stops that before.
+  // Deletes the monitors, then the adapters in list order (their last reports reach no
+  // monitor), then the alias list. The subscription list survives. Whoever serves the service
+  // stops that before.
   ~TInformationService() override;
 
   // Hands every adapter its callback and initialises it, in list order. Requests are served
@@ -61,16 +64,10 @@ class TInformationService final : public IInformationService,
   // the alias list maps it to). Always true without a policy.
   bool MayRead(const TPeerCredentials& subscriber, const std::string& name) const;
 
-  // Appends; the service takes ownership. Safe to call from inside a callback.
-  void AddAdapter(IInformationAdapter* adapter);
-  // Removes the first entry equal to the pointer without deleting it; ownership goes back to
-  // the caller. Safe to call from inside a callback.
-  void RemoveAdapter(IInformationAdapter* adapter);
-  // Appends; not owned, SetOwner is not called.
-  void AddMonitor(ILocalInformationMonitor* monitor);
-  // Removes the monitor, for an owner that ends it before the service (whose adapters still
-  // report while they are deleted).
-  void RemoveMonitor(ILocalInformationMonitor* monitor);
+  // Appends. Safe to call from inside a callback.
+  void AddAdapter(std::unique_ptr<IInformationAdapter> adapter);
+  // Appends; monitors are told of changes in the order they were added.
+  void AddMonitor(std::unique_ptr<ILocalInformationMonitor> monitor);
 
   // The first adapter holding the name; nullptr when none.
   IInformationAdapter* FindAdapter(const std::string& name) const;
@@ -83,6 +80,10 @@ class TInformationService final : public IInformationService,
   void EnumerateObjects() const;
   // Every monitor in list order is told that the visible object changed.
   void UpdateMonitors(const std::string& name) const;
+
+  // IAdapterList
+  void StartAdapter(std::unique_ptr<IInformationAdapter> adapter) override;
+  std::unique_ptr<IInformationAdapter> RemoveAdapter(const IInformationAdapter* adapter) override;
 
   // IToiInformationService
   void GetObject(const std::string& name, std::string& value) override;
@@ -169,7 +170,7 @@ class TInformationService final : public IInformationService,
   std::vector<std::unique_ptr<IInformationAdapter>> adapters_;
   ISubscriptionList* subscriptions_;
   std::unique_ptr<TAliasList> aliases_;
-  std::vector<ILocalInformationMonitor*> monitors_;
   const ICallerCredentials* callers_ = nullptr;
   const TAccessPolicy* policy_ = nullptr;
+  std::vector<std::unique_ptr<ILocalInformationMonitor>> monitors_;
 };

@@ -2,15 +2,8 @@
 // it exists. The implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiApplicationService.h"
 #include "toi/TApplicationServiceProtocol.h"
 
-class TApplicationServiceDispatcher final
-    : public TIpcProtocolDispatcher<TApplicationServiceProtocol> {
- public:
-  TApplicationServiceDispatcher(IIpcServer& server, const std::string& address,
-                                IToiApplicationService& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TApplicationServiceDispatcher = TIpcProtocolDispatcher<TApplicationServiceProtocol>;

@@ -2,13 +2,8 @@
 // The implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiNameService.h"
 #include "toi/TNameServiceProtocol.h"
 
-class TNameServiceDispatcher final : public TIpcProtocolDispatcher<TNameServiceProtocol> {
- public:
-  TNameServiceDispatcher(IIpcServer& server, const std::string& address, IToiNameService& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TNameServiceDispatcher = TIpcProtocolDispatcher<TNameServiceProtocol>;

@@ -2,15 +2,8 @@
 // address of the server while it exists. The implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IPlatformComponent.h"
 #include "toi/TPlatformComponentProtocol.h"
 
-class TPlatformComponentDispatcher final
-    : public TIpcProtocolDispatcher<TPlatformComponentProtocol> {
- public:
-  TPlatformComponentDispatcher(IIpcServer& server, const std::string& address,
-                               IPlatformComponent& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TPlatformComponentDispatcher = TIpcProtocolDispatcher<TPlatformComponentProtocol>;

@@ -2,14 +2,8 @@
 // exists. The implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiPlatformService.h"
 #include "toi/TPlatformServiceProtocol.h"
 
-class TPlatformServiceDispatcher final : public TIpcProtocolDispatcher<TPlatformServiceProtocol> {
- public:
-  TPlatformServiceDispatcher(IIpcServer& server, const std::string& address,
-                             IToiPlatformService& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TPlatformServiceDispatcher = TIpcProtocolDispatcher<TPlatformServiceProtocol>;

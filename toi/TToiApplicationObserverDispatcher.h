@@ -2,15 +2,8 @@
 // address of the server while it exists. The implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiApplicationObserver.h"
 #include "toi/TApplicationObserverProtocol.h"
 
-class TToiApplicationObserverDispatcher final
-    : public TIpcProtocolDispatcher<TApplicationObserverProtocol> {
- public:
-  TToiApplicationObserverDispatcher(IIpcServer& server, const std::string& address,
-                                    IToiApplicationObserver& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TToiApplicationObserverDispatcher = TIpcProtocolDispatcher<TApplicationObserverProtocol>;

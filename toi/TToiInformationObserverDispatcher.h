@@ -3,15 +3,8 @@
 // implementation is not owned.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiInformationObserver.h"
 #include "toi/TInformationObserverProtocol.h"
 
-class TToiInformationObserverDispatcher final
-    : public TIpcProtocolDispatcher<TInformationObserverProtocol> {
- public:
-  TToiInformationObserverDispatcher(IIpcServer& server, const std::string& address,
-                                    IToiInformationObserver& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TToiInformationObserverDispatcher = TIpcProtocolDispatcher<TInformationObserverProtocol>;

@@ -1,16 +1,9 @@
 // Serves the information-service interface at an address of the server: the platform-level
-// dispatcher, which the service's own TInformationServiceDispatcher refines.
+// dispatcher; TInformationServiceDispatcher names it too.
 #pragma once
 
-#include <string>
-
 #include "ipc/TIpcProtocolDispatcher.h"
-#include "toi/IToiInformationService.h"
 #include "toi/TInformationServiceProtocol.h"
 
-class TToiInformationServiceDispatcher
-    : public TIpcProtocolDispatcher<TInformationServiceProtocol> {
- public:
-  TToiInformationServiceDispatcher(IIpcServer& server, const std::string& address,
-                                   IToiInformationService& impl);
-};
+// The protocol's table does the work; the name is only an alias.
+using TToiInformationServiceDispatcher = TIpcProtocolDispatcher<TInformationServiceProtocol>;

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -22,6 +21,7 @@
 #include "base/TException.h"
 #include "base/TStderrTracker.h"
 #include "base/TTracker.h"
+#include "daemon/AddressFile.h"
 #include "ipc/TIpcClient.h"
 #include "ipc/TIpcServer.h"
 #include "os/TEpollEventLoop.h"
@@ -213,19 +213,16 @@ class TCommandReader final : public IIOEventHandler {
 // A command run once after its delay, or (ping every -p) again at each period.
 class TScheduledCommand final : public IIOTimeoutHandler {
  public:
-  TScheduledCommand(std::string command, bool repeat, TSimulatedPlatform& platform,
-                    TEpollEventLoop& loop)
-      : command_(std::move(command)), repeat_(repeat), platform_(platform), loop_(loop) {}
+  TScheduledCommand(std::string command, TSimulatedPlatform& platform, TEpollEventLoop& loop)
+      : command_(std::move(command)), platform_(platform), loop_(loop) {}
 
   // IIOTimeoutHandler
-  void HandleTimeout(int identifier) override {
-    if (!repeat_) loop_.RemoveTimeout(identifier);
+  void HandleTimeout(int) override {
     if (!platform_.Command(command_, loop_)) Log("unknown command: " + command_);
   }
 
  private:
   std::string command_;
-  bool repeat_;
   TSimulatedPlatform& platform_;
   TEpollEventLoop& loop_;
 };
@@ -301,13 +298,9 @@ int main(int argc, char** argv) {
     platform.AddName("PlatformService", platformAddress);
     platform.AddName("ApplicationService", applicationAddress);
 
-    if (!addressFile.empty()) {
-      std::ofstream out(addressFile, std::ios::trunc);
-      out << nameAddress;
-      if (!out.flush()) {
-        std::fprintf(stderr, "platform-simulator: cannot write '%s'\n", addressFile.c_str());
-        return 1;
-      }
+    if (!addressFile.empty() && !WriteAddressFile(addressFile, nameAddress)) {
+      std::fprintf(stderr, "platform-simulator: cannot write '%s'\n", addressFile.c_str());
+      return 1;
     }
     Log("NAMESERVICE_ADDRESS=" + nameAddress);
 
@@ -331,12 +324,12 @@ int main(int argc, char** argv) {
     }
     std::vector<std::unique_ptr<TScheduledCommand>> timers;
     if (pingPeriod) {
-      timers.push_back(std::make_unique<TScheduledCommand>("ping", true, platform, loop));
+      timers.push_back(std::make_unique<TScheduledCommand>("ping", platform, loop));
       loop.AddTimeout(pingPeriod, timers.back().get());
     }
     for (const auto& entry : scheduled) {
-      timers.push_back(std::make_unique<TScheduledCommand>(entry.second, false, platform, loop));
-      loop.AddTimeout(entry.first, timers.back().get());
+      timers.push_back(std::make_unique<TScheduledCommand>(entry.second, platform, loop));
+      loop.AddOneShotTimeout(entry.first, timers.back().get());
     }
     loop.Run();
     gLoop = nullptr;

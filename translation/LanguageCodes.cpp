@@ -10,3 +10,7 @@ std::string ConvertLanguageCode(const std::string& value) {
   }
   return value;
 }
+
+const char* LanguageCopyOf(const std::string& name) {
+  return name == kUiLocaleName ? kUiLanguageName : nullptr;
+}

@@ -24,3 +24,8 @@ extern const TLanguageCode kLanguageCodes[];
 // The three-letter code of a language tag, matched exactly and case-sensitively
 // ("sv-SE" -> "swe"); a value not in the table comes back unchanged ("sv-se", "xx-YY").
 std::string ConvertLanguageCode(const std::string& value);
+
+// The platform's copy that a value of `name` also sets, with ConvertLanguageCode of the value:
+// kUiLanguageName for kUiLocaleName, null for every other name. The one statement of that
+// rule; the service (client writes), the defaults and the Infocast adapter ask it.
+const char* LanguageCopyOf(const std::string& name);

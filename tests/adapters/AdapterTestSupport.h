@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -49,6 +52,7 @@ class TFakeLoop final : public IIOEventLoop {
   struct TTimeout {
     unsigned int milliseconds;
     IIOTimeoutHandler* handler;
+    bool oneShot = false;
   };
 
   void RegisterFileDescriptor(int, unsigned int, int, IIOEventHandler*) override {}
@@ -57,6 +61,12 @@ class TFakeLoop final : public IIOEventLoop {
     added.push_back(milliseconds);
     active[nextId_] = {milliseconds, handler};
     return nextId_++;
+  }
+  int AddOneShotTimeout(uint64_t milliseconds, IIOTimeoutHandler* handler) override {
+    const int id =
+        AddTimeout(static_cast<unsigned int>(std::min<uint64_t>(milliseconds, UINT_MAX)), handler);
+    active[id].oneShot = true;
+    return id;
   }
   void RemoveTimeout(int identifier) override { active.erase(identifier); }
 
@@ -70,6 +80,7 @@ class TFakeLoop final : public IIOEventLoop {
     ASSERT_EQ(active.size(), 1u);
     const auto timeout = *active.begin();
     clock.Advance(timeout.second.milliseconds);
+    if (timeout.second.oneShot) active.erase(timeout.first);
     timeout.second.handler->HandleTimeout(timeout.first);
   }
 

@@ -26,8 +26,7 @@ class TCorvantelaSyslogAdapterTest : public ::testing::Test {
       mkdir(root_.File(dir).c_str(), 0755);
     }
     // The home path the "is://~" URLs read comes from another adapter of the service.
-    auto* volatileObjects = new TVolatileAdapter();
-    service_.AddAdapter(volatileObjects);
+    service_.AddAdapter(std::make_unique<TVolatileAdapter>());
     service_.Start();
     service_.SetObject("const.browser.home.localpath", "/mnt/home/",
                        IToiInformationService::eVolatile);

@@ -222,7 +222,7 @@ TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
   adapter->SetObject("cfg.a", "x y");
   ASSERT_EQ(loop_.added, std::vector<unsigned int>{10000u});
   loop_.Fire(clock_);
-  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  EXPECT_EQ(adapter->TEST_GetPendingTimeout(), -1);
   EXPECT_TRUE(loop_.active.empty());
   EXPECT_EQ(ReadFile(settings_),
             "<?xml version=\"1.0\"?>\n<settingslist>\n"
@@ -298,7 +298,7 @@ TEST_F(TFlashFsAdapterTest, FailedWriteKeepsThePreviousFileAndTheBackup) {
                                                      settings_ + "\" for writing: File exists"));
     EXPECT_EQ(ReadFile(settings_), before);
     EXPECT_TRUE(FileExists(backup_));
-    EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+    EXPECT_EQ(adapter->TEST_GetPendingTimeout(), -1);
   }
   // Nothing was pending at shutdown, but the unwritten state still reaches the backup.
   const std::string saved = ReadFile(backup_);

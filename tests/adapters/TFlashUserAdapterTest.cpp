@@ -106,7 +106,7 @@ TEST_F(TFlashUserAdapterTest, ChangesWithinTheDelayShareOneWrite) {
             "<?xml version=\"1.0\"?>\n<Configuration>\n  <DNS1>10.0.0.1</DNS1>\n"
             "</Configuration>\n");
   EXPECT_TRUE(loop_.active.empty());
-  EXPECT_EQ(adapter->GetPendingTimeout(), -1);
+  EXPECT_EQ(adapter->TEST_GetPendingTimeout(), -1);
 
   // A value already held schedules nothing; a new change arms the timer again.
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.1");

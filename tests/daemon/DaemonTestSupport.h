@@ -74,7 +74,7 @@ class TDaemonTest : public ::testing::Test {
     service_->SetAddressCheck(!standalone);
     platform_ = std::make_unique<TPlatformRegistration>(&client_, subscriptions_, *service_);
     probe_ = new TProbeAdapter();
-    service_->AddAdapter(probe_);
+    service_->AddAdapter(std::unique_ptr<IInformationAdapter>(probe_));
   }
 
   TScopedProcessTracker tracker_;

@@ -87,11 +87,7 @@ class TFakeAdapter final : public IInformationAdapter {
 class TFakeMonitor final : public ILocalInformationMonitor {
  public:
   explicit TFakeMonitor(TLog* log) : log_(log) {}
-  void SetOwner(TInformationService*) override {}
-  bool ObjectUpdate(const std::string& name) override {
-    log_->push_back("monitor " + name);
-    return false;
-  }
+  void ObjectUpdate(const std::string& name) override { log_->push_back("monitor " + name); }
 
  private:
   TLog* log_;
@@ -117,13 +113,13 @@ class TInformationServiceTest : public ::testing::Test {
     }
     service_ = std::make_unique<TInformationService>(aliasFile, &subscriptions_);
     service_->SetAddressCheck(!standalone);
-    service_->AddMonitor(&monitor_);
+    service_->AddMonitor(std::make_unique<TFakeMonitor>(&log_));
   }
 
   TFakeAdapter* Add(const std::string& label, std::set<int> types = {},
                     const std::string& prefix = "") {
     auto* adapter = new TFakeAdapter(label, &log_, std::move(types), prefix);
-    service_->AddAdapter(adapter);
+    service_->AddAdapter(std::unique_ptr<IInformationAdapter>(adapter));
     adapter->SetCallback(service_.get());
     return adapter;
   }
@@ -150,7 +146,6 @@ class TInformationServiceTest : public ::testing::Test {
   test::TScopedProcessTracker tracker_;
   test::TTempDir root_;
   TLog log_;
-  TFakeMonitor monitor_{&log_};
   TSubscriptionList subscriptions_{
       nullptr, [this](const std::string& address, TSubscriptionList::TNotification kind,
                       const TStringList& names) {
@@ -370,19 +365,16 @@ TEST_F(TInformationServiceTest, DestructionDeletesTheAdaptersInListOrder) {
   Add("a");
   TFakeAdapter* removed = Add("b");
   Add("c");
-  service_->RemoveAdapter(removed);
+  std::unique_ptr<IInformationAdapter> owned = service_->RemoveAdapter(removed);
   service_.reset();
   EXPECT_EQ((TLog{"delete a", "delete c"}), log_);
-  delete removed;
 }
 
 // Start initialises each adapter after its callback is set, one after the other.
 TEST_F(TInformationServiceTest, StartInitialisesTheAdaptersInListOrder) {
   Create(true);
-  auto* first = new TFakeAdapter("first", &log_);
-  auto* second = new TFakeAdapter("second", &log_);
-  service_->AddAdapter(first);
-  service_->AddAdapter(second);
+  service_->AddAdapter(std::make_unique<TFakeAdapter>("first", &log_));
+  service_->AddAdapter(std::make_unique<TFakeAdapter>("second", &log_));
   service_->Start();
   EXPECT_EQ((TLog{"init first with callback", "init second with callback"}), log_);
 }

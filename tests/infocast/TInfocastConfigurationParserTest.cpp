@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "infocast/TInfocastConfigurationParser.h"
+#include "tests/TestSupport.h"
+#include "tests/infocast/InfocastChannelTestSupport.h"
+
+namespace {
+
+class TInfocastConfigurationParserTest : public ::testing::Test {
+ protected:
+  TInfocastConfigurationParserTest() { names_.aliases["old"] = "new"; }
+
+  // "name/P or R, C for countref/type/address:port/connection,interval,timeout" per object.
+  static std::vector<std::string> Describe(const TInfocastConfiguration& configuration) {
+    std::vector<std::string> lines;
+    for (const TInfocastObjectRecord& o : configuration.objects) {
+      const TInfocastChannelRecord& c = configuration.channels.at(o.channel);
+      lines.push_back(o.name + "/" + (o.prefetch ? "P" : "R") + (o.countref ? "C" : "") + "/" +
+                      std::to_string(o.type) + "/" + c.address + ":" + std::to_string(c.port) +
+                      "/" + std::to_string(c.connection) + "," + std::to_string(c.interval) + "," +
+                      std::to_string(c.timeout));
+    }
+    return lines;
+  }
+  size_t Count(const std::string& text) const {
+    size_t count = 0;
+    for (const auto& message : tracker_.messages) count += message.second == text;
+    return count;
+  }
+
+  test::TRecordingTracker tracker_;
+  test::TFakeAliases names_;
+  TInfocastConfigurationParser parser_{names_, tracker_};
+};
+
+TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCameBefore) {
+  const std::string ch = "<Infocast><Channel address='239.1.1.1' port='5000' ";
+  const std::string once = ch + "connection='Once'>", re = ch + "connection='Reconnected' ";
+  const std::string end = "</Channel></Infocast>", a = "<Object name='a' ";
+  const struct {
+    std::string text;
+    const char* error;  // nullptr: accepted
+    size_t objects;
+  } cases[] = {
+      {"<Other/>", "Unknown root element in infocast configuration", 0},
+      {"<Infocast><Object/></Infocast>", "Unknown element in infocast configuration", 0},
+      {"<Infocast><Channel port='1'/></Infocast>", "Channel has no address attribute", 0},
+      {"<Infocast><Channel address='239.1.1'/></Infocast>", "Channel has an invalid IP address", 0},
+      {"<Infocast><Channel address='239.1.1.1'/></Infocast>", "Channel has no port attribute", 0},
+      {"<Infocast><Channel address='239.1.1.1' port='0'/></Infocast>",
+       "Channel has invalid port number", 0},
+      {"<Infocast><Channel address='239.1.1.1' port='65536'/></Infocast>",
+       "Channel has invalid port number", 0},
+      {ch + "/></Infocast>", "Channel has no connection attribute", 0},
+      {ch + "connection='Sometimes'/></Infocast>", "Channel has unknown connection type", 0},
+      {re + "/></Infocast>", "Channel has no interval attribute", 0},
+      {re + "interval='1'/></Infocast>", "Channel has invalid interval value", 0},
+      {re + "interval='86401'/></Infocast>", "Channel has invalid interval value", 0},
+      {re + "interval='60'/></Infocast>", "Channel has no timeout attribute", 0},
+      {re + "interval='60' timeout='60'/></Infocast>", "Channel has invalid timeout value", 0},
+      {re + "interval='60' timeout='0'/></Infocast>", "Channel has invalid timeout value", 0},
+      {re + "interval='86400' timeout='86399'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
+      {ch + "connection='Once' interval='abc'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
+      {once + "<Channel/>" + end, "Unknown element in infocast configuration", 0},
+      {once + "<Object fetch='Prefetch'/>" + end, "Object has no name attribute", 0},
+      {once + a + "/>" + end, "Object has no fetch attribute", 0},
+      {once + a + "fetch='Now'/>" + end, "Object has invalid fetch value", 0},
+      {once + a + "fetch='OnRequest'/>" + end, "Object has no countref attribute", 0},
+      {once + a + "fetch='OnRequest' countref='yes'/>" + end, "Object has invalid countref value",
+       0},
+      {once + a + "fetch='OnRequest' countref='true'/><Object name='b'/>" + end,
+       "Object has no fetch attribute", 1},
+      {"<Infocast", "", 0},  // not well-formed: expat's reason follows
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    tracker_.messages.clear();
+    EXPECT_EQ(c.objects, parser_.ParseXml(c.text).objects.size());
+    EXPECT_EQ(c.error != nullptr, !tracker_.messages.empty());
+    if (c.error != nullptr) {
+      EXPECT_TRUE(tracker_.Holds(TTracker::kError, std::string("TInfocastAdapter: ") + c.error));
+    }
+  }
+}
+
+TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndTheirChannel) {
+  const TInfocastConfiguration configuration = parser_.ParseXml(
+      "<Infocast><Channel address='239.1.1.1' port='5000' connection='Reconnected' interval='9' "
+      "timeout='3'><Object name='p' fetch='Prefetch' countref='true'/><Object name='old' "
+      "fetch='OnRequest' countref='true'/></Channel><Channel address='239.1.1.2' port='5001' "
+      "connection='Persistent'/><Channel address='239.1.1.1' port='5000' connection='Once'>"
+      "<Object name='q' fetch='OnRequest' countref='false'/></Channel></Infocast>");
+  EXPECT_EQ((std::vector<std::string>{"p/P/1/239.1.1.1:5000/1,9,3", "new/RC/1/239.1.1.1:5000/1,9,3",
+                                      "q/R/1/239.1.1.1:5000/2,0,0"}),
+            Describe(configuration));
+  EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
+}
+
+TEST_F(TInfocastConfigurationParserTest, ExtendedEntriesParseWithTheirWarnings) {
+  const struct {
+    std::string text;
+    bool ok;
+    std::string entry;    // type/name/address/port
+    const char* warning;  // the start of the warning, or nullptr
+  } cases[] = {
+      {"1'cfg.x", true, "1/cfg.x//0", nullptr},
+      {"  C000'sub dir '239.1.1.1:5000", true, "49152/sub dir/239.1.1.1/5000", nullptr},
+      {"1 x'  name more", true, "1/name//0", nullptr},
+      {"1' name '  10.0.0.1:  77", true, "1/name/10.0.0.1/77", nullptr},
+      {"1 var.x", false, "0///0", "Didn't found a spearator between type and name in string ["},
+      {"   ", false, "0///0", "Didn't found a spearator between type and name in string ["},
+      {"1'a'239.1.1.1", false, "1/a//0", "Didn't find a colon in the ip:port portion of string ["},
+      {"FFFFFFFFFFFF'a", true, std::to_string(INT_MAX) + "/a//0", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    tracker_.messages.clear();
+    TInfocastExtendedEntry e{-1, "old", "old", -1};
+    EXPECT_EQ(c.ok, parser_.ParseExtendedEntry(c.text, e));
+    EXPECT_EQ(c.entry, std::to_string(e.type) + "/" + e.name + "/" + e.address + "/" +
+                           std::to_string(e.port));
+    EXPECT_EQ(c.warning == nullptr ? "" : c.warning + c.text + "]",
+              tracker_.messages.empty() ? "" : tracker_.messages.back().second);
+  }
+}
+
+// A bad type is skipped with a warning, also with an empty name (an empty name is an entry
+// like any other); an entry without apostrophe or a missing closing quote ends the text.
+TEST_F(TInfocastConfigurationParserTest, ExtendedTextSkipsBadTypesAndStopsAtMalformedEntries) {
+  EXPECT_EQ((std::vector<std::string>{
+                "cfg.x/P/1/239.2.2.2:6000/0,0,0", "sub dir/P/49152/239.1.1.1:5000/0,0,0",
+                "/P/49152/239.2.2.2:6000/0,0,0", "new/P/1/239.2.2.2:6000/0,0,0"}),
+            Describe(parser_.ParseExtended(
+                "comment \"1'cfg.x\" \"C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"7'\" "
+                "\"C000'\" \"1'old\" \"1 var.z\" \"1'var.w\"",
+                "239.2.2.2", 6000)));
+  EXPECT_EQ(2u, Count("Objects with type 7 is not supported"));
+  EXPECT_EQ(1u, parser_.ParseExtended("\"1'a\" \"1'b", "239.2.2.2", 6000).objects.size());
+  EXPECT_EQ(1u, Count("Found a start token but didn't found end token in string [\"1'b]"));
+}
+
+}  // namespace

@@ -1,6 +1,0 @@
-#include "toi/TApplicationServiceDispatcher.h"
-
-TApplicationServiceDispatcher::TApplicationServiceDispatcher(IIpcServer& server,
-                                                             const std::string& address,
-                                                             IToiApplicationService& impl)
-    : TIpcProtocolDispatcher<TApplicationServiceProtocol>(server, address, impl) {}
