@@ -21,7 +21,7 @@ namespace {
 // A loop held up for longer (a suspended machine) earns no more than a full bucket anyway;
 // the bound keeps elapsed x rate far inside 64 bits.
 constexpr int64_t kMaxElapsedMs = 1000000;
-constexpr int64_t kMaxWakeMs = 100;
+constexpr int64_t kMaxWakeMs = 20;
 // sendmmsg calls per wake-up. Each takes at least one datagram's credit, and the credit is
 // at most one batch, so only a channel of tiny objects (many cycles per wake-up) needs many;
 // the bound keeps a wake-up short whatever the plan.

@@ -7,7 +7,7 @@
 // Pacing: a channel earns rate bits per second of credit, capped at one batch of full-size
 // datagrams, and sends a datagram only when the credit covers it, up to one batch per
 // sendmmsg. Over any interval it therefore sends at most rate x interval plus one batch. A
-// timer wakes the channel every quarter of the time one batch takes (1 to 100 ms); the
+// timer wakes the channel every quarter of the time one batch takes (1 to 20 ms); the
 // credit comes from the clock, not from the timer, so late wake-ups cost no rate. Rate 0
 // sends as fast as the socket takes datagrams, one batch per writable event.
 //

@@ -3,12 +3,13 @@
 # the missing ones (running `apt-get update` once, only when something is missing); otherwise
 # prints what to install and fails. dpkg-dev gives cpack the dpkg-shlibdeps that the Debian
 # package's dependencies come from; make, gcc and pkg-config also build the client examples
-# in the install test. clang is only needed for the optional fuzz target: its
-# absence is reported but does not fail a non-root run.
+# in the install test. clang is only needed for the optional fuzz target, nftables for the
+# fleet simulation's packet loss where the kernel has no netem: their absence is reported
+# but does not fail a non-root run.
 set -euo pipefail
 
 required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev)
-optional=(clang)
+optional=(clang nftables)
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -41,4 +42,4 @@ if [ ${#missing_required[@]} -gt 0 ]; then
   echo "Install them as root with: apt-get install ${missing[*]}" >&2
   exit 1
 fi
-echo "Optional package not installed (only the fuzz target needs it): ${missing_optional[*]}" >&2
+echo "Optional package not installed (only the fuzz targets and the fleet simulation need them): ${missing_optional[*]}" >&2
