@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -389,6 +390,11 @@ std::string TCarouselDescriptionParser::ParseXml(const std::string& path, const 
   try {
     parser.Parse(text);
   } catch (const TException& failure) {
+    // The parser's text carries the line; put it where every other refusal has it.
+    unsigned long line = 0;
+    if (std::sscanf(failure.GetText(), "XML parse error at line %lu", &line) == 1) {
+      Refuse(Where(path, line), failure.GetText());
+    }
     Refuse(path, failure.GetText());
   }
   const TXmlElement& root = parser.GetRootElement();

@@ -11,9 +11,10 @@ The receiver adds two things the formula leaves out: the carousel takes a change
 start of the channel's next cycle (a wait U, uniform over one cycle), and the object's last
 packet leaves at a fraction f of the cycle. Time in cycles: X = U + (J-1) + f.
 
-  fleet-model.py predict LOSS_PERCENT DATAGRAMS BOXES SAMPLES F
-      -> "p50 P95 MAX" in cycles: the single-box median and 95th percentile of X and the
-         median of the largest of SAMPLES draws (the max over all boxes and rounds).
+  fleet-model.py predict LOSS_PERCENT DATAGRAMS BOXES SAMPLES F DEADLINE
+      -> "p50 P95 MAX SHARE", in cycles: the single-box median and 95th percentile of X, the
+         median of the largest of SAMPLES draws (the max over all boxes and rounds), and the
+         share of boxes that have the change within DEADLINE cycles.
   fleet-model.py table RATE_BITS [RATE_BITS...]
       -> the operator's table (markdown).
 """
@@ -66,12 +67,12 @@ def cycles_for(q, share, boxes):
     return max(1, math.ceil(math.log(bound) / math.log1p(-q)))
 
 
-def predict(loss, k, boxes, samples, f):
+def predict(loss, k, samples, f, deadline):
     q = (1 - loss / 100.0) ** k
     p50 = quantile(q, f, 0.5)
     p95 = quantile(q, f, 0.95)
     top = quantile(q, f, 0.5, samples)
-    print(f"{p50:.2f} {p95:.2f} {top:.2f}")
+    print(f"{p50:.2f} {p95:.2f} {top:.2f} {cdf(q, f, deadline):.4f}")
 
 
 def table(rates):
@@ -112,9 +113,9 @@ def fmt_seconds(s):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) >= 2 and sys.argv[1] == "predict" and len(sys.argv) == 7:
-        predict(float(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4]), int(sys.argv[5]),
-                float(sys.argv[6]))
+    if len(sys.argv) >= 2 and sys.argv[1] == "predict" and len(sys.argv) == 8:
+        predict(float(sys.argv[2]), int(sys.argv[3]), int(sys.argv[5]), float(sys.argv[6]),
+                float(sys.argv[7]))
     elif len(sys.argv) >= 3 and sys.argv[1] == "table":
         table([int(r) for r in sys.argv[2:]])
     else:

@@ -132,8 +132,10 @@ for b in $(seq 1 "$boxes"); do
   address=$work/box$b/address
   mkfifo "$work/watch$b.fifo"
   while read -r event name; do
+    # Stamped before the value is read: 50 boxes reading at once would add their queueing.
+    stamp=$EPOCHREALTIME
     value=$("$build/tools/infoctl" -i "$address" get "$name" 2>/dev/null | head -n 1)
-    echo "$EPOCHREALTIME $name $value"
+    echo "$stamp $name $value"
   done <"$work/watch$b.fifo" >"$work/watch$b.log" &
   pids+=($!)
   "$build/tools/infoctl" -i "$address" watch -n "${names[@]}" >"$work/watch$b.fifo" 2>/dev/null &
@@ -193,15 +195,16 @@ echo "per object size, over $rounds rounds of $boxes boxes (loss $loss%, deadlin
 for i in 0 1 2; do
   key="239.77.0.$((i + 2)):$((5001 + i))"
   cycle=$(grep "^stats $key:" "$work/stats.log" | tail -n 20 | sed 's/.*cycle \([0-9.]*\) s/\1/' | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }')
-  model=$(python3 scripts/fleet-model.py predict "$loss" "${sizes[$i]}" "$boxes" "$((boxes * rounds))" 0.5)
+  model=$(python3 scripts/fleet-model.py predict "$loss" "${sizes[$i]}" "$boxes" "$((boxes * rounds))" 0.5 \
+    "$(awk -v d="$round_seconds" -v c="$cycle" 'BEGIN { print d / c }')")
   awk -v i="$i" '$2 == i' "$work/samples" | sort -k4,4g | awk -v k="${sizes[$i]}" -v cycle="$cycle" -v model="$model" '
     { total++; if ($4 != "inf") { v[++got] = $4 } }
     function pick(p,   at) { at = int(p * total + 0.999999); if (at < 1) at = 1; return at <= got ? v[at] : "inf" }
     function show(x) { return x == "inf" ? "    >deadline     " : sprintf("%6.2f s %6.2f cyc", x, x / cycle) }
     END {
       split(model, m, " ")
-      printf "size %3d datagrams (cycle %.3f s): converged: %d/%d  p50 %s  p95 %s  max %s  | model p50 %.2f p95 %.2f max %.2f cyc\n",
-        k, cycle, got, total, show(pick(0.5)), show(pick(0.95)), show(got == total ? v[got] : "inf"), m[1], m[2], m[3]
+      printf "size %3d datagrams (cycle %.3f s): converged: %d/%d  p50 %s  p95 %s  max %s  | model: converged %.0f  p50 %.2f p95 %.2f max %.2f cyc\n",
+        k, cycle, got, total, show(pick(0.5)), show(pick(0.95)), show(got == total ? v[got] : "inf"), m[4] * total, m[1], m[2], m[3]
     }'
 done
 echo "daemon RSS: min $(head -n1 <<<"$rss") KiB, median $(sed -n "$(( (boxes + 1) / 2 ))p" <<<"$rss") KiB, max $(tail -n1 <<<"$rss") KiB"
