@@ -44,24 +44,34 @@ TFileChangeWatcher::~TFileChangeWatcher() {
 }
 
 void TFileChangeWatcher::Watch(const std::vector<std::string>& files) {
-  for (const auto& [descriptor, directory] : directories_) {
-    inotify_rm_watch(inotify_.Get(), descriptor);
-  }
-  directories_.clear();
   names_.clear();
   states_.clear();
+  std::set<std::string> wanted;
   for (const std::string& file : files) {
     states_[file] = Look(file);
     const auto split = Split(file);
     names_.insert(split);
-    if (!inotify_.IsValid()) continue;
-    const int descriptor = inotify_add_watch(inotify_.Get(), split.first.c_str(), kWatchMask);
-    if (descriptor < 0) {
-      TTracker::GetProcessTracker()->Warning("TFileChangeWatcher: cannot watch %s (errno %d)",
-                                             split.first.c_str(), errno);
+    wanted.insert(split.first);
+  }
+  if (!inotify_.IsValid()) return;
+  // Directories that stay keep their watch: removing and adding it again would drop the
+  // events queued in between, a change written while the description was being read.
+  for (auto it = directories_.begin(); it != directories_.end();) {
+    if (wanted.count(it->second)) {
+      ++it;
       continue;
     }
-    directories_[descriptor] = split.first;
+    inotify_rm_watch(inotify_.Get(), it->first);
+    it = directories_.erase(it);
+  }
+  for (const std::string& directory : wanted) {
+    const int descriptor = inotify_add_watch(inotify_.Get(), directory.c_str(), kWatchMask);
+    if (descriptor < 0) {
+      TTracker::GetProcessTracker()->Warning("TFileChangeWatcher: cannot watch %s (errno %d)",
+                                             directory.c_str(), errno);
+      continue;
+    }
+    directories_[descriptor] = directory;
   }
 }
 

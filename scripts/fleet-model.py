@@ -79,10 +79,8 @@ def table(rates):
     sizes = [1, 10, 100, 1000]
     fleets = [(10**3, "10^3"), (10**6, "10^6"), (10**7, "10^7")]
     for loss in (0, 1, 5):
-        print(f"\nLoss {loss}%: cycles until 99% of the boxes / all boxes (p = 0.99) have the change;"
-              " seconds at " + ", ".join(f"{r // 1000} kbit/s" for r in rates) +
-              " (a channel carrying this one object of 1400-byte datagrams, plus the wait for the"
-              " next cycle)\n")
+        print(f"\nLoss {loss}%: cycles, and time at " +
+              " / ".join(f"{r // 1000} kbit/s" for r in rates) + "\n")
         header = "| datagrams | 99% (any N) |"
         rule = "|---|---|"
         for _, name in fleets:
@@ -96,9 +94,12 @@ def table(rates):
             cells = []
             n99 = cycles_for(q, 0.99, 1)
             for n in [n99] + [cycles_for(q, 0.99, n_boxes) for n_boxes, _ in fleets]:
+                if n > 10**7:
+                    cells.append(f"never (q = {q:.1e})")
+                    continue
                 # One more cycle at most for the change to be taken up.
                 seconds = " / ".join(fmt_seconds((n + 1) * c) for c in cycle_s)
-                cells.append(f"{n} ({seconds})")
+                cells.append(f"{n:,} ({seconds})")
             print(f"| {k} | " + " | ".join(cells) + " |")
 
 
