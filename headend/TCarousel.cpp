@@ -82,7 +82,7 @@ class TCarouselSender final : public IIOTimeoutHandler, public IIOEventHandler {
     const size_t batch = owner_.settings_.batch;
     const int64_t depthBits = static_cast<int64_t>(batch * owner_.settings_.datagramSize * 8);
     depth_ = depthBits * 1000;
-    credit_ = depth_;
+    credit_ = 0;  // no burst at start: the first datagram waits for its credit
     lastRefillMs_ = owner_.clock_.MonotonicMs();
     running_ = true;
     if (rate_ == 0) {

@@ -14,6 +14,8 @@
 # Programs come from build/ or $BUILD_DIR. Every wait has a deadline ($ROUND_SECONDS per
 # round, default 40); namespaces, processes and files are removed at the end and on Ctrl-C.
 # Without the right to make namespaces it prints why and exits 77 (CTest's skip code).
+# REQUIRE_SIZES (e.g. "1 10") lists object sizes that every box must have received in every
+# round; the script exits 1 when one did not (the CTest run uses it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -64,10 +66,9 @@ ip -n "$he" route add 224.0.0.0/4 dev br0
 # the same size after it, so the changing object ends half way through its cycle.
 desc=$work/headend
 mkdir -p "$desc"
-payload() {  # NAME ROUND DATAGRAMS: data filling exactly that many 1400-byte datagrams
+payload() {  # NAME ROUND DATAGRAMS: data filling exactly that many 1400-byte datagrams, in NAME.new
   local bytes=$(( ($3 - 1) * 1356 + 1352 ))
   { printf '%s-round-%s\n' "$1" "$2"; head -c "$bytes" /dev/zero | tr '\0' x; } | head -c "$bytes" > "$desc/$1.new"
-  mv "$desc/$1.new" "$desc/$1"
 }
 sizes=(1 10 100)
 names=(var.fleet.small var.fleet.medium var.fleet.large)
@@ -78,6 +79,8 @@ EOF
 for i in 0 1 2; do
   payload "${names[$i]}" 0 "${sizes[$i]}"
   payload "cfg.fleet.static$i" 0 "${sizes[$i]}"
+  mv "$desc/${names[$i]}.new" "$desc/${names[$i]}"
+  mv "$desc/cfg.fleet.static$i.new" "$desc/cfg.fleet.static$i"
   cat >> "$desc/description.xml" <<EOF
   <Channel address="239.77.0.$((i + 2))" port="$((5001 + i))" connection="Persistent" rate="${rates[$i]}">
     <Object name="${names[$i]}" fetch="Prefetch" file="${names[$i]}"/>
@@ -158,8 +161,11 @@ sleep 1
 
 : >"$work/samples"
 for r in $(seq 1 "$rounds"); do
-  changed=$EPOCHREALTIME
+  # The new values are written first and renamed into place together, so that the three
+  # changes reach the carousel within a few milliseconds of the stamp.
   for i in 0 1 2; do payload "${names[$i]}" "$r" "${sizes[$i]}"; done
+  changed=$EPOCHREALTIME
+  for i in 0 1 2; do mv "$desc/${names[$i]}.new" "$desc/${names[$i]}"; done
   deadline=$((SECONDS + round_seconds))
   while [ $SECONDS -lt $deadline ]; do
     done_count=$(cat "$work"/watch*.log | grep -c -- "-round-$r\$" || true)
@@ -207,5 +213,16 @@ for i in 0 1 2; do
         k, cycle, got, total, show(pick(0.5)), show(pick(0.95)), show(got == total ? v[got] : "inf"), m[4] * total, m[1], m[2], m[3]
     }'
 done
+failed=0
+for size in ${REQUIRE_SIZES:-}; do
+  for i in 0 1 2; do
+    [ "${sizes[$i]}" = "$size" ] || continue
+    if awk -v i="$i" '$2 == i && $4 == "inf"' "$work/samples" | grep -q .; then
+      echo "fleet-sim: FAIL: a box missed the change of the $size-datagram object" >&2
+      failed=1
+    fi
+  done
+done
 echo "daemon RSS: min $(head -n1 <<<"$rss") KiB, median $(sed -n "$(( (boxes + 1) / 2 ))p" <<<"$rss") KiB, max $(tail -n1 <<<"$rss") KiB"
 echo "CPU time of $boxes daemons and the carousel: $((cpu * 1000 / ticks)) ms in $wall ms of wall time"
+exit "$failed"
