@@ -149,8 +149,9 @@ int main(int argc, char** argv) {
     } else if (argument == "--paced-seconds" && i + 1 < argc) {
       pacedSeconds = std::max(0, std::atoi(argv[++i]));
     } else {
-      std::fprintf(stderr, "usage: carousel-bench [--unpinned] [-r ROUNDS] [--round-ms MS] "
-                           "[--paced-seconds S]\n");
+      std::fprintf(stderr,
+                   "usage: carousel-bench [--unpinned] [-r ROUNDS] [--round-ms MS] "
+                   "[--paced-seconds S]\n");
       return 2;
     }
   }
@@ -183,10 +184,11 @@ int main(int argc, char** argv) {
     loop.RemoveTimeout(timer);
     loop.UnregisterFileDescriptor(receiver.Get());
     const double achieved = reader.Rate();
-    std::printf("paced 10 Mbit/s over %d s: %.0f bit/s (%+.2f%%), largest burst above the rate "
-                "%.0f bytes (one batch: %zu bytes), largest sendmmsg %zu datagrams\n",
-                pacedSeconds, achieved, (achieved / kPacedRate - 1) * 100, reader.Burst(),
-                kBatch * kDatagram, paced.GetStats().at(0).largestBatch);
+    std::printf(
+        "paced 10 Mbit/s over %d s: %.0f bit/s (%+.2f%%), largest burst above the rate "
+        "%.0f bytes (one batch: %zu bytes), largest sendmmsg %zu datagrams\n",
+        pacedSeconds, achieved, (achieved / kPacedRate - 1) * 100, reader.Burst(),
+        kBatch * kDatagram, paced.GetStats().at(0).largestBatch);
   }
   std::printf("carousel: %.0f datagrams/s\n", bench::Spread(carousel).median);
   std::printf("raw-send: %.0f datagrams/s\n", bench::Spread(raw).median);

@@ -141,7 +141,8 @@ class TCarouselSender final : public IIOTimeoutHandler, public IIOEventHandler {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return false;
       // Unreachable destinations and the like: say so once per kind, skip the datagram, go on.
       if (errno != lastErrno_) {
-        TTracker::GetProcessTracker()->Error("%s", ErrnoMessage("TCarousel: send to " + key_, errno).c_str());
+        TTracker::GetProcessTracker()->Error(
+            "%s", ErrnoMessage("TCarousel: send to " + key_, errno).c_str());
       }
       lastErrno_ = errno;
       Advance(1);
@@ -215,7 +216,7 @@ TUniqueFd OpenSocket(const TCarouselChannel& channel, const TCarousel::TSettings
     throw TException(ErrnoMessage("TCarousel: TTL of " + channel.Key(), errno));
   }
   if (!settings.interface.empty()) {
-    in_addr interface{};
+    in_addr interface {};
     if (inet_pton(AF_INET, settings.interface.c_str(), &interface) != 1 ||
         setsockopt(socket.Get(), IPPROTO_IP, IP_MULTICAST_IF, &interface, sizeof interface) != 0) {
       throw TException(ErrnoMessage("TCarousel: interface " + settings.interface, errno));

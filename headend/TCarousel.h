@@ -33,10 +33,10 @@ class TCarouselSender;
 class TCarousel final {
  public:
   struct TSettings {
-    int ttl = 0;             // multicast TTL; 0 keeps multicast on this machine
-    std::string interface;   // dotted address multicast leaves from; empty: by route
+    int ttl = 0;            // multicast TTL; 0 keeps multicast on this machine
+    std::string interface;  // dotted address multicast leaves from; empty: by route
     size_t datagramSize = 1400;
-    size_t batch = 32;       // datagrams per sendmmsg, and the bucket's depth
+    size_t batch = 32;  // datagrams per sendmmsg, and the bucket's depth
   };
 
   struct TChannelStats {

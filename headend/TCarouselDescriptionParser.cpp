@@ -24,8 +24,8 @@ namespace {
 
 const char kWhitespace[] = " \t\r\n";
 // Attributes only the head-end reads; everything else on an element goes out to the boxes.
-const std::set<std::string> kHeadEndAttributes = {"rate",   "file",      "target",
-                                                  "valid",  "type",      "precoding"};
+const std::set<std::string> kHeadEndAttributes = {"rate",  "file", "target",
+                                                  "valid", "type", "precoding"};
 
 std::string Where(const std::string& path, unsigned long line) {
   return path + ":" + std::to_string(line);
@@ -232,8 +232,10 @@ std::string TCarouselDescriptionParser::ReadFile(const std::string& path, size_t
     if (n < 0) throw TException(ErrnoMessage("cannot read " + path, errno));
     if (n == 0) break;
     got += static_cast<size_t>(n);
-    if (got > limit) throw TException(path + " is over the " + std::to_string(limit) + " bytes a box accepts");
-    if (got == data.size() && data.size() <= limit) data.resize(std::min(limit + 1, data.size() * 2));
+    if (got > limit)
+      throw TException(path + " is over the " + std::to_string(limit) + " bytes a box accepts");
+    if (got == data.size() && data.size() <= limit)
+      data.resize(std::min(limit + 1, data.size() * 2));
   }
   data.resize(got);
   return data;
@@ -275,7 +277,8 @@ TCarouselPlan TCarouselDescriptionParser::Parse(const std::string& descriptionPa
   // The configuration leads its channel, so a box that joins learns the channels first.
   TCarouselChannel& metaChannel = plan_.channels[channelIndex_.at(metaKey)];
   for (const TCarouselObject& object : metaChannel.objects) {
-    if (object.name == root.name) Refuse(object.where, "object '" + root.name + "' twice on " + metaKey);
+    if (object.name == root.name)
+      Refuse(object.where, "object '" + root.name + "' twice on " + metaKey);
   }
   metaChannel.objects.insert(metaChannel.objects.begin(), std::move(root));
   for (const TCarouselChannel& channel : plan_.channels) {
@@ -320,8 +323,8 @@ void TCarouselDescriptionParser::AddObject(TCarouselChannel& channel, TCarouselO
   CheckName(object.where, object.name);
   for (const TCarouselObject& other : channel.objects) {
     if (other.name == object.name) {
-      Refuse(object.where,
-             "object '" + object.name + "' twice on " + channel.Key() + " (first at " + other.where + ")");
+      Refuse(object.where, "object '" + object.name + "' twice on " + channel.Key() +
+                               " (first at " + other.where + ")");
     }
   }
   if (++objectCount_ > kMaxObjects) {
@@ -344,9 +347,9 @@ void TCarouselDescriptionParser::AddObject(TCarouselChannel& channel, TCarouselO
 std::string TCarouselDescriptionParser::ReadSource(const std::string& where,
                                                    const std::string& base,
                                                    const std::string& file) {
-  const std::filesystem::path path =
-      std::filesystem::path(file).is_absolute() ? std::filesystem::path(file)
-                                                : std::filesystem::path(base).parent_path() / file;
+  const std::filesystem::path path = std::filesystem::path(file).is_absolute()
+                                         ? std::filesystem::path(file)
+                                         : std::filesystem::path(base).parent_path() / file;
   std::string data;
   try {
     data = reader_(path.string(), kMaxObjectBytes);
@@ -376,9 +379,12 @@ void TCarouselDescriptionParser::ApplyAttributes(
     } else if (key == "valid") {
       const size_t dash = value.find('-');
       if (dash == std::string::npos) Refuse(object.where, "valid '" + value + "' is not START-END");
-      object.validStart = static_cast<uint32_t>(Number(object.where, "valid", value.substr(0, dash), UINT32_MAX));
-      object.validEnd = static_cast<uint32_t>(Number(object.where, "valid", value.substr(dash + 1), UINT32_MAX));
-      if (object.validStart > object.validEnd) Refuse(object.where, "valid '" + value + "' ends before it starts");
+      object.validStart =
+          static_cast<uint32_t>(Number(object.where, "valid", value.substr(0, dash), UINT32_MAX));
+      object.validEnd =
+          static_cast<uint32_t>(Number(object.where, "valid", value.substr(dash + 1), UINT32_MAX));
+      if (object.validStart > object.validEnd)
+        Refuse(object.where, "valid '" + value + "' ends before it starts");
       object.hasTimeFilter = true;
     }
   }
@@ -413,10 +419,10 @@ std::string TCarouselDescriptionParser::ParseXml(const std::string& path, const 
     } catch (const TException& failure) {
       Refuse(where, failure.GetText());
     }
-    TCarouselChannel& channel =
-        Channel(element.attributes.at("address"),
-                static_cast<uint16_t>(std::strtoul(element.attributes.at("port").c_str(), nullptr, 0)),
-                where);
+    TCarouselChannel& channel = Channel(
+        element.attributes.at("address"),
+        static_cast<uint16_t>(std::strtoul(element.attributes.at("port").c_str(), nullptr, 0)),
+        where);
     SetRate(channel, bits, where);
     for (const TXmlElement& child : element.children) {
       TCarouselObject object;
@@ -434,8 +440,7 @@ std::string TCarouselDescriptionParser::ParseXml(const std::string& path, const 
 
 std::string TCarouselDescriptionParser::ParseExtended(const std::string& path,
                                                       const std::string& text,
-                                                      const std::string& channelKey,
-                                                      size_t depth) {
+                                                      const std::string& channelKey, size_t depth) {
   std::string stripped;
   size_t position = 0;
   unsigned long line = 1;
@@ -496,7 +501,9 @@ std::string TCarouselDescriptionParser::ParseExtended(const std::string& path,
         Refuse(where, "directories nested deeper than " + std::to_string(kMaxDirectoryDepth));
       }
       auto [known, added] = directories_.emplace(entry.name, where);
-      if (!added) Refuse(where, "directory '" + entry.name + "' named twice (first at " + known->second + ")");
+      if (!added)
+        Refuse(where,
+               "directory '" + entry.name + "' named twice (first at " + known->second + ")");
       auto file = attributes.find("file");
       if (file == attributes.end()) Refuse(where, "directory '" + entry.name + "' has no file");
       const std::filesystem::path subPath =
@@ -507,7 +514,8 @@ std::string TCarouselDescriptionParser::ParseExtended(const std::string& path,
       const std::string key = channel->Key();
       attributes.erase("file");
       for (const auto& [k, v] : attributes) {
-        if (k == "precoding") object.precoding = static_cast<uint16_t>(Number(where, "precoding", v, 0xFFFF));
+        if (k == "precoding")
+          object.precoding = static_cast<uint16_t>(Number(where, "precoding", v, 0xFFFF));
         if (k == "target" || k == "valid" || k == "type") {
           Refuse(where, "a directory takes no " + k);
         }

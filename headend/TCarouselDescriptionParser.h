@@ -79,7 +79,8 @@ class TCarouselDescriptionParser final {
   void AddObject(TCarouselChannel& channel, TCarouselObject object);
   std::string ReadSource(const std::string& where, const std::string& base,
                          const std::string& file);
-  void ApplyAttributes(TCarouselObject& object, const std::map<std::string, std::string>& attributes,
+  void ApplyAttributes(TCarouselObject& object,
+                       const std::map<std::string, std::string>& attributes,
                        const std::string& base);
   std::string ParseXml(const std::string& path, const std::string& text);
   std::string ParseExtended(const std::string& path, const std::string& text,

@@ -113,6 +113,7 @@ TFileChangeWatcher::TState TFileChangeWatcher::Look(const std::string& path) {
   state.exists = true;
   state.inode = status.st_ino;
   state.size = status.st_size;
-  state.modifiedNs = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+  state.modifiedNs =
+      static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
   return state;
 }

@@ -53,7 +53,7 @@ class TFileChangeWatcher final : public IIOEventHandler, public IIOTimeoutHandle
   TUniqueFd inotify_;
   int pollTimer_ = -1;
   bool changed_ = false;
-  std::map<int, std::string> directories_;          // watch descriptor -> directory
+  std::map<int, std::string> directories_;               // watch descriptor -> directory
   std::set<std::pair<std::string, std::string>> names_;  // (directory, file name)
   std::map<std::string, TState> states_;
 };

@@ -1,53 +1,36 @@
-#include "headend/TFileChangeWatcher.h"
-
 #include <gtest/gtest.h>
 #include <stdio.h>
 
+#include "headend/TFileChangeWatcher.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TManualClock.h"
 #include "tests/TestSupport.h"
 
-namespace {
-
-class TFileChangeWatcherTest : public ::testing::TestWithParam<bool> {
- protected:
-  TFileChangeWatcherTest() : loop_(clock_) {
-    test::WriteFile(dir_.File("a"), "a");
-    test::WriteFile(dir_.File("b"), "b");
-  }
-
-  // What the watcher saw after the loop had its chance (a poll's worth of time included).
-  bool Changed() {
-    clock_.Advance(TFileChangeWatcher::kPollMs);
-    loop_.RunOnce(0);
-    return watcher_.TakeChanged();
-  }
-
-  test::TTempDir dir_;
-  TManualClock clock_;
-  TEpollEventLoop loop_;
-  TFileChangeWatcher watcher_{loop_, GetParam()};
-};
+class TFileChangeWatcherTest : public ::testing::TestWithParam<bool> {};
 
 TEST_P(TFileChangeWatcherTest, SeesWritesRenamesAndRemovalsOfWatchedFilesOnly) {
-  EXPECT_EQ(watcher_.IsPolling(), GetParam());
-  watcher_.Watch({dir_.File("a"), dir_.File("b")});
-  EXPECT_FALSE(Changed());
-  test::WriteFile(dir_.File("other"), "x");
-  EXPECT_FALSE(Changed());
-  test::WriteFile(dir_.File("b"), "bb");
-  EXPECT_TRUE(Changed());
-  EXPECT_FALSE(Changed());  // taken once
-  test::WriteFile(dir_.File("a.new"), "new a");
-  ASSERT_EQ(rename(dir_.File("a.new").c_str(), dir_.File("a").c_str()), 0);
-  EXPECT_TRUE(Changed());
-  watcher_.Watch({dir_.File("a")});  // b no longer watched
-  ASSERT_EQ(remove(dir_.File("b").c_str()), 0);
-  EXPECT_FALSE(Changed());
-  ASSERT_EQ(remove(dir_.File("a").c_str()), 0);
-  EXPECT_TRUE(Changed());
+  test::TTempDir dir;
+  TManualClock clock;
+  TEpollEventLoop loop(clock);
+  TFileChangeWatcher watcher(loop, GetParam());
+  auto changed = [&](const char* write, const char* remove, bool changed) {
+    if (write) test::WriteFile(dir.File(write), write);
+    ASSERT_TRUE(!remove || rename(dir.File(write).c_str(), dir.File(remove).c_str()) == 0);
+    clock.Advance(TFileChangeWatcher::kPollMs);  // a poll's worth of time
+    loop.RunOnce(0);
+    EXPECT_EQ(watcher.TakeChanged(), changed) << (write ? write : "-") << (remove ? remove : "");
+  };
+  test::WriteFile(dir.File("a"), "");
+  test::WriteFile(dir.File("b"), "");
+  watcher.Watch({dir.File("a"), dir.File("b")});
+  changed(nullptr, nullptr, false);
+  changed("other", nullptr, false);
+  changed("b", nullptr, true);
+  changed(nullptr, nullptr, false);  // taken once
+  changed("a.new", "a", true);       // replaced by rename
+  watcher.Watch({dir.File("a")});
+  changed("b", nullptr, false);
+  changed("other", "a", true);
 }
 
 INSTANTIATE_TEST_SUITE_P(InotifyAndPoll, TFileChangeWatcherTest, ::testing::Values(false, true));
-
-}  // namespace
