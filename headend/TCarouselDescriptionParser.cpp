@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ParseNumber.h"
 #include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
@@ -35,34 +36,14 @@ std::string Where(const std::string& path, unsigned long line) {
   throw TException(where + ": " + reason);
 }
 
-// Decimal, or hex after 0x; nothing else, at most max.
-bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  if (digits.empty() || digits.size() > 20) return false;
-  value = 0;
-  for (char c : digits) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (hex && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (hex && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return false;
-    }
-    const uint64_t base = hex ? 16 : 10;
-    if (value > (max - digit) / base) return false;
-    value = value * base + digit;
-  }
-  return true;
+bool ReadNumber(const std::string& text, uint64_t max, uint64_t& value) {
+  return ParseNumber(text, max, value) == TParseNumberResult::kOk;
 }
 
 uint64_t Number(const std::string& where, const std::string& what, const std::string& text,
                 uint64_t max) {
   uint64_t value = 0;
-  if (!ParseNumber(text, max, value)) {
+  if (!ReadNumber(text, max, value)) {
     Refuse(where, what + " '" + text + "' is not a number up to " + std::to_string(max));
   }
   return value;
@@ -94,7 +75,7 @@ void CheckBoxChannel(const std::string& where, const TXmlElement& element) {
   const std::string* port = Find(element, "port");
   if (!port) Refuse(where, "Channel has no port attribute");
   uint64_t value = 0;
-  if (!ParseNumber(*port, 65535, value) || value == 0) {
+  if (!ReadNumber(*port, 65535, value) || value == 0) {
     Refuse(where, "Channel has invalid port number");
   }
   const std::string* connection = Find(element, "connection");
@@ -104,12 +85,12 @@ void CheckBoxChannel(const std::string& where, const TXmlElement& element) {
     uint64_t timeout = 0;
     const std::string* intervalText = Find(element, "interval");
     if (!intervalText) Refuse(where, "Channel has no interval attribute");
-    if (!ParseNumber(*intervalText, 86400, interval) || interval < 2) {
+    if (!ReadNumber(*intervalText, 86400, interval) || interval < 2) {
       Refuse(where, "Channel has invalid interval value");
     }
     const std::string* timeoutText = Find(element, "timeout");
     if (!timeoutText) Refuse(where, "Channel has no timeout attribute");
-    if (!ParseNumber(*timeoutText, 86400, timeout) || timeout < 1 || timeout >= interval) {
+    if (!ReadNumber(*timeoutText, 86400, timeout) || timeout < 1 || timeout >= interval) {
       Refuse(where, "Channel has invalid timeout value");
     }
   } else if (*connection != "Persistent" && *connection != "Once") {
@@ -168,7 +149,7 @@ TEntry ParseEntry(const std::string& where, const std::string& entry) {
   if (apostrophe == std::string::npos) Refuse(where, "entry without TYPE'NAME");
   std::string type = entry.substr(first, apostrophe - first);
   type = type.substr(0, type.find_first_of(kWhitespace));
-  if (!ParseNumber("0x" + type, 0xFFFF, parsed.type) ||
+  if (!ReadNumber("0x" + type, 0xFFFF, parsed.type) ||
       (parsed.type != TInfocastHeader::kTypeInformationObject &&
        parsed.type != TInfocastHeader::kTypeDirectory)) {
     Refuse(where, "entry type '" + type + "' is neither 1 nor C000");
@@ -207,7 +188,7 @@ uint64_t TCarouselDescriptionParser::ParseRate(const std::string& text) {
   uint64_t value = 0;
   // 100 Gbit/s is beyond any channel; the bound keeps the arithmetic of the pacing in range.
   const uint64_t kMaxRate = 100000000000ull;
-  if (!ParseNumber(digits, kMaxRate / unit, value) || digits.compare(0, 2, "0x") == 0) {
+  if (!ReadNumber(digits, kMaxRate / unit, value) || digits.compare(0, 2, "0x") == 0) {
     throw TException("rate '" + text + "' is not bits per second (e.g. 256k, 10M)");
   }
   return value * unit;
