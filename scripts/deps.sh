@@ -6,14 +6,14 @@
 # in the install test. infoservice-web serves HTTP with libmicrohttpd; its tests are Python
 # (pytest, and selenium driving headless Chromium). python3-pytest also runs the Python client's
 # tests, and python3-setuptools with python3-wheel lets pip install that client offline. clang
-# is only needed for the optional fuzz target: its absence is reported but does not fail a
-# non-root run.
+# is only needed for the optional fuzz target, nftables for the fleet simulation's packet loss
+# where the kernel has no netem: their absence is reported but does not fail a non-root run.
 set -euo pipefail
 
 required=(cmake g++ make pkg-config libexpat1-dev zlib1g-dev googletest libgtest-dev iproute2 dpkg-dev
   libmicrohttpd-dev python3-pytest python3-setuptools python3-wheel python3-selenium chromium
   chromium-driver)
-optional=(clang)
+optional=(clang nftables)
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -46,4 +46,4 @@ if [ ${#missing_required[@]} -gt 0 ]; then
   echo "Install them as root with: apt-get install ${missing[*]}" >&2
   exit 1
 fi
-echo "Optional package not installed (only the fuzz target needs it): ${missing_optional[*]}" >&2
+echo "Optional package not installed (only the fuzz targets and the fleet simulation need them): ${missing_optional[*]}" >&2

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ParseNumber.h"
 #include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
@@ -81,34 +82,18 @@ struct TOptions {
   std::vector<std::string> paths;
 };
 
-// Value of a digit in base 16 (also right for base 10 digits), -1 for anything else.
-int DigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Decimal, or hexadecimal after "0x"; no sign, no octal, nothing trailing, at most max.
 uint64_t ParseNumber(const std::string& option, const std::string& text, uint64_t max) {
-  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-  const std::string digits = hex ? text.substr(2) : text;
-  const uint64_t base = hex ? 16 : 10;
-  if (digits.empty()) {
-    UsageError(option + ": '" + text + "' is not a number");
-  }
   uint64_t value = 0;
-  for (char digit : digits) {
-    const int d = DigitValue(digit);
-    if (d < 0 || static_cast<uint64_t>(d) >= base) {
+  switch (::ParseNumber(text, max, value)) {
+    case TParseNumberResult::kOk:
+      return value;
+    case TParseNumberResult::kNotANumber:
       UsageError(option + ": '" + text + "' is not a number");
-    }
-    if (value > (max - d) / base) {
-      UsageError(option + ": " + text + " is above " + std::to_string(max));
-    }
-    value = value * base + d;
+    case TParseNumberResult::kAboveMax:
+      break;
   }
-  return value;
+  UsageError(option + ": " + text + " is above " + std::to_string(max));
 }
 
 in_addr ParseAddress(const std::string& option, const std::string& text) {

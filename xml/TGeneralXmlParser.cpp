@@ -46,6 +46,7 @@ struct TTreeBuilder {
         element = &self->open.back()->children.back();
       }
       element->name = name;
+      element->line = static_cast<unsigned long>(XML_GetCurrentLineNumber(self->parser));
       for (const XML_Char** a = attributes; a[0] && a[1]; a += 2) {
         element->attributes[a[0]] = a[1];
       }

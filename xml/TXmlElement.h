@@ -13,6 +13,8 @@ class TXmlElement final {
   std::string text;
   std::map<std::string, std::string> attributes;
   std::vector<TXmlElement> children;
+  // Line of the start tag (from 1), so that readers can say where a refused element stands.
+  unsigned long line = 0;
 
   const std::string& GetName() const { return name; }
   const std::string& GetText() const { return text; }

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "base/TException.h"
+#include "headend/TCarouselDescriptionParser.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+using TMode = TCarouselDescriptionParser::TMode;
+const TMode kXml = TMode::kNormal;
+const TMode kExt = TMode::kOpch;
+std::string Xml(const std::string& objects, const std::string& channel = "rate=\"256k\"") {
+  return "<Infocast>\n  <Channel address=\"239.1.1.1\" port=\"5001\" connection=\"Persistent\" " +
+         channel + ">\n" + objects + "  </Channel>\n</Infocast>\n";
+}
+std::string Obj(const std::string& name, const std::string& extra = " file=\"a\"") {
+  return "    <Object name=\"" + name + "\" fetch=\"Prefetch\"" + extra + "/>\n";
+}
+
+class TCarouselDescriptionParserTest : public ::testing::Test {
+ protected:
+  TCarouselDescriptionParserTest() {
+    test::WriteFile(dir_.File("a"), "alpha");
+    test::WriteFile(dir_.File("sub"), "inner\n\"1'var.s\" file=a\n");
+  }
+  TCarouselPlan Parse(TMode mode, const std::string& text) {
+    test::WriteFile(dir_.File("d"), text);
+    TCarouselDescriptionParser::TSettings settings{mode};
+    return TCarouselDescriptionParser(settings, &TCarouselDescriptionParser::ReadFile)
+        .Parse(dir_.File("d"));
+  }
+  test::TTempDir dir_;
+};
+
+TEST_F(TCarouselDescriptionParserTest, RefusesBadInputNamingFileAndLine) {
+  test::WriteFile(dir_.File("huge"), "");
+  ASSERT_EQ(truncate(dir_.File("huge").c_str(), (16 << 20) + 1), 0);
+  const std::string longName = "cfg.a234567890123456789012345678";
+  const struct {
+    TMode mode;
+    std::string text;
+    int line;
+    std::string reason;
+  } kCases[] = {
+      {kXml, Xml(Obj("cfg.a") + Obj("cfg.b", " file=\"none\"")), 4, "cannot open"},
+      {kXml, Xml(Obj("cfg.h", " file=\"huge\"")), 3, "16777217 bytes"},
+      {kXml, Xml(Obj(longName)), 3, "longer than 29"},
+      {kXml, Xml(Obj("cfg.a") + Obj("cfg.a")), 4, "twice on 239.1.1.1:5001"},
+      {kXml, Xml(Obj("cfg.a")) + Xml(Obj("cfg.a")), 6, "junk after document"},
+      {kXml, Xml(Obj("cfg.a"), "rate=\"11199\""), 2, "below one datagram"},
+      {kXml, Xml(Obj("cfg.a"), ""), 2, "no rate"},
+      {kXml, "<Infocast><Channel address=\"239.1.1\" port=\"1\"/></Infocast>", 1, "invalid IP"},
+      {kExt, "text\n\"1'cfg.a\" file=none\n", 2, "cannot open"},
+      {kExt, "\"1'" + longName + "\" file=a\n", 1, "longer than 29"},
+      {kExt, "\"1'cfg.a\" file=a\n\n\"1'cfg.a\" file=a\n", 3, "twice on 127.0.0.1:5000"},
+      {kExt, "\"1'cfg.a'239.1.1.1:5001\" file=a rate=100\n", 1, "below one datagram"},
+      {kExt, "\"1'cfg.a'239.1.1:5001\" file=a rate=1M\n", 1, "not dotted IPv4"},
+      {kExt, "\n\"1'cfg.a'239.1.1.1:5001\" file=a\n", 2, "has no rate"},
+      {kExt, "\"1'cfg.a\" file=a comment\n", 1, "'comment' is not a head-end attribute"},
+      {kExt, "\"1'cfg.a\" file=a\n\"1'cfg.b", 2, "closing quote"},
+      {kExt, "\"C000'sub\" file=d\n", 1, "named twice"},  // a directory holding itself
+  };
+  for (const auto& c : kCases) {
+    std::string refusal;
+    try {
+      Parse(c.mode, c.text);
+    } catch (const TException& failure) {
+      refusal = failure.GetText();
+    }
+    const std::string where = dir_.File("d") + ":" + std::to_string(c.line) + ": ";
+    EXPECT_EQ(refusal.rfind(where, 0), 0u) << c.text << " -> " << refusal;
+    EXPECT_NE(refusal.find(c.reason), std::string::npos) << c.text << " -> " << refusal;
+  }
+}
+
+TEST_F(TCarouselDescriptionParserTest, ConfigurationGoesOutWithoutHeadEndAttributes) {
+  TCarouselPlan plan = Parse(
+      kXml, Xml(Obj("cfg.a", " file=\"a\" valid=\"10-20\" target=\"Z=UTC\" precoding=\"0x4000\"") +
+                "    <Object name=\"var.b\" fetch=\"OnRequest\" countref=\"true\" file=\"a\"/>\n"));
+  const TCarouselObject& root = plan.channels[0].objects.at(0);
+  EXPECT_EQ(plan.channels[0].Key() + " " + root.name, "127.0.0.1:5000 infocast2.conf");
+  for (const char* gone : {"rate=", "file=", "valid=", "target=", "precoding="}) {
+    EXPECT_EQ(root.data.find(gone), std::string::npos) << root.data;
+  }
+  EXPECT_NE(root.data.find("<Object countref=\"true\" fetch=\"OnRequest\" name=\"var.b\"/>"),
+            std::string::npos);
+  const TCarouselObject& a = plan.channels.at(1).objects.at(0);
+  EXPECT_EQ(a.data + " " + a.targetFilter + " " + std::to_string(a.precoding), "alpha Z=UTC 16384");
+  EXPECT_TRUE(a.hasTimeFilter && a.validStart == 10 && a.validEnd == 20);
+
+  plan = Parse(kExt,
+               "comment\n\"1'cfg.a\" file=a\n\"C000'my dir'239.1.1.2:5002\" file=sub rate=64k\n");
+  const auto& meta = plan.channels.at(0).objects;
+  EXPECT_EQ(meta.at(0).name + " " + std::to_string(meta[0].type) + " " + meta.at(1).name,
+            "velmora-nm-box-rev-2 49152 cfg.a");
+  EXPECT_EQ(meta[0].data, "comment\n\"1'cfg.a\"\n\"C000'my dir'239.1.1.2:5002\"\n");
+  const auto& sub = plan.channels.at(1).objects;  // entries without address follow their text
+  EXPECT_EQ(plan.channels[1].rateBitsPerSecond, 64000u);
+  EXPECT_EQ(sub.at(0).name + " " + sub.at(1).name + " " + sub[1].data,
+            "var.s my dir inner\n\"1'var.s\"\n");
+}
+
+}  // namespace

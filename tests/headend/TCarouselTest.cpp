@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "base/TException.h"
+#include "headend/TCarousel.h"
+#include "infocast/TInfocastHeader.h"
+#include "os/TEpollEventLoop.h"
+#include "os/TManualClock.h"
+#include "os/TUdpSocket.h"
+
+namespace {
+
+class TCarouselTest : public ::testing::Test {
+ protected:
+  TCarouselTest() : loop_(clock_), receiver_("127.0.0.1", 0) {}
+  TCarouselPlan Plan(uint64_t rate, std::vector<std::pair<std::string, size_t>> objects) {
+    TCarouselPlan plan;
+    plan.channels.push_back({"127.0.0.1", receiver_.GetPort(), rate, {}});
+    for (const auto& [name, size] : objects) {
+      plan.channels[0].objects.push_back({name, 1, 4, false, 0, 0, "", std::string(size, 'x'), ""});
+    }
+    return plan;
+  }
+  // Moves the manual clock in 10 ms steps; returns the bytes received by the end of each.
+  std::vector<size_t> Run(int steps) {
+    std::vector<size_t> total;
+    for (int i = 0; i < steps; ++i) {
+      clock_.Advance(10);
+      loop_.RunOnce(0);
+      char buffer[2000];
+      size_t bytes = total.empty() ? 0 : total.back();
+      for (ssize_t n; (n = receiver_.Receive(buffer, sizeof buffer)) > 0; bytes += n) {
+        received_.emplace_back();
+        received_.back().Decode(buffer, static_cast<size_t>(n));
+      }
+      total.push_back(bytes);
+    }
+    return total;
+  }
+
+  TManualClock clock_;
+  TEpollEventLoop loop_;
+  TUdpSocket receiver_;
+  std::vector<TInfocastHeader> received_;
+};
+
+TEST_F(TCarouselTest, PacedChannelKeepsItsRateAndNeverBurstsAboveOneBatch) {
+  constexpr double kBytesPerStep = 1000000 / 8 * 0.010;
+  TCarousel carousel(loop_, clock_, {0, "", 1400, 8});
+  carousel.Apply(Plan(1000000, {{"big", 30000}, {"small", 10}}));
+  const std::vector<size_t> total = Run(1000);  // 10 s
+  for (size_t step = 0; step < total.size(); ++step) {
+    ASSERT_LE(total[step], kBytesPerStep * (step + 1) + 8 * 1400) << "at step " << step;
+  }
+  EXPECT_GE(total.back(), kBytesPerStep * 1000 - 2 * 1400);
+  // Packets of one object back to back, the objects in turn, cycle after cycle.
+  for (size_t i = 1; i < received_.size(); ++i) {
+    const TInfocastHeader& before = received_[i - 1];
+    const std::string name = before.GetName();
+    EXPECT_EQ(received_[i].GetName(),
+              before.IsLastPacket() ? (name == "big" ? "small" : "big") : name);
+    EXPECT_EQ(received_[i].packetNumber, before.IsLastPacket() ? 1 : before.packetNumber + 1);
+  }
+}
+
+TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
+  TCarousel carousel(loop_, clock_, {0, "", 1400, 2});
+  carousel.Apply(Plan(112000, {{"old", 5000}}));  // 4 datagrams, 10 per second
+  int starts = 0;
+  carousel.SetCycleHook([&](const std::string&) { ++starts; });
+  Run(15);
+  ASSERT_EQ(received_.size(), 1u);
+  carousel.Apply(Plan(112000, {{"new", 10}}));
+  Run(200);
+  size_t old = 0;
+  while (old < received_.size() && received_[old].GetName() == "old") ++old;
+  EXPECT_EQ(old, 4u);  // the cycle in progress ends whole
+  for (size_t i = old; i < received_.size(); ++i) EXPECT_EQ(received_[i].GetName(), "new");
+  EXPECT_EQ(static_cast<uint64_t>(starts), carousel.GetStats().at(0).cycles);
+  carousel.Apply(TCarouselPlan());  // a channel that leaves the plan stops at once
+  EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
+
+  TCarouselPlan far = Plan(112000, {{"a", 1}});
+  far.channels[0].address = "192.0.2.1";  // unicast beyond loopback needs a TTL
+  EXPECT_THROW(carousel.Apply(far), TException);
+}
+
+}  // namespace
