@@ -108,7 +108,7 @@ def test_same_bytes_through_infoctl_and_python(daemon):
     status, _, error = daemon.infoctl("get", "no.such")
     with pytest.raises(InfoError) as raised:
         client.get("no.such")
-    assert (status, error) == (1, ("infoctl: error %d: %s\n" % (
+    assert (status, error) == (1, ("infoctl: no.such: error %d: %s\n" % (
         raised.value.code, raised.value.text)).encode())
 
 
