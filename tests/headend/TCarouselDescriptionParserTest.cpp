@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "base/TException.h"
 #include "headend/TCarouselDescriptionParser.h"
 #include "tests/TestSupport.h"
@@ -8,8 +10,7 @@
 namespace {
 
 using TMode = TCarouselDescriptionParser::TMode;
-const TMode kXml = TMode::kNormal;
-const TMode kExt = TMode::kOpch;
+const TMode kXml = TMode::kNormal, kExt = TMode::kOpch;
 std::string Xml(const std::string& objects, const std::string& channel = "rate=\"256k\"") {
   return "<Infocast>\n  <Channel address=\"239.1.1.1\" port=\"5001\" connection=\"Persistent\" " +
          channel + ">\n" + objects + "  </Channel>\n</Infocast>\n";
@@ -37,12 +38,7 @@ TEST_F(TCarouselDescriptionParserTest, RefusesBadInputNamingFileAndLine) {
   test::WriteFile(dir_.File("huge"), "");
   ASSERT_EQ(truncate(dir_.File("huge").c_str(), (16 << 20) + 1), 0);
   const std::string longName = "cfg.a234567890123456789012345678";
-  const struct {
-    TMode mode;
-    std::string text;
-    int line;
-    std::string reason;
-  } kCases[] = {
+  const std::tuple<TMode, std::string, int, const char*> kCases[] = {
       {kXml, Xml(Obj("cfg.a") + Obj("cfg.b", " file=\"none\"")), 4, "cannot open"},
       {kXml, Xml(Obj("cfg.h", " file=\"huge\"")), 3, "16777217 bytes"},
       {kXml, Xml(Obj(longName)), 3, "longer than 29"},
@@ -61,16 +57,16 @@ TEST_F(TCarouselDescriptionParserTest, RefusesBadInputNamingFileAndLine) {
       {kExt, "\"1'cfg.a\" file=a\n\"1'cfg.b", 2, "closing quote"},
       {kExt, "\"C000'sub\" file=d\n", 1, "named twice"},  // a directory holding itself
   };
-  for (const auto& c : kCases) {
+  for (const auto& [mode, text, line, reason] : kCases) {
     std::string refusal;
     try {
-      Parse(c.mode, c.text);
+      Parse(mode, text);
     } catch (const TException& failure) {
       refusal = failure.GetText();
     }
-    const std::string where = dir_.File("d") + ":" + std::to_string(c.line) + ": ";
-    EXPECT_EQ(refusal.rfind(where, 0), 0u) << c.text << " -> " << refusal;
-    EXPECT_NE(refusal.find(c.reason), std::string::npos) << c.text << " -> " << refusal;
+    const std::string where = dir_.File("d") + ":" + std::to_string(line) + ": ";
+    EXPECT_TRUE(refusal.rfind(where, 0) == 0 && refusal.find(reason) != std::string::npos)
+        << text << " -> " << refusal;
   }
 }
 
