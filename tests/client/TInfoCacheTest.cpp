@@ -11,17 +11,6 @@ namespace {
 
 using TLookup = TInfoCache::TLookup;
 
-// Fetches name with the result value (absent when value is null) and no drop in between.
-void Fetched(TInfoCache& cache, const std::string& name, const char* value) {
-  const auto ticket = cache.BeginFetch(name);
-  cache.EndFetch(name, ticket, true, value == nullptr, value != nullptr ? value : "Unknown object");
-}
-
-TLookup Look(TInfoCache& cache, const std::string& name) {
-  std::string text;
-  return cache.Find(name, text);
-}
-
 TEST(TInfoCacheTest, ExpressionsCoverNamesByTheServiceRules) {
   TInfoCache cache;
   for (const char* expression : {"a.b.*", "x", "c*", "*"}) cache.AddExpression(expression);
@@ -31,45 +20,46 @@ TEST(TInfoCacheTest, ExpressionsCoverNamesByTheServiceRules) {
   for (const auto& [name, count] : cases) EXPECT_EQ(count, cache.Covering(name).size()) << name;
 }
 
+// A fetch that began before a drop of its name (or of all) stores nothing.
 TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilOnlyItsName) {
   TInfoCache cache;
-  const std::function<void()> drops[] = {[&] { cache.Drop("n"); }, [&] { cache.DropAll(); }};
-  for (const auto& drop : drops) {
-    const auto ticket = cache.BeginFetch("n");
-    const auto other = cache.BeginFetch("o");
-    const auto late = cache.BeginFetch("n");
-    drop();
+  std::string text;
+  for (const bool all : {false, true}) {
+    const auto ticket = cache.BeginFetch("n"), other = cache.BeginFetch("o");
+    all ? cache.DropAll() : cache.Drop("n");
     const auto after = cache.BeginFetch("n");
     cache.EndFetch("n", ticket, true, false, "old");
-    EXPECT_EQ(TLookup::eMiss, Look(cache, "n"));
-    cache.EndFetch("n", late, true, false, "old");
-    EXPECT_EQ(TLookup::eMiss, Look(cache, "n"));
+    EXPECT_EQ(TLookup::eMiss, cache.Find("n", text));
     cache.EndFetch("n", after, true, false, "new");
-    EXPECT_EQ(TLookup::eValue, Look(cache, "n"));
+    EXPECT_EQ(TLookup::eValue, cache.Find("n", text));
     cache.EndFetch("o", other, true, true, "Unknown object");
-    EXPECT_EQ(&drop == &drops[0] ? TLookup::eAbsent : TLookup::eMiss, Look(cache, "o"));
+    EXPECT_EQ(all ? TLookup::eMiss : TLookup::eAbsent, cache.Find("o", text));
     cache.DropAll();
   }
 }
 
+// The least recently read go first, within entries and bytes (names and values or texts).
 TEST(TInfoCacheTest, LeastRecentlyReadGoFirstWithinEntriesAndBytes) {
   TInfoCache cache;
+  std::string text;
+  auto fetched = [&](const std::string& name, const char* value) {  // absent when null
+    cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
+  };
   cache.SetLimits(2, 100);
-  Fetched(cache, "a", "1");
-  Fetched(cache, "b", nullptr);
-  EXPECT_EQ(TLookup::eValue, Look(cache, "a"));
-  Fetched(cache, "c", "3");
-  EXPECT_EQ(TLookup::eMiss, Look(cache, "b"));
-  Fetched(cache, "b", nullptr);
-  EXPECT_EQ(TLookup::eAbsent, Look(cache, "b"));
-  EXPECT_EQ(TLookup::eMiss, Look(cache, "a"));
-  // Bytes count names and values (or texts): b is 15, c 2, so "dd" "12" is one too many.
-  cache.SetLimits(10, 15 + 2 + 3);
-  Fetched(cache, "dd", "12");
+  fetched("a", "1");
+  fetched("b", nullptr);
+  EXPECT_EQ(TLookup::eValue, cache.Find("a", text));
+  fetched("c", "3");
+  EXPECT_EQ(TLookup::eMiss, cache.Find("b", text));
+  fetched("b", nullptr);
+  EXPECT_EQ(TLookup::eAbsent, cache.Find("b", text));
+  EXPECT_EQ(TLookup::eMiss, cache.Find("a", text));
+  cache.SetLimits(10, 15 + 2 + 3);  // b is 15, c 2, so "dd" "12" is one too many
+  fetched("dd", "12");
   EXPECT_EQ(2u, cache.GetEntryCount());
-  EXPECT_EQ(TLookup::eMiss, Look(cache, "c"));
-  Fetched(cache, "big", std::string(30, 'x').c_str());
-  EXPECT_EQ(TLookup::eMiss, Look(cache, "big"));
+  EXPECT_EQ(TLookup::eMiss, cache.Find("c", text));
+  fetched("big", std::string(30, 'x').c_str());
+  EXPECT_EQ(TLookup::eMiss, cache.Find("big", text));
 }
 
 }  // namespace

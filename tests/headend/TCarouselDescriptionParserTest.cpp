@@ -34,7 +34,8 @@ class TCarouselDescriptionParserTest : public ::testing::Test {
   test::TTempDir dir_;
 };
 
-TEST_F(TCarouselDescriptionParserTest, RefusesBadInputNamingFileAndLine) {
+TEST_F(TCarouselDescriptionParserTest,
+       RefusesBadInputNamingFileAndLineAndSendsNoHeadEndAttributes) {
   test::WriteFile(dir_.File("huge"), "");
   ASSERT_EQ(truncate(dir_.File("huge").c_str(), (16 << 20) + 1), 0);
   const std::string longName = "cfg.a234567890123456789012345678";
@@ -68,17 +69,15 @@ TEST_F(TCarouselDescriptionParserTest, RefusesBadInputNamingFileAndLine) {
     EXPECT_TRUE(refusal.rfind(where, 0) == 0 && refusal.find(reason) != std::string::npos)
         << text << " -> " << refusal;
   }
-}
 
-TEST_F(TCarouselDescriptionParserTest, ConfigurationGoesOutWithoutHeadEndAttributes) {
+  // What goes out to the boxes carries no head-end attributes.
   TCarouselPlan plan = Parse(
       kXml, Xml(Obj("cfg.a", " file=\"a\" valid=\"10-20\" target=\"Z=UTC\" precoding=\"0x4000\"") +
                 "    <Object name=\"var.b\" fetch=\"OnRequest\" countref=\"true\" file=\"a\"/>\n"));
   const TCarouselObject& root = plan.channels[0].objects.at(0);
   EXPECT_EQ(plan.channels[0].Key() + " " + root.name, "127.0.0.1:5000 infocast2.conf");
-  for (const char* gone : {"rate=", "file=", "valid=", "target=", "precoding="}) {
+  for (const char* gone : {"rate=", "file=", "valid=", "target=", "precoding="})
     EXPECT_EQ(root.data.find(gone), std::string::npos) << root.data;
-  }
   EXPECT_NE(root.data.find("<Object countref=\"true\" fetch=\"OnRequest\" name=\"var.b\"/>"),
             std::string::npos);
   const TCarouselObject& a = plan.channels.at(1).objects.at(0);

@@ -15,9 +15,8 @@ class TCarouselTest : public ::testing::Test {
   TCarouselPlan Plan(uint64_t rate, std::vector<std::pair<std::string, size_t>> objects) {
     TCarouselPlan plan;
     plan.channels.push_back({"127.0.0.1", receiver_.GetPort(), rate, {}});
-    for (const auto& [name, size] : objects) {
+    for (const auto& [name, size] : objects)
       plan.channels[0].objects.push_back({name, 1, 4, false, 0, 0, "", std::string(size, 'x'), ""});
-    }
     return plan;
   }
   // Moves the manual clock in 10 ms steps; returns the bytes received by the end of each.
@@ -55,10 +54,9 @@ TEST_F(TCarouselTest, PacedChannelKeepsItsRateAndNeverBurstsAboveOneBatch) {
   // Packets of one object back to back, the objects in turn, cycle after cycle.
   for (size_t i = 1; i < received_.size(); ++i) {
     const TInfocastHeader& before = received_[i - 1];
-    const std::string name = before.GetName();
-    EXPECT_EQ(received_[i].GetName(),
-              before.IsLastPacket() ? (name == "big" ? "small" : "big") : name);
-    EXPECT_EQ(received_[i].packetNumber, before.IsLastPacket() ? 1 : before.packetNumber + 1);
+    const bool next = before.IsLastPacket(), big = before.GetName() == "big";
+    EXPECT_EQ(received_[i].GetName(), next != big ? "big" : "small");
+    EXPECT_EQ(received_[i].packetNumber, next ? 1 : before.packetNumber + 1);
   }
 }
 
@@ -78,7 +76,6 @@ TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
   EXPECT_EQ(static_cast<uint64_t>(starts), carousel.GetStats().at(0).cycles);
   carousel.Apply(TCarouselPlan());  // a channel that leaves the plan stops at once
   EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
-
   TCarouselPlan far = Plan(112000, {{"a", 1}});
   far.channels[0].address = "192.0.2.1";  // unicast beyond loopback needs a TTL
   EXPECT_THROW(carousel.Apply(far), TException);

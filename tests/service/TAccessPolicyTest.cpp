@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,29 +28,17 @@ TAccessPolicy Parse(const std::string& text) {
 }
 
 TPeerCredentials Peer(uid_t uid, gid_t gid, std::vector<gid_t> groups = {}) {
-  TPeerCredentials peer;
-  peer.uid = uid;
-  peer.gid = gid;
-  peer.groups = std::move(groups);
-  return peer;
+  return {0, uid, gid, std::move(groups)};
 }
 
+// Bad texts, one after another, "|" between them; a text's last line is the bad one.
 TEST(TAccessPolicyTest, BadLinesNameTheirLine) {
-  const std::pair<const char*, int> cases[] = {{"cfg.* r", 1},
-                                               {"# c\n\ncfg.* rx *", 3},
-                                               {"cfg.* wr *", 1},
-                                               {"cfg.* rr *", 1},
-                                               {"cfg.* -r *", 1},
-                                               {"cfg* r *", 1},
-                                               {"a.*.b r *", 1},
-                                               {"cfg.* r user:nobody", 1},
-                                               {"cfg.* r group:nobody", 1},
-                                               {"cfg.* r uid:12x", 1},
-                                               {"cfg.* r uid:4294967295", 1},
-                                               {"cfg.* r uid:", 1},
-                                               {"cfg.* r admin", 1},
-                                               {"x r *\ncfg.* r user:", 2}};
-  for (const auto& [text, line] : cases) {
+  std::istringstream cases(
+      "cfg.* r|# c\n\ncfg.* rx *|cfg.* wr *|cfg.* rr *|cfg.* -r *|cfg* r *|a.*.b r *|"
+      "cfg.* r user:nobody|cfg.* r group:nobody|cfg.* r uid:12x|cfg.* r uid:4294967295|"
+      "cfg.* r uid:|cfg.* r admin|x r *\ncfg.* r user:");
+  for (std::string text; std::getline(cases, text, '|');) {
+    const int line = 1 + static_cast<int>(std::count(text.begin(), text.end(), '\n'));
     try {
       Parse(text);
       ADD_FAILURE() << "accepted: " << text;
@@ -69,12 +60,9 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
   EXPECT_EQ(5u, policy.GetLineCount());
   const TPeerCredentials app = Peer(1000, 1000), other = Peer(1001, 1001);
   const TPeerCredentials admin = Peer(1002, 1002, {300}), primaryAdmin = Peer(1003, 300);
-  // The rights each case is given, of r, w and s.
-  const struct {
-    const TPeerCredentials& peer;
-    const char* text;
-    std::string rights;
-  } cases[] = {
+  const TPeerCredentials root = Peer(0, 0), daemon = Peer(kDaemonUid, 7);
+  // The peer, the name or expression, the rights it is given of r, w and s.
+  const std::tuple<const TPeerCredentials&, const char*, std::string> cases[] = {
       {admin, "cfg.ip.rmtsource", ""},  // an earlier line wins
       {admin, "cfg.ip.dhcp", "rw"},     // supplementary group
       {primaryAdmin, "cfg.ip.dhcp", "rw"},
@@ -89,15 +77,15 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
       {app, "cfg.app.sub.*", "rws"},
       {app, "cfg.*", "r"},
       {app, "*", ""},
-      {Peer(0, 0), "var.y", "rws"},                      // root
-      {Peer(kDaemonUid, 7), "cfg.ip.rmtsource", "rws"},  // the daemon's user
+      {root, "var.y", "rws"},               // root
+      {daemon, "cfg.ip.rmtsource", "rws"},  // the daemon's user
   };
   const std::pair<char, TAccessPolicy::TRight> rights[] = {
       {'r', TAccessPolicy::eRead}, {'w', TAccessPolicy::eWrite}, {'s', TAccessPolicy::eSubscribe}};
-  for (const auto& c : cases) {
+  for (const auto& [peer, text, given] : cases) {
     for (const auto& [letter, right] : rights) {
-      EXPECT_EQ(c.rights.find(letter) != std::string::npos, policy.Allows(c.peer, c.text, right))
-          << "uid " << c.peer.uid << " " << c.text << " " << letter;
+      EXPECT_EQ(given.find(letter) != std::string::npos, policy.Allows(peer, text, right))
+          << "uid " << peer.uid << " " << text << " " << letter;
     }
   }
   EXPECT_TRUE(Parse("* rws *").Allows(app, "*", TAccessPolicy::eSubscribe));
