@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,20 +34,19 @@ std::string Prefetch(const std::string& name) {
   return "<Object name='" + name + "' fetch='Prefetch'/>";
 }
 
-// The adapter in a service (behind a volatile adapter, which keeps the published statistics,
-// as in the daemon), its channels on 127.0.0.1 fed by a sender socket, the loop on the manual
-// clock. A unicast group cannot be joined: each channel traces that and retries, and receives.
+// The adapter in a service behind a volatile adapter (which keeps the published statistics),
+// its channels on 127.0.0.1 fed by a sender socket, the loop on the manual clock.
 class TInfocastAdapterTest : public ::testing::Test {
  protected:
   TInfocastAdapterTest() : loop_(clock_), sender_("127.0.0.1", 0) {}
 
-  void Start(TInfocastChannel::TMode mode, const std::string& address = "") {
+  void Start(TInfocastChannel::TMode mode) {
     service_.SetAddressCheck(false);
     service_.AddMonitor(std::make_unique<TUpdates>(updates_));
     service_.AddAdapter(std::make_unique<TVolatileAdapter>());
-    auto adapter = std::make_unique<TInfocastAdapter>(
-        address.empty() ? Channel(metaPort_) : address, root_.File("address"), 1600, mode,
-        &service_, &service_, nullptr, &loop_, clock_);
+    auto adapter =
+        std::make_unique<TInfocastAdapter>(Channel(metaPort_), root_.File("address"), 1600, mode,
+                                           &service_, &service_, nullptr, &loop_, clock_);
     adapter_ = adapter.get();
     service_.AddAdapter(std::move(adapter));
     service_.Start();
@@ -78,10 +78,9 @@ class TInfocastAdapterTest : public ::testing::Test {
            found->second->GetObjects().count(name) != 0;
   }
   size_t Traced(const std::string& part) {
-    size_t count = 0;
-    for (const auto& message : tracker_.Tracker().messages)
-      count += message.second.find(part) != std::string::npos;
-    return count;
+    const auto& all = tracker_.Tracker().messages;
+    return std::count_if(all.begin(), all.end(),
+                         [&](const auto& m) { return m.second.find(part) != std::string::npos; });
   }
 
   test::TScopedProcessTracker tracker_;
@@ -110,14 +109,12 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
 
   // On request: wanted while somebody subscribes to exactly that name; countref false keeps
   // value and membership when the last subscriber leaves.
-  service_.SubscribeObject("var.r", 1, "client");
-  service_.SubscribeObject("var.k", 2, "client");
+  for (const char* name : {"var.r", "var.k"}) service_.SubscribeObject(name, 1, "client");
   EXPECT_TRUE(Wanted(port2_, "var.r") && Wanted(port2_, "var.k"));
   Send(port2_, "var.r", "r1");
   Send(port2_, "var.k", "k1");
   updates_.clear();
-  service_.UnsubscribeObject("var.r", "client");
-  service_.UnsubscribeObject("var.k", "client");
+  for (const char* name : {"var.r", "var.k"}) service_.UnsubscribeObject(name, "client");
   EXPECT_EQ("<none>/k1", Get("var.r") + "/" + Get("var.k"));
   EXPECT_TRUE(!Wanted(port2_, "var.r") && Wanted(port2_, "var.k"));
   EXPECT_EQ((std::vector<std::string>{"var.r"}), updates_);
@@ -152,8 +149,7 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
 
 // A sub-directory arriving on a configured channel rebuilds the configuration from inside
 // that channel's delivery: the channel is replaced and must stay alive until it returns
-// (the sanitizer build proves it). Many rebuilds let go of what they replaced; more channels
-// than the bound give the bound.
+// (the sanitizer build proves it). More channels than the bound give the bound.
 TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafelyAndStayBounded) {
   Start(TInfocastChannel::Opch);
   Send(metaPort_, kProduct, "\"C000'sub'" + Channel(port2_) + "\" \"1'cfg.root\"", kDirectory);
@@ -171,16 +167,6 @@ TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafelyAndStayBounded) {
   Send(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"", kDirectory);
   EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
 
-  for (int round = 0; round < 2000; ++round) {
-    adapter_->OnDirectoryChanged("_metachannel.infocastinfo",
-                                 "\"C000'a" + std::to_string(round % 3) + "'" + Channel(port2_) +
-                                     "\" \"1'cfg.n" + std::to_string(round % 5) + "\"",
-                                 true);
-    loop_.RunOnce(0);
-  }
-  EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
-  EXPECT_EQ(2u, adapter_->TEST_GetChannels().size());
-  EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
   std::string text;
   for (uint16_t port = 1; port <= TInfocastAdapter::kMaxChannels + 10; ++port)
     text += "\"1'o" + std::to_string(port) + "'" + Channel(port) + "\"";
@@ -216,16 +202,6 @@ TEST_F(TInfocastAdapterTest, StatisticsAndTheAddressFile) {
   EXPECT_EQ("opch://" + address, Get("stat.infocast.0.url"));
   EXPECT_EQ("<none>", Get("cfg.p"));
   EXPECT_TRUE(adapter_->TEST_GetChannels().empty());
-}
-
-// Without a meta channel the counters read as unchanged and nothing is published.
-TEST_F(TInfocastAdapterTest, WithoutValidAddressNothingIsReceivedOrPublished) {
-  Start(TInfocastChannel::Normal, "no-colon");
-  std::string value = "unchanged";
-  EXPECT_TRUE(adapter_->GetObject("stat.infocast.0.totalpackets", value) && value == "unchanged");
-  EXPECT_EQ("opch://no-colon", Get("stat.infocast.0.url"));
-  Advance(2000);
-  EXPECT_EQ(adapter_, service_.FindAdapter("stat.infocast.0.totalpackets"));
 }
 
 }  // namespace

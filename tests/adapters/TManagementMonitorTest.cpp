@@ -29,9 +29,8 @@ struct TRefusingAdapter final : TInformationAdapter {
   }
 };
 
-// A real service with the volatile storage (where the tests set cfg.ip.rmtsource), the
-// monitor registered, one subscriber of everything whose notifications are recorded
-// ("changed NAME", "removed NAME"), and a sender of management datagrams to 127.0.0.1.
+// A service with the volatile storage (where the tests set cfg.ip.rmtsource), the monitor,
+// a subscriber of everything ("changed NAME", "removed NAME") and a sender to 127.0.0.1.
 class TManagementMonitorTest : public ::testing::Test {
  protected:
   TManagementMonitorTest() {
@@ -93,11 +92,8 @@ TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   EXPECT_TRUE(first->GetChannel() != nullptr && first->GetChannel()->IsConnected());
   monitor_->ObjectUpdate(kSource);
   EXPECT_EQ(first, monitor_->TEST_GetAdapter());
-  service_.SetObject("m.shadow", "local", kVolatile);
   Push(0, "m.a", "1");
-  Push(0, "m.shadow", "remote");
   EXPECT_EQ("1", reader_.GetObject("m.a"));
-  EXPECT_EQ("local", reader_.GetObject("m.shadow"));  // last in the list: everybody shadows it
   told_.clear();
 
   SetSource(Source(1));
