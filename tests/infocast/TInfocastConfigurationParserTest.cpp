@@ -93,42 +93,27 @@ TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndThei
   EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
 }
 
-// A text that is no entry is traced with the text.
-TEST_F(TInfocastConfigurationParserTest, ExtendedEntriesParseWithTheirWarnings) {
-  // The text, whether it is an entry, the entry as type/name/address/port.
-  const std::tuple<std::string, bool, std::string> cases[] = {
-      {"  C000'sub dir '239.1.1.1:5000", true, "49152/sub dir/239.1.1.1/5000"},
-      {"1 x'  name more", true, "1/name//0"},
-      {"1' name '  10.0.0.1:  77", true, "1/name/10.0.0.1/77"},
-      {"FFFFFFFFFFFF'a", true, std::to_string(INT_MAX) + "/a//0"},
-      {"1 var.x", false, "0///0"},
-      {"   ", false, "0///0"},
-      {"1'a'239.1.1.1", false, "1/a//0"},  // no colon
-  };
-  for (const auto& [text, ok, entry] : cases) {
-    tracker_.messages.clear();
-    TInfocastExtendedEntry e{-1, "old", "old", -1};
-    EXPECT_EQ(ok, parser_.ParseExtendedEntry(text, e)) << text;
-    EXPECT_EQ(entry, std::to_string(e.type) + "/" + e.name + "/" + e.address + "/" +
-                         std::to_string(e.port));
-    EXPECT_EQ(ok,
-              tracker_.messages.empty() || !tracker_.Holds(TTracker::kWarning, "[" + text + "]"));
-  }
-}
-
 // A bad type is skipped with a warning, also with an empty name (an empty name is an entry
-// like any other); an entry without apostrophe or a missing closing quote ends the text.
+// like any other); spaces around parts do not count; a malformed entry or a missing closing
+// quote ends the text with a trace.
 TEST_F(TInfocastConfigurationParserTest, ExtendedTextSkipsBadTypesAndStopsAtMalformedEntries) {
-  EXPECT_EQ((std::vector<std::string>{
-                "cfg.x/P/1/239.2.2.2:6000/0,0,0", "sub dir/P/49152/239.1.1.1:5000/0,0,0",
-                "/P/49152/239.2.2.2:6000/0,0,0", "new/P/1/239.2.2.2:6000/0,0,0"}),
+  EXPECT_EQ((std::vector<std::string>{"cfg.x/P/1/239.2.2.2:6000/0,0,0",
+                                      "sub dir/P/49152/239.1.1.1:5000/0,0,0",
+                                      "/P/49152/239.2.2.2:6000/0,0,0", "new/P/1/10.0.0.1:77/0,0,0",
+                                      "name/P/1/239.2.2.2:6000/0,0,0"}),
             Describe(parser_.ParseExtended(
-                "comment \"1'cfg.x\" \"C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"7'\" "
-                "\"C000'\" \"1'old\" \"1 var.z\" \"1'var.w\"",
+                "comment \"1'cfg.x\" \"  C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"7'\" "
+                "\"C000'\" \"1' old '  10.0.0.1:  77\" \"FFFFFFFFFFFF'a\" \"1 x'  name more\" "
+                "\"1 var.z\" \"1'var.w\"",
                 "239.2.2.2", 6000)));
   EXPECT_EQ(2u, Count("Objects with type 7 is not supported"));
-  EXPECT_EQ(1u, parser_.ParseExtended("\"1'a\" \"1'b", "239.2.2.2", 6000).objects.size());
-  EXPECT_EQ(1u, Count("Found a start token but didn't found end token in string [\"1'b]"));
+  EXPECT_TRUE(tracker_.Holds(TTracker::kWarning, std::to_string(INT_MAX)));
+  EXPECT_TRUE(tracker_.Holds(TTracker::kWarning, "1 var.z"));
+  for (const std::string end : {"\"1'b", "\"   \"", "\"1'b'239.1.1.1\""}) {
+    tracker_.messages.clear();
+    EXPECT_EQ(1u, parser_.ParseExtended("\"1'a\" " + end, "239.2.2.2", 6000).objects.size()) << end;
+    EXPECT_FALSE(tracker_.messages.empty()) << end;
+  }
 }
 
 }  // namespace
