@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include "base/TException.h"
 #include "headend/TCarousel.h"
+#include "headend/TFileChangeWatcher.h"
 #include "infocast/TInfocastHeader.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TManualClock.h"
 #include "os/TUdpSocket.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -80,5 +83,34 @@ TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
   far.channels[0].address = "192.0.2.1";  // unicast beyond loopback needs a TTL
   EXPECT_THROW(carousel.Apply(far), TException);
 }
+
+class TFileChangeWatcherTest : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TFileChangeWatcherTest, SeesWritesRenamesAndRemovalsOfWatchedFilesOnly) {
+  test::TTempDir dir;
+  TManualClock clock;
+  TEpollEventLoop loop(clock);
+  TFileChangeWatcher watcher(loop, GetParam());
+  auto changed = [&](const char* write, const char* remove, bool changed) {
+    if (write) test::WriteFile(dir.File(write), write);
+    ASSERT_TRUE(!remove || rename(dir.File(write).c_str(), dir.File(remove).c_str()) == 0);
+    clock.Advance(TFileChangeWatcher::kPollMs);  // a poll's worth of time
+    loop.RunOnce(0);
+    EXPECT_EQ(watcher.TakeChanged(), changed) << (write ? write : "-") << (remove ? remove : "");
+  };
+  test::WriteFile(dir.File("a"), "");
+  test::WriteFile(dir.File("b"), "");
+  watcher.Watch({dir.File("a"), dir.File("b")});
+  changed(nullptr, nullptr, false);
+  changed("other", nullptr, false);
+  changed("b", nullptr, true);
+  changed(nullptr, nullptr, false);  // taken once
+  changed("a.new", "a", true);       // replaced by rename
+  watcher.Watch({dir.File("a")});
+  changed("b", nullptr, false);
+  changed("other", "a", true);
+}
+
+INSTANTIATE_TEST_SUITE_P(InotifyAndPoll, TFileChangeWatcherTest, ::testing::Values(false, true));
 
 }  // namespace
