@@ -149,8 +149,8 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
 
 // A sub-directory arriving on a configured channel rebuilds the configuration from inside
 // that channel's delivery: the channel is replaced and must stay alive until it returns
-// (the sanitizer build proves it). More channels than the bound give the bound.
-TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafelyAndStayBounded) {
+// (the sanitizer build proves it).
+TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
   Start(TInfocastChannel::Opch);
   Send(metaPort_, kProduct, "\"C000'sub'" + Channel(port2_) + "\" \"1'cfg.root\"", kDirectory);
   EXPECT_TRUE(Wanted(port2_, "sub"));
@@ -166,12 +166,6 @@ TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafelyAndStayBounded) {
   // A directory naming itself or the root is refused instead of making a cycle.
   Send(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"", kDirectory);
   EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
-
-  std::string text;
-  for (uint16_t port = 1; port <= TInfocastAdapter::kMaxChannels + 10; ++port)
-    text += "\"1'o" + std::to_string(port) + "'" + Channel(port) + "\"";
-  adapter_->OnDirectoryChanged("_metachannel.infocastinfo", text, true);
-  EXPECT_EQ(TInfocastAdapter::kMaxChannels, adapter_->TEST_GetChannels().size());
 }
 
 // Statistics every two seconds; a new address in the file (the same text with a line feed is
@@ -183,11 +177,7 @@ TEST_F(TInfocastAdapterTest, StatisticsAndTheAddressFile) {
   Advance(1999);
   updates_.clear();
   Advance(1);
-  ASSERT_LE(4u, updates_.size());
-  EXPECT_EQ(
-      (std::vector<std::string>{"stat.infocast.0.url", "stat.infocast.0.time.total",
-                                "stat.infocast.0.totalpackets", "stat.infocast.0.totalbytes"}),
-      std::vector<std::string>(updates_.begin(), updates_.begin() + 4));
+  EXPECT_EQ(1, std::count(updates_.begin(), updates_.end(), "stat.infocast.0.totalbytes"));
   const TInfocastChannel* meta = adapter_->TEST_GetMetaChannel();
   EXPECT_EQ(std::to_string(meta->GetTotalPackets()) + "/" + std::to_string(meta->GetTotalBytes()),
             Get("stat.infocast.0.totalpackets") + "/" + Get("stat.infocast.0.totalbytes"));
