@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -82,33 +81,24 @@ TEST_F(InfoClientCacheTest, CoveredNamesAnswerFromMemoryComputedOnesDoNot) {
 TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
   TInfoClient other(daemon_.Address());
   client_->Cache("k.*");
-  const std::string file = root_.File("value");
-  test::WriteFile(file, "from file");
   const auto kVolatile = TInfoClient::eVolatile;
-  const std::vector<std::string> both = {"k.b", "k.c"};
-  const std::tuple<const char*, std::function<void()>, const char*> cases[] = {
-      {"k.a", [&] { client_->Set("k.a", "2", kVolatile); }, "2"},
-      {"k.a", [&] { client_->Unset("k.a", kVolatile); }, "1"},
-      {"k.b", [&] { client_->SetFromFile("k.b", file, kVolatile); }, "from file"},
-      {"k.c",
-       [&] {
-         client_->SetObjects(both, {"b2", "c2"}, kVolatile);
-       },
-       "c2"},
-      {"k.c", [&] { client_->UnsetObjects(both, kVolatile); }, "error 201"},
-      {"k.later", [&] { other.Set("k.later", "here", kVolatile); }, "here"},
-      {"k.later", [&] { other.Unset("k.later", kVolatile); }, "error 201"},
-  };
-  for (const auto& [text, write, value] : cases) {
-    const std::string name = text, expected = value;  // lambdas cannot capture bindings
-    Read(*client_, name);
-    write();
-    if (name != "k.later") {
-      EXPECT_EQ(expected, Read(*client_, name)) << name;
-    } else {  // written by the other client
-      EXPECT_TRUE(WaitUntil([&] { return Read(*client_, name) == expected; })) << name;
-    }
-  }
+  const std::vector<std::string> both = {"k.a", "k.c"};
+  for (const char* name : {"k.a", "k.c", "k.later"}) Read(*client_, name);
+  client_->Set("k.a", "2", kVolatile);
+  EXPECT_EQ("2", Read(*client_, "k.a"));
+  client_->Unset("k.a", kVolatile);
+  EXPECT_EQ("1", Read(*client_, "k.a"));  // the default again
+  client_->SetObjects(both, {"a3", "c3"}, kVolatile);
+  EXPECT_EQ("a3 c3", Read(*client_, "k.a") + " " + Read(*client_, "k.c"));
+  client_->UnsetObjects(both, kVolatile);
+  EXPECT_EQ("1 error 201", Read(*client_, "k.a") + " " + Read(*client_, "k.c"));
+  test::WriteFile(root_.File("value"), "from file");
+  client_->SetFromFile("k.c", root_.File("value"), kVolatile);
+  EXPECT_EQ("from file", Read(*client_, "k.c"));
+  other.Set("k.later", "here", kVolatile);
+  EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "here"; }));
+  other.Unset("k.later", kVolatile);
+  EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "error 201"; }));
 }
 
 using TLookup = TInfoCache::TLookup;
