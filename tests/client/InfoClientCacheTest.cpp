@@ -112,8 +112,9 @@ TEST(TInfoCacheTest, ExpressionsCoverNamesByTheServiceRules) {
   for (const auto& [name, count] : cases) EXPECT_EQ(count, cache.Covering(name).size()) << name;
 }
 
-// A fetch that began before a drop of its name (or of all) stores nothing.
-TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilOnlyItsName) {
+// A fetch that began before a drop of its name (or of all) stores nothing. The least
+// recently read go first, within entries and bytes (names and values or texts).
+TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilItAndLeastRecentlyReadGoFirst) {
   TInfoCache cache;
   std::string text;
   for (const bool all : {false, true}) {
@@ -128,12 +129,6 @@ TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilOnlyItsName) {
     EXPECT_EQ(all ? TLookup::eMiss : TLookup::eAbsent, cache.Find("o", text));
     cache.DropAll();
   }
-}
-
-// The least recently read go first, within entries and bytes (names and values or texts).
-TEST(TInfoCacheTest, LeastRecentlyReadGoFirstWithinEntriesAndBytes) {
-  TInfoCache cache;
-  std::string text;
   auto fetched = [&](const std::string& name, const char* value) {  // absent when null
     cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
   };
