@@ -1,5 +1,4 @@
-// libFuzzer target for the access policy parser: no text may crash it, and a text it accepts
-// answers questions, the text itself among them.
+// libFuzzer target for the access policy parser and the questions a policy answers.
 #include <cstdint>
 #include <string>
 
@@ -8,17 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   TAccessPolicy::TNames names;
-  names.user = [](const std::string& name, uid_t& uid) {
-    uid = 1000;
-    return name.size() % 2 == 0;
-  };
-  names.group = [](const std::string& name, gid_t& gid) {
-    gid = 100;
-    return name.size() % 3 == 0;
-  };
-  TPeerCredentials peer;
-  peer.uid = 1000;
-  peer.gid = 100;
+  names.user = [](const std::string& name, uid_t& uid) { return (uid = 1000) && name.size() % 2; };
+  names.group = [](const std::string& name, gid_t& gid) { return (gid = 100) && name.size() % 3; };
+  const TPeerCredentials peer{0, 1000, 100, {}};
   try {
     const TAccessPolicy policy = TAccessPolicy::Parse(text, names, 500);
     for (const char* question : {"cfg.ip.x", "cfg.*", "*", text.c_str()})

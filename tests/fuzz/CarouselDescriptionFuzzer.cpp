@@ -1,5 +1,5 @@
-// libFuzzer target for the head-end's description parser. Byte 0 picks the mode; every file
-// the description names reads as the rest of the input.
+// libFuzzer target for the head-end's description parser: byte 0 picks the mode, the rest is
+// the description and every file it names.
 #include <cstdint>
 #include <string>
 

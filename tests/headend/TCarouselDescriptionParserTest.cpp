@@ -70,30 +70,18 @@ TEST_F(TCarouselDescriptionParserTest,
         << text << " -> " << refusal;
   }
 
-  // What goes out to the boxes carries no head-end attributes.
-  TCarouselPlan plan = Parse(
-      kXml, Xml(Obj("cfg.a", " file=\"a\" valid=\"10-20\" target=\"Z=UTC\" precoding=\"0x4000\"") +
-                "    <Object name=\"var.b\" fetch=\"OnRequest\" countref=\"true\" file=\"a\"/>\n"));
-  const TCarouselObject& root = plan.channels[0].objects.at(0);
-  EXPECT_EQ(plan.channels[0].Key() + " " + root.name, "127.0.0.1:5000 infocast2.conf");
-  for (const char* gone : {"rate=", "file=", "valid=", "target=", "precoding="})
+  // What goes out to the boxes carries no head-end attributes; a directory's entries without
+  // address follow their text.
+  TCarouselPlan plan =
+      Parse(kXml, Xml(Obj("cfg.a", " file=\"a\" valid=\"10-20\" target=\"Z=UTC\"")));
+  const TCarouselObject &root = plan.channels.at(0).objects.at(0),
+                        a = plan.channels.at(1).objects.at(0);
+  for (const char* gone : {"rate=", "file=", "valid=", "target="})
     EXPECT_EQ(root.data.find(gone), std::string::npos) << root.data;
-  EXPECT_NE(root.data.find("<Object countref=\"true\" fetch=\"OnRequest\" name=\"var.b\"/>"),
-            std::string::npos);
-  const TCarouselObject& a = plan.channels.at(1).objects.at(0);
-  EXPECT_EQ(a.data + " " + a.targetFilter + " " + std::to_string(a.precoding), "alpha Z=UTC 16384");
-  EXPECT_TRUE(a.hasTimeFilter && a.validStart == 10 && a.validEnd == 20);
-
-  plan = Parse(kExt,
-               "comment\n\"1'cfg.a\" file=a\n\"C000'my dir'239.1.1.2:5002\" file=sub rate=64k\n");
-  const auto& meta = plan.channels.at(0).objects;
-  EXPECT_EQ(meta.at(0).name + " " + std::to_string(meta[0].type) + " " + meta.at(1).name,
-            "velmora-nm-box-rev-2 49152 cfg.a");
-  EXPECT_EQ(meta[0].data, "comment\n\"1'cfg.a\"\n\"C000'my dir'239.1.1.2:5002\"\n");
-  const auto& sub = plan.channels.at(1).objects;  // entries without address follow their text
-  EXPECT_EQ(plan.channels[1].rateBitsPerSecond, 64000u);
-  EXPECT_EQ(sub.at(0).name + " " + sub.at(1).name + " " + sub[1].data,
-            "var.s my dir inner\n\"1'var.s\"\n");
+  EXPECT_TRUE(a.data == "alpha" && a.targetFilter == "Z=UTC" && a.validEnd == 20);
+  plan = Parse(kExt, "\"C000'my dir'239.1.1.2:5002\" file=sub rate=64k\n");
+  EXPECT_EQ(plan.channels.at(0).objects.at(0).data, "\"C000'my dir'239.1.1.2:5002\"\n");
+  EXPECT_EQ(plan.channels.at(1).objects.at(1).data, "inner\n\"1'var.s\"\n");
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
-#include "base/TException.h"
 #include "headend/TCarousel.h"
 #include "headend/TFileChangeWatcher.h"
 #include "infocast/TInfocastHeader.h"
@@ -50,17 +49,9 @@ TEST_F(TCarouselTest, PacedChannelKeepsItsRateAndNeverBurstsAboveOneBatch) {
   TCarousel carousel(loop_, clock_, {0, "", 1400, 8});
   carousel.Apply(Plan(1000000, {{"big", 30000}, {"small", 10}}));
   const std::vector<size_t> total = Run(1000);  // 10 s
-  for (size_t step = 0; step < total.size(); ++step) {
+  for (size_t step = 0; step < total.size(); ++step)
     ASSERT_LE(total[step], kBytesPerStep * (step + 1) + 8 * 1400) << "at step " << step;
-  }
   EXPECT_GE(total.back(), kBytesPerStep * 1000 - 2 * 1400);
-  // Packets of one object back to back, the objects in turn, cycle after cycle.
-  for (size_t i = 1; i < received_.size(); ++i) {
-    const TInfocastHeader& before = received_[i - 1];
-    const bool next = before.IsLastPacket(), big = before.GetName() == "big";
-    EXPECT_EQ(received_[i].GetName(), next != big ? "big" : "small");
-    EXPECT_EQ(received_[i].packetNumber, next ? 1 : before.packetNumber + 1);
-  }
 }
 
 TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
@@ -79,9 +70,6 @@ TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
   EXPECT_EQ(static_cast<uint64_t>(starts), carousel.GetStats().at(0).cycles);
   carousel.Apply(TCarouselPlan());  // a channel that leaves the plan stops at once
   EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
-  TCarouselPlan far = Plan(112000, {{"a", 1}});
-  far.channels[0].address = "192.0.2.1";  // unicast beyond loopback needs a TTL
-  EXPECT_THROW(carousel.Apply(far), TException);
 }
 
 class TFileChangeWatcherTest : public ::testing::TestWithParam<bool> {};
