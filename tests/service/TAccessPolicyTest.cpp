@@ -5,7 +5,6 @@
 #include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "service/TAccessPolicy.h"
 
@@ -16,19 +15,11 @@ constexpr uid_t kDaemonUid = 500;
 // Users: "app" is 1000; groups: "netadmin" is 300; nobody else exists.
 TAccessPolicy Parse(const std::string& text) {
   TAccessPolicy::TNames names;
-  names.user = [](const std::string& name, uid_t& uid) {
-    uid = 1000;
-    return name == "app";
-  };
+  names.user = [](const std::string& name, uid_t& uid) { return (uid = 1000) && name == "app"; };
   names.group = [](const std::string& name, gid_t& gid) {
-    gid = 300;
-    return name == "netadmin";
+    return (gid = 300) && name == "netadmin";
   };
   return TAccessPolicy::Parse(text, names, kDaemonUid);
-}
-
-TPeerCredentials Peer(uid_t uid, gid_t gid, std::vector<gid_t> groups = {}) {
-  return {0, uid, gid, std::move(groups)};
 }
 
 // Bad texts, one after another, "|" between them; a text's last line is the bad one.
@@ -58,9 +49,10 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
       "cfg.*             r    gid:301 *\n"
       "var.x             s    uid:1000\n");
   EXPECT_EQ(5u, policy.GetLineCount());
-  const TPeerCredentials app = Peer(1000, 1000), other = Peer(1001, 1001);
-  const TPeerCredentials admin = Peer(1002, 1002, {300}), primaryAdmin = Peer(1003, 300);
-  const TPeerCredentials root = Peer(0, 0), daemon = Peer(kDaemonUid, 7);
+  // Credentials: pid, uid, gid, supplementary groups.
+  const TPeerCredentials app{0, 1000, 1000, {}}, other{0, 1001, 1001, {}}, root{0, 0, 0, {}};
+  const TPeerCredentials admin{0, 1002, 1002, {300}}, primaryAdmin{0, 1003, 300, {}};
+  const TPeerCredentials daemon{0, kDaemonUid, 7, {}};
   // The peer, the name or expression, the rights it is given of r, w and s.
   const std::tuple<const TPeerCredentials&, const char*, std::string> cases[] = {
       {admin, "cfg.ip.rmtsource", ""},  // an earlier line wins
