@@ -149,7 +149,6 @@ TEST_F(TManagementMonitorTest, AdapterObjectsAreBoundedAndTheHardwareFilterIsRea
   adapter.OnObjectChanged("m.a", "");
   adapter.OnObjectChanged("m.never", "");
   EXPECT_EQ((std::vector<std::string>{"set m.a", "unset m.a", "unset m.never"}), callback.reports);
-  EXPECT_FALSE(adapter.IsStorageType(IToiInformationService::eVolatile));  // no client writes
 
   for (const char* name : {"m.a", "m.b", "m.c", "m.d"}) adapter.OnObjectChanged(name, "1");
   EXPECT_FALSE(adapter.HasObject("m.d"));

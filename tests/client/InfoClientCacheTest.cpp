@@ -103,32 +103,21 @@ TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
 
 using TLookup = TInfoCache::TLookup;
 
-TEST(TInfoCacheTest, ExpressionsCoverNamesByTheServiceRules) {
-  TInfoCache cache;
-  for (const char* expression : {"a.b.*", "x", "c*", "*"}) cache.AddExpression(expression);
-  const std::pair<const char*, size_t> cases[] = {{"a.b.c", 2}, {"a.b.c.d", 2}, {"x", 2},
-                                                  {"c*", 2},    {"a.b.", 1},    {"a.bc", 1},
-                                                  {"cd", 1},    {"a.b", 1},     {"", 0}};
-  for (const auto& [name, count] : cases) EXPECT_EQ(count, cache.Covering(name).size()) << name;
-}
-
-// A fetch that began before a drop of its name (or of all) stores nothing. The least
+// A fetch that began before a drop of its name stores nothing. The least
 // recently read go first, within entries and bytes (names and values or texts).
 TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilItAndLeastRecentlyReadGoFirst) {
   TInfoCache cache;
   std::string text;
-  for (const bool all : {false, true}) {
-    const auto ticket = cache.BeginFetch("n"), other = cache.BeginFetch("o");
-    all ? cache.DropAll() : cache.Drop("n");
-    const auto after = cache.BeginFetch("n");
-    cache.EndFetch("n", ticket, true, false, "old");
-    EXPECT_EQ(TLookup::eMiss, cache.Find("n", text));
-    cache.EndFetch("n", after, true, false, "new");
-    EXPECT_EQ(TLookup::eValue, cache.Find("n", text));
-    cache.EndFetch("o", other, true, true, "Unknown object");
-    EXPECT_EQ(all ? TLookup::eMiss : TLookup::eAbsent, cache.Find("o", text));
-    cache.DropAll();
-  }
+  const auto ticket = cache.BeginFetch("n"), other = cache.BeginFetch("o");
+  cache.Drop("n");
+  const auto after = cache.BeginFetch("n");
+  cache.EndFetch("n", ticket, true, false, "old");
+  EXPECT_EQ(TLookup::eMiss, cache.Find("n", text));
+  cache.EndFetch("n", after, true, false, "new");
+  EXPECT_EQ(TLookup::eValue, cache.Find("n", text));
+  cache.EndFetch("o", other, true, true, "Unknown object");
+  EXPECT_EQ(TLookup::eAbsent, cache.Find("o", text));
+  cache.DropAll();
   auto fetched = [&](const std::string& name, const char* value) {  // absent when null
     cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
   };

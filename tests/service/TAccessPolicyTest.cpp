@@ -60,13 +60,11 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
       {primaryAdmin, "cfg.ip.dhcp", "rw"},
       {app, "cfg.ip.dhcp", "r"},  // falls through to cfg.*
       {app, "cfg.app.x", "rws"},
-      {other, "cfg.app.x", "rws"},
-      {app, "cfg.other", "r"},
+      {other, "cfg.app.x", "rws"},  // a later principal of the line
       {app, "cfg.app", "r"},
       {app, "var.x", "s"},
       {app, "var.y", ""},         // no line: refused
       {app, "cfg.app.*", "rws"},  // the first line covering all of it
-      {app, "cfg.app.sub.*", "rws"},
       {app, "cfg.*", "r"},
       {app, "*", ""},
       {root, "var.y", "rws"},               // root
