@@ -79,7 +79,6 @@ TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   EXPECT_EQ(nullptr, first->GetChannel());
   monitor_->ObjectUpdate(kSource);
   EXPECT_EQ(first, monitor_->TEST_GetAdapter());
-
   SetSource(Source(0));
   first = monitor_->TEST_GetAdapter();
   EXPECT_TRUE(first->GetChannel() != nullptr && first->GetChannel()->IsConnected());
@@ -88,7 +87,6 @@ TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   Push(0, "m.a", "1");
   EXPECT_EQ("1", reader_.GetObject("m.a"));
   told_.clear();
-
   SetSource(Source(1));
   EXPECT_EQ(nullptr, service_.FindAdapter("m.a"));
   EXPECT_EQ((std::vector<std::string>{"removed m.a", "changed cfg.ip.rmtsource"}), told_);
@@ -96,7 +94,6 @@ TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   EXPECT_EQ(0u, monitor_->TEST_GetRetiredCount());
   Push(1, "m.b", "from the new source");
   EXPECT_EQ("from the new source", reader_.GetObject("m.b"));
-
   TManagementAdapter* running = monitor_->TEST_GetAdapter();
   service_.UnsetObject(kSource, kVolatile);
   EXPECT_EQ(running, monitor_->TEST_GetAdapter());
@@ -124,8 +121,7 @@ TEST_F(TManagementMonitorTest, SourceThatMovesItselfIsOneChangeAndDeletedAfterIt
 
 // The adapter alone, room for 3 objects or 40 bytes of names and values. Objects are stored,
 // compared and withdrawn (reported even when not held); past the count or
-// the byte total an object is refused, a change that fits is taken. Retired, the adapter
-// reports what it holds as unset, but the name it keeps. The channel's hardware filter reads
+// the byte total an object is refused, a change that fits is taken. The hardware filter reads
 // manufacturer, product name and version, also when the filter holds no colon.
 TEST_F(TManagementMonitorTest, AdapterObjectsAreBoundedAndTheHardwareFilterIsRead) {
   TManualClock clock;
@@ -159,9 +155,6 @@ TEST_F(TManagementMonitorTest, AdapterObjectsAreBoundedAndTheHardwareFilterIsRea
   adapter.OnObjectChanged("m.d", "4");
   EXPECT_TRUE(adapter.HasObject("m.d"));
   EXPECT_EQ(40u, adapter.GetTotalBytes());
-  callback.reports.clear();
-  adapter.Retire("m.c");
-  EXPECT_EQ((std::vector<std::string>{"unset m.a", "unset m.d"}), callback.reports);
 }
 
 }  // namespace

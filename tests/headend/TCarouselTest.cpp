@@ -57,8 +57,6 @@ TEST_F(TCarouselTest, PacedChannelKeepsItsRateAndNeverBurstsAboveOneBatch) {
 TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
   TCarousel carousel(loop_, clock_, {0, "", 1400, 2});
   carousel.Apply(Plan(112000, {{"old", 5000}}));  // 4 datagrams, 10 per second
-  int starts = 0;
-  carousel.SetCycleHook([&](const std::string&) { ++starts; });
   Run(15);
   ASSERT_EQ(received_.size(), 1u);
   carousel.Apply(Plan(112000, {{"new", 10}}));
@@ -67,7 +65,6 @@ TEST_F(TCarouselTest, ChangeWaitsForTheNextCycleAndLeavingChannelsStop) {
   while (old < received_.size() && received_[old].GetName() == "old") ++old;
   EXPECT_EQ(old, 4u);  // the cycle in progress ends whole
   for (size_t i = old; i < received_.size(); ++i) EXPECT_EQ(received_[i].GetName(), "new");
-  EXPECT_EQ(static_cast<uint64_t>(starts), carousel.GetStats().at(0).cycles);
   carousel.Apply(TCarouselPlan());  // a channel that leaves the plan stops at once
   EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
 }
