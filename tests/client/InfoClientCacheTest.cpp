@@ -103,21 +103,10 @@ TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
 
 using TLookup = TInfoCache::TLookup;
 
-// A fetch that began before a drop of its name stores nothing. The least
-// recently read go first, within entries and bytes (names and values or texts).
-TEST(TInfoCacheTest, DropsOvertakingAFetchSpoilItAndLeastRecentlyReadGoFirst) {
+// The least recently read go first, within entries and bytes (names and values or texts).
+TEST(TInfoCacheTest, LeastRecentlyReadGoFirstWithinEntriesAndBytes) {
   TInfoCache cache;
   std::string text;
-  const auto ticket = cache.BeginFetch("n"), other = cache.BeginFetch("o");
-  cache.Drop("n");
-  const auto after = cache.BeginFetch("n");
-  cache.EndFetch("n", ticket, true, false, "old");
-  EXPECT_EQ(TLookup::eMiss, cache.Find("n", text));
-  cache.EndFetch("n", after, true, false, "new");
-  EXPECT_EQ(TLookup::eValue, cache.Find("n", text));
-  cache.EndFetch("o", other, true, true, "Unknown object");
-  EXPECT_EQ(TLookup::eAbsent, cache.Find("o", text));
-  cache.DropAll();
   auto fetched = [&](const std::string& name, const char* value) {  // absent when null
     cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
   };
