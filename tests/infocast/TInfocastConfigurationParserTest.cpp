@@ -16,21 +16,17 @@ class TInfocastConfigurationParserTest : public ::testing::Test {
  protected:
   TInfocastConfigurationParserTest() { names_.aliases["old"] = "new"; }
 
-  // "name/P or R, C for countref/type/address:port/connection,interval,timeout" per object.
-  static std::vector<std::string> Describe(const TInfocastConfiguration& configuration) {
-    std::vector<std::string> lines;
+  // "name/P or R, C for countref/type/address:port/connection,interval,timeout;" per object.
+  static std::string Describe(const TInfocastConfiguration& configuration) {
+    std::string text;
     for (const TInfocastObjectRecord& o : configuration.objects) {
       const TInfocastChannelRecord& c = configuration.channels.at(o.channel);
-      lines.push_back(o.name + "/" + (o.prefetch ? "P" : "R") + (o.countref ? "C" : "") + "/" +
-                      std::to_string(o.type) + "/" + c.address + ":" + std::to_string(c.port) +
-                      "/" + std::to_string(c.connection) + "," + std::to_string(c.interval) + "," +
-                      std::to_string(c.timeout));
+      text += o.name + "/" + (o.prefetch ? "P" : "R") + (o.countref ? "C" : "") + "/" +
+              std::to_string(o.type) + "/" + c.address + ":" + std::to_string(c.port) + "/" +
+              std::to_string(c.connection) + "," + std::to_string(c.interval) + "," +
+              std::to_string(c.timeout) + ";";
     }
-    return lines;
-  }
-  size_t Count(const std::string& text) const {
-    return std::count_if(tracker_.messages.begin(), tracker_.messages.end(),
-                         [&](const auto& message) { return message.second == text; });
+    return text;
   }
 
   test::TRecordingTracker tracker_;
@@ -87,8 +83,7 @@ TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndThei
       "fetch='OnRequest' countref='true'/></Channel><Channel address='239.1.1.2' port='5001' "
       "connection='Persistent'/><Channel address='239.1.1.1' port='5000' connection='Once'>"
       "<Object name='q' fetch='OnRequest' countref='false'/></Channel></Infocast>");
-  EXPECT_EQ((std::vector<std::string>{"p/P/1/239.1.1.1:5000/1,9,3", "new/RC/1/239.1.1.1:5000/1,9,3",
-                                      "q/R/1/239.1.1.1:5000/2,0,0"}),
+  EXPECT_EQ("p/P/1/239.1.1.1:5000/1,9,3;new/RC/1/239.1.1.1:5000/1,9,3;q/R/1/239.1.1.1:5000/2,0,0;",
             Describe(configuration));
   EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
 }
@@ -97,16 +92,17 @@ TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndThei
 // like any other); spaces around parts do not count; a malformed entry or a missing closing
 // quote ends the text with a trace.
 TEST_F(TInfocastConfigurationParserTest, ExtendedTextSkipsBadTypesAndStopsAtMalformedEntries) {
-  EXPECT_EQ((std::vector<std::string>{"cfg.x/P/1/239.2.2.2:6000/0,0,0",
-                                      "sub dir/P/49152/239.1.1.1:5000/0,0,0",
-                                      "/P/49152/239.2.2.2:6000/0,0,0", "new/P/1/10.0.0.1:77/0,0,0",
-                                      "name/P/1/239.2.2.2:6000/0,0,0"}),
-            Describe(parser_.ParseExtended(
-                "comment \"1'cfg.x\" \"  C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"7'\" "
-                "\"C000'\" \"1' old '  10.0.0.1:  77\" \"FFFFFFFFFFFF'a\" \"1 x'  name more\" "
-                "\"1 var.z\" \"1'var.w\"",
-                "239.2.2.2", 6000)));
-  EXPECT_EQ(2u, Count("Objects with type 7 is not supported"));
+  EXPECT_EQ(
+      "cfg.x/P/1/239.2.2.2:6000/0,0,0;sub dir/P/49152/239.1.1.1:5000/0,0,0;"
+      "/P/49152/239.2.2.2:6000/0,0,0;new/P/1/10.0.0.1:77/0,0,0;name/P/1/239.2.2.2:6000/0,0,0;",
+      Describe(parser_.ParseExtended(
+          "comment \"1'cfg.x\" \"  C000'sub dir '239.1.1.1:5000\" \"7'var.x\" \"7'\" "
+          "\"C000'\" \"1' old '  10.0.0.1:  77\" \"FFFFFFFFFFFF'a\" \"1 x'  name more\" "
+          "\"1 var.z\" \"1'var.w\"",
+          "239.2.2.2", 6000)));
+  EXPECT_EQ(2, std::count_if(tracker_.messages.begin(), tracker_.messages.end(), [](auto& m) {
+              return m.second == "Objects with type 7 is not supported";
+            }));
   EXPECT_TRUE(tracker_.Holds(TTracker::kWarning, std::to_string(INT_MAX)));
   EXPECT_TRUE(tracker_.Holds(TTracker::kWarning, "1 var.z"));
   for (const std::string end : {"\"1'b", "\"   \"", "\"1'b'239.1.1.1\""}) {
