@@ -128,8 +128,6 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
   EXPECT_EQ("one/<none>", Get("cfg.p") + "/" + Get("var.k"));
   EXPECT_EQ("swe/boot", Get("config.uilanguage") + "/" + Get("_metachannel.bootcastinfo"));
-  SendRoot(Prefetch("cfg.p"));
-  EXPECT_EQ("<none>", Get("config.uilanguage"));  // its locale is no longer configured
   // An empty value (a time filter no longer active) withdraws the object.
   updates_.clear();
   adapter_->OnObjectChanged("cfg.p", "");

@@ -1,6 +1,5 @@
-// The client's cache: its store alone, and against the real daemon. A read answered from memory
-// is told apart from a call by stopping the daemon (SIGSTOP): memory still answers, a call
-// times out.
+// The client's cache against the real daemon: a read answered from memory is told apart from a
+// call by stopping the daemon (SIGSTOP). Memory still answers, a call times out.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -92,9 +91,6 @@ TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
   EXPECT_EQ("a3 c3", Read(*client_, "k.a") + " " + Read(*client_, "k.c"));
   client_->UnsetObjects(both, kVolatile);
   EXPECT_EQ("1 error 201", Read(*client_, "k.a") + " " + Read(*client_, "k.c"));
-  test::WriteFile(root_.File("value"), "from file");
-  client_->SetFromFile("k.c", root_.File("value"), kVolatile);
-  EXPECT_EQ("from file", Read(*client_, "k.c"));
   other.Set("k.later", "here", kVolatile);
   EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "here"; }));
   other.Unset("k.later", kVolatile);

@@ -48,7 +48,6 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
       "cfg.app.*\trws\tuser:app  uid:1001\n"
       "cfg.*             r    gid:301 *\n"
       "var.x             s    uid:1000\n");
-  EXPECT_EQ(5u, policy.GetLineCount());
   // Credentials: pid, uid, gid, supplementary groups.
   const TPeerCredentials app{0, 1000, 1000, {}}, other{0, 1001, 1001, {}}, root{0, 0, 0, {}};
   const TPeerCredentials admin{0, 1002, 1002, {300}}, primaryAdmin{0, 1003, 300, {}};
