@@ -30,9 +30,7 @@ struct TUpdates final : ILocalInformationMonitor {
 };
 
 uint16_t FreePort() { return TUdpSocket("127.0.0.1", 0).GetPort(); }
-std::string Prefetch(const std::string& name) {
-  return "<Object name='" + name + "' fetch='Prefetch'/>";
-}
+std::string Prefetch(const std::string& n) { return "<Object name='" + n + "' fetch='Prefetch'/>"; }
 
 // The adapter in a service behind a volatile adapter (which keeps the published statistics),
 // its channels on 127.0.0.1 fed by a sender socket, the loop on the manual clock.

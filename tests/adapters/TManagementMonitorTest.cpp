@@ -55,9 +55,9 @@ class TManagementMonitorTest : public ::testing::Test {
   TSubscriptionList subscriptions_{
       nullptr,
       [this](const std::string&, TSubscriptionList::TNotification n, const TStringList& names) {
-        for (const std::string& name : names)
-          told_.push_back(
-              (n == TSubscriptionList::TNotification::eChanged ? "changed " : "removed ") + name);
+        const char* what =
+            n == TSubscriptionList::TNotification::eChanged ? "changed " : "removed ";
+        for (const std::string& name : names) told_.push_back(what + name);
       }};
   TInformationService service_{"", &subscriptions_};
   TServiceObjectReader reader_{service_};

@@ -1,4 +1,3 @@
-// The tracker's rate limit on a clock the test moves.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,14 +7,13 @@
 
 namespace {
 
-class TTestClock final : public IMonotonicClock {
- public:
+struct TTestClock final : IMonotonicClock {
   int64_t MonotonicMs() const override { return now; }
   int64_t now = 5000;
 };
 
-// Burst, then one line per interval; the count of the dropped is written (and costs a line of
-// the budget), Fatal is never limited.
+// The rate limit on a clock the test moves: burst, then one line per interval; the count of the
+// dropped is written (and costs a line of the budget), Fatal is never limited.
 TEST(TraceRateLimitTest, BurstSteadyRateSuppressedCountAndFatal) {
   TTestClock clock;
   test::TRecordingTracker tracker;

@@ -83,8 +83,7 @@ TEST_P(TFileChangeWatcherTest, SeesWritesRenamesAndRemovalsOfWatchedFilesOnly) {
     loop.RunOnce(0);
     EXPECT_EQ(watcher.TakeChanged(), changed) << (write ? write : "-") << (remove ? remove : "");
   };
-  test::WriteFile(dir.File("a"), "");
-  test::WriteFile(dir.File("b"), "");
+  for (const char* name : {"a", "b"}) test::WriteFile(dir.File(name), "");
   watcher.Watch({dir.File("a"), dir.File("b")});
   changed(nullptr, nullptr, false);
   changed("other", nullptr, false);
