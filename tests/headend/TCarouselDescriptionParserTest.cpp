@@ -35,11 +35,10 @@ TEST_F(TCarouselDescriptionParserTest,
        RefusesBadInputNamingFileAndLineAndSendsNoHeadEndAttributes) {
   test::WriteFile(dir_.File("huge"), "");
   ASSERT_EQ(truncate(dir_.File("huge").c_str(), (16 << 20) + 1), 0);
-  const std::string longName = "cfg.a234567890123456789012345678";
   const std::tuple<TMode, std::string, int, const char*> kCases[] = {
       {kXml, Xml(Obj("cfg.a") + Obj("cfg.b", " file=\"none\"")), 4, "cannot open"},
       {kXml, Xml(Obj("cfg.h", " file=\"huge\"")), 3, "16777217 bytes"},
-      {kXml, Xml(Obj(longName)), 3, "longer than 29"},
+      {kXml, Xml(Obj("cfg.a234567890123456789012345678")), 3, "longer than 29"},
       {kXml, Xml(Obj("cfg.a") + Obj("cfg.a")), 4, "twice on 239.1.1.1:5001"},
       {kXml, Xml(Obj("cfg.a")) + Xml(Obj("cfg.a")), 6, "junk after document"},
       {kXml, Xml(Obj("cfg.a"), "rate=\"11199\""), 2, "below one datagram"},
