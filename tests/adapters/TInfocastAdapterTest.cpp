@@ -144,7 +144,7 @@ TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
     EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
     EXPECT_TRUE(Wanted(port2_, "cfg.deep" + std::to_string(round)));
   }
-  Send(metaPort_, kProduct, "<Infocast/>", 0);  // a plain update of an extended root is ignored
+  adapter_->OnDirectoryChanged("_metachannel.infocastinfo", "", false);  // a plain update: ignored
   EXPECT_TRUE(Wanted(port2_, "sub"));
   // A directory naming itself or the root is refused instead of making a cycle.
   Send(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"", kDirectory);
