@@ -3,11 +3,6 @@
 // once and repeated until a stop signal. Everything network-bound stays on 127.0.0.1.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sys/stat.h>
-
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "os/TUdpSocket.h"
 #include "tests/infocast/InfocastTestDecoder.h"
@@ -21,7 +16,6 @@ std::vector<std::string> HexLines(const std::string& text) {
   std::vector<std::string> datagrams;
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) {
-    EXPECT_EQ(line.size() % 2, 0u);
     EXPECT_EQ(line.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
     std::string bytes;
     for (size_t i = 0; i + 1 < line.size(); i += 2) {
@@ -32,52 +26,39 @@ std::vector<std::string> HexLines(const std::string& text) {
   return datagrams;
 }
 
-std::string Pattern(size_t size) {
-  std::string data(size, '\0');
-  for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 13 + 5);
-  return data;
+std::string Header(const TDecodedInfocastObject& object) {
+  return object.name + " " + std::to_string(object.type) + " " +
+         std::to_string(object.precoding) + " " + std::to_string(object.flags) + object.error;
 }
 
-// A UDP socket bound to 127.0.0.1 on a port the kernel picks.
-class TLoopbackReceiver final {
- public:
-  std::string Destination() const { return "127.0.0.1:" + std::to_string(socket_.GetPort()); }
-  // The next datagram, or an empty string when none arrives within 10 s.
-  std::string Receive() {
-    pollfd fd{socket_.Get(), POLLIN, 0};
-    char buffer[65536];
-    const ssize_t n = poll(&fd, 1, 10000) == 1 ? socket_.Receive(buffer, sizeof buffer) : -1;
-    return n > 0 ? std::string(buffer, n) : "";
-  }
-
- private:
-  TUdpSocket socket_{"127.0.0.1", 0};
-};
+// The next datagram on a loopback socket, or an empty string when none arrives within 10 s.
+std::string Receive(TUdpSocket& socket) {
+  pollfd fd{socket.Get(), POLLIN, 0};
+  char buffer[65536];
+  const ssize_t n = poll(&fd, 1, 10000) == 1 ? socket.Receive(buffer, sizeof buffer) : -1;
+  return n > 0 ? std::string(buffer, n) : "";
+}
 
 class InfocastSendTest : public ::testing::Test {
  protected:
-  TResult Run(const std::vector<std::string>& args) { return RunProgram(root_, Command(args)); }
-  std::vector<std::string> Command(const std::vector<std::string>& args) const {
-    std::vector<std::string> argv = {BinaryPath("infocast-send")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
+  TResult Run(const TArgs& args) {
+    return RunProgram(root_, Concat({BinaryPath("infocast-send")}, args));
   }
-  // Writes a file below the test's folder; `relative` may hold one subfolder.
-  std::string Write(const std::string& relative, const std::string& content) {
-    const std::string path = root_.File(relative);
-    if (relative.find('/') != std::string::npos) {
-      mkdir(path.substr(0, path.rfind('/')).c_str(), 0755);
-    }
-    WriteFile(path, content);
-    return path;
+  std::string Write(const std::string& name, const std::string& content) {
+    WriteFile(root_.File(name), content);
+    return root_.File(name);
   }
 
   TTempRoot root_;
+  TUdpSocket receiver_{"127.0.0.1", 0};
+  std::string destination_ = "127.0.0.1:" + std::to_string(receiver_.GetPort());
 };
 
-// What --dump prints is exactly what goes to the network.
-TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFileAndIsWhatIsSent) {
-  const std::string data = Pattern(3000);
+// What --dump prints is exactly what goes to the network; every option reaches the header; a
+// directory gives one object per file of its own, in name order.
+TEST_F(InfocastSendTest, DumpDecodesToTheObjectsAndIsWhatIsSent) {
+  std::string data(3000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 13 + 5);
   const std::string file = Write("cfg.greeting", data);
   const TResult dump = Run({"--dump", file});
   ASSERT_EQ(dump.status, 0) << dump.err;
@@ -85,41 +66,29 @@ TEST_F(InfocastSendTest, DumpOfAFileIsOneObjectNamedAfterTheFileAndIsWhatIsSent)
   ASSERT_EQ(datagrams.size(), 3u) << "1400-byte datagrams by default";
   EXPECT_EQ(datagrams[0].size(), 1400u);
   const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
-  EXPECT_EQ(object.error, "");
-  EXPECT_EQ(object.name + " " + std::to_string(object.type) + " " +
-                std::to_string(object.precoding) + " " + std::to_string(object.flags),
-            "cfg.greeting 1 4 0");
+  EXPECT_EQ(Header(object), "cfg.greeting 1 4 0");
   EXPECT_EQ(object.data, data);
-
-  TLoopbackReceiver receiver;
-  const TResult run = Run({receiver.Destination(), file});
+  const TResult run = Run({destination_, file});
   ASSERT_EQ(run.status, 0) << run.err;
-  for (const std::string& datagram : datagrams) EXPECT_EQ(receiver.Receive(), datagram);
-}
+  for (const std::string& datagram : datagrams) EXPECT_EQ(Receive(receiver_), datagram);
 
-// Every option reaches the header; a directory gives one object per file, in name order.
-TEST_F(InfocastSendTest, OptionsAndDirectoriesReachTheDatagrams) {
-  const std::string data = Pattern(500);
-  const TResult run =
+  const TResult options =
       Run({"--type", "0x7", "--precoding", "2", "--name", "var.x", "--time-filter", "100-0x200",
-           "--target-filter", "A=2.1", "--max-size", "100", Write("file", data), "--dump"});
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.err.find("only for type 0x0001"), std::string::npos) << run.err;
-  const std::vector<std::string> datagrams = HexLines(run.out);
-  for (const std::string& datagram : datagrams) EXPECT_LE(datagram.size(), 100u);
-  const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
-  EXPECT_EQ(object.error, "");
-  EXPECT_EQ(object.name + " " + std::to_string(object.type) + " " +
-                std::to_string(object.precoding) + " " + std::to_string(object.flags),
-            "var.x 7 2 24579");  // flags 0x6003: time and target filter
-  EXPECT_EQ(object.timeFilter, "0000006400000200");
-  EXPECT_EQ(object.targetFilter, "A=2.1" + std::string(27, '\0'));
-  EXPECT_EQ(object.data, data);
+           "--target-filter", "A=2.1", "--max-size", "100", file, "--dump"});
+  ASSERT_EQ(options.status, 0) << options.err;
+  EXPECT_NE(options.err.find("only for type 0x0001"), std::string::npos) << options.err;
+  const std::vector<std::string> small = HexLines(options.out);
+  for (const std::string& datagram : small) EXPECT_LE(datagram.size(), 100u);
+  const TDecodedInfocastObject optioned = DecodeInfocastObject(small);
+  EXPECT_EQ(Header(optioned), "var.x 7 2 24579");  // flags 0x6003: time and target filter
+  EXPECT_EQ(optioned.timeFilter, "0000006400000200");
+  EXPECT_EQ(optioned.targetFilter, "A=2.1" + std::string(27, '\0'));
+  EXPECT_EQ(optioned.data, data);
 
+  for (const char* dir : {"objects", "objects/sub"}) mkdir(root_.File(dir).c_str(), 0755);
   Write("objects/store.b", "second");
   Write("objects/store.a", "");
-  mkdir(root_.File("objects/sub").c_str(), 0755);
-  WriteFile(root_.File("objects/sub/store.c"), "skipped: not a file of the directory itself");
+  Write("objects/sub/store.c", "skipped: not a file of the directory itself");
   const TResult directory = Run({"--dump", root_.File("objects"), Write("single", "x")});
   ASSERT_EQ(directory.status, 0) << directory.err;
   std::string names;  // one datagram per object here
@@ -133,47 +102,27 @@ TEST_F(InfocastSendTest, OptionsAndDirectoriesReachTheDatagrams) {
 // Usage errors exit with 2 and the usage text; input that cannot be sent (a path that cannot
 // be read, a file name too long for the header) with 1. Nothing is sent or dumped then.
 TEST_F(InfocastSendTest, HelpExitsWith0UsageErrorsWith2AndBadInputWith1) {
-  for (const char* help : {"-h", "--help"}) {
-    const TResult run = Run({help});
-    EXPECT_EQ(run.status, 0) << help;
-    EXPECT_EQ(run.out.find("usage: infocast-send"), 0u) << help;
-  }
-  const std::string file = Write("f", "v");
+  EXPECT_EQ(Run({"--help"}).status, 0);
+  const std::string f = Write("f", "v");
   const std::string longName = Write(std::string(30, 'l'), "v");
   EXPECT_EQ(Run({"--dump", "--name", "cfg.short", longName}).status, 0);
-  const std::vector<std::vector<std::string>> cases = {
-      {"--dump", file, root_.File("missing")},
-      {"--dump", longName},
-      {},
-      {"--dump"},
-      {"--bogus", "--dump", file},
-      {"--dump", file, "--type"},
-      {"--type", "65536", "--dump", file},
-      {"--type", "0x1g", "--dump", file},
-      {"--type", "-1", "--dump", file},
-      {"--precoding", "", "--dump", file},
-      {"--max-size", "48", "--dump", file},
-      {"--max-size", "65508", "--dump", file},
-      {"--max-size", "60", "--time-filter", "0-1", "--dump", file},
-      {"--name", std::string(30, 'n'), "--dump", file},
-      {"--time-filter", "5-4", "--dump", file},
-      {"--time-filter", "0-0x100000000", "--dump", file},
-      {"--time-filter", "12", "--dump", file},
-      {"--target-filter", "Z=" + std::string(30, 'z'), "--dump", file},
-      {"--target-filter", "Z", "--dump", file},
-      {"--repeat", "0", "--dump", file},
-      {"--ttl", "256", "127.0.0.1:9", file},
-      {"--interface", "eth0", "127.0.0.1:9", file},
-      {"10.0.0.1:5000", file},
-      {"127.0.0.1:0", file},
-      {"127.0.0.1", file},
-      {"localhost:9", file},
+  const std::vector<TArgs> cases = {
+      {"--dump", f, root_.File("missing")}, {"--dump", longName}, {}, {"--dump"},
+      {"--bogus", "--dump", f}, {"--dump", f, "--type"}, {"--type", "65536", "--dump", f},
+      {"--type", "0x1g", "--dump", f}, {"--type", "-1", "--dump", f},
+      {"--precoding", "", "--dump", f}, {"--max-size", "48", "--dump", f},
+      {"--max-size", "65508", "--dump", f}, {"--max-size", "60", "--time-filter", "0-1", "--dump", f},
+      {"--name", std::string(30, 'n'), "--dump", f}, {"--time-filter", "5-4", "--dump", f},
+      {"--time-filter", "0-0x100000000", "--dump", f}, {"--time-filter", "12", "--dump", f},
+      {"--target-filter", "Z=" + std::string(30, 'z'), "--dump", f},
+      {"--target-filter", "Z", "--dump", f}, {"--repeat", "0", "--dump", f},
+      {"--ttl", "256", "127.0.0.1:9", f}, {"--interface", "eth0", "127.0.0.1:9", f},
+      {"10.0.0.1:5000", f}, {"127.0.0.1:0", f}, {"127.0.0.1", f}, {"localhost:9", f},
       {"127.0.0.1:9"}};
   for (size_t i = 0; i < cases.size(); ++i) {
     const TResult run = Run(cases[i]);
-    const bool badInput = i < 2;
-    EXPECT_EQ(run.status, badInput ? 1 : 2) << i;
-    EXPECT_EQ(run.err.find("usage: infocast-send") != std::string::npos, !badInput) << i;
+    EXPECT_EQ(run.status, i < 2 ? 1 : 2) << i;
+    EXPECT_EQ(run.err.find("usage: infocast-send") != std::string::npos, i >= 2) << i;
     EXPECT_EQ(run.out, "") << i;
   }
 }
@@ -181,11 +130,12 @@ TEST_F(InfocastSendTest, HelpExitsWith0UsageErrorsWith2AndBadInputWith1) {
 TEST_F(InfocastSendTest, RepeatResendsUntilAStopSignal) {
   const std::string file = Write("cfg.repeated", "value");
   for (int stopSignal : {SIGTERM, SIGINT}) {
-    TLoopbackReceiver receiver;
-    TProcess child(root_, Command({"--repeat", "5", receiver.Destination(), file}));
-    const std::string first = receiver.Receive();
+    TUdpSocket receiver("127.0.0.1", 0);
+    TProcess child(root_, {BinaryPath("infocast-send"), "--repeat", "5",
+                           "127.0.0.1:" + std::to_string(receiver.GetPort()), file});
+    const std::string first = Receive(receiver);
     ASSERT_FALSE(first.empty());
-    for (int copy = 0; copy < 3; ++copy) EXPECT_EQ(receiver.Receive(), first) << copy;
+    for (int copy = 0; copy < 3; ++copy) EXPECT_EQ(Receive(receiver), first) << copy;
     child.Signal(stopSignal);
     EXPECT_EQ(child.Wait(), 0) << "signal " << stopSignal << ": " << child.Err();
   }
