@@ -1,12 +1,10 @@
-// Shared support of the integration tests: a temporary box root, one child-process helper for
-// every program the tests start, and the daemon in the root. Children are ended only by their
-// own pid and waited for with a deadline; their output goes to files, so that a child can
-// never block on a full pipe.
+// The integration tests' support: a temporary box root, one helper for every child process
+// (ended only by its own pid, waited for with a deadline, its output in files so that it can
+// never block on a full pipe), and the daemon in the root.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,14 +86,13 @@ class TTempRoot final {
 };
 
 // One child process: standard output and error to files of its own, standard input from
-// /dev/null or (`withInput`) a pipe that Send writes to. A `fileSizeLimit` (RLIMIT_FSIZE)
-// stands in for a full disk. The environment is ours without the variables that steer the
-// daemon and infoctl, plus `overrides` (an empty value removes one). The destructor ends a
-// child that still runs (SIGTERM, then SIGKILL).
+// /dev/null or (`withInput`) a pipe that Send writes to. The environment is ours without the
+// variables that steer the daemon and infoctl, plus `overrides` (an empty value removes one).
+// The destructor ends a child that still runs (SIGTERM, then SIGKILL).
 class TProcess final {
  public:
   TProcess(const TTempRoot& root, const TArgs& argv, const TEnvironment& overrides = {},
-           bool withInput = false, rlim_t fileSizeLimit = 0)
+           bool withInput = false)
       : out_(root.File("process" + std::to_string(++counter_) + ".out")), err_(out_ + ".err") {
     TArgs env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -111,8 +108,7 @@ class TProcess final {
     std::vector<char*> args, envp;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     for (std::string& e : env) envp.push_back(e.data());
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
+    args.push_back(nullptr), envp.push_back(nullptr);
     int ends[2] = {-1, -1};
     if (withInput && pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     pid_ = fork();
@@ -121,12 +117,9 @@ class TProcess final {
       const int in = withInput ? ends[0] : open("/dev/null", O_RDONLY);
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (in < 0 || out < 0 || err < 0) _exit(126);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      const rlimit limit{fileSizeLimit, fileSizeLimit};
-      if (fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
+      if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+        _exit(126);
+      }
       execve(args[0], args.data(), envp.data());
       _exit(127);
     }
@@ -142,7 +135,6 @@ class TProcess final {
     }
   }
   TProcess(const TProcess&) = delete;
-  TProcess& operator=(const TProcess&) = delete;
 
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
@@ -215,21 +207,20 @@ class TDaemon final {
   // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..." (a wrapper ends by exec'ing
   // the daemon) and waits until the address file is written (it then serves) or it ended.
   bool Start(const TArgs& arguments, const TEnvironment& environment = {},
-             rlim_t fileSizeLimit = 0, const TArgs& wrapper = {}) {
+             const TArgs& wrapper = {}) {
     TEnvironment env = Environment();
     env.insert(environment.begin(), environment.end());
     ::remove(AddressFile().c_str());
     process_.reset();
     process_ = std::make_unique<TProcess>(
         root_,
-        Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)), env,
-        false, fileSizeLimit);
+        Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)), env);
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
   // Standalone host mode, the usual way.
-  bool StartStandalone(const TArgs& arguments = {}, rlim_t fileSizeLimit = 0) {
-    return Start(Concat({"-s", "-t"}, arguments), {}, fileSizeLimit);
+  bool StartStandalone(const TArgs& arguments = {}, const TArgs& wrapper = {}) {
+    return Start(Concat({"-s", "-t"}, arguments), {}, wrapper);
   }
   std::string Log() const { return process_->Log(); }
   TProcess& Process() { return *process_; }

@@ -79,7 +79,7 @@ TEST_F(FlashUserDaemonTest, BoxFactsFromEverySourceAndTheSyslogFiles) {
   const std::string script = "for type in dummy bridge ifb; do ip link add eth0 address " +
                              std::string(kMac) +
                              " type $type 2>/dev/null && exec \"$0\" \"$@\"; done; exit 77";
-  if (!daemon_.Start({"-s"}, {}, 0, {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script})) {
+  if (!daemon_.Start({"-s"}, {}, {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script})) {
     if (daemon_.Process().Wait() == 77) GTEST_SKIP() << "no interface type to stand in for eth0";
     FAIL() << daemon_.Log();
   }

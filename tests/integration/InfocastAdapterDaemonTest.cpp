@@ -62,8 +62,8 @@ class InfocastAdapterDaemonTest : public ::testing::Test {
 
 TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon) {
   const std::string addressFile = root_.File("metachannel");
-  ASSERT_TRUE(daemon_.Start({"-s", "-t", "-m", kMeta, "-e", addressFile}, {}, 0,
-                            {"/usr/bin/env", "ip", "netns", "exec", ns_}))
+  ASSERT_TRUE(daemon_.StartStandalone({"-m", kMeta, "-e", addressFile},
+                                      {"/usr/bin/env", "ip", "netns", "exec", ns_}))
       << daemon_.Log();
   const std::string root =
       "<Infocast><Channel address=\"239.7.8.2\" port=\"47101\" connection=\"Persistent\">"

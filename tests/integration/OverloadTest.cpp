@@ -62,9 +62,8 @@ TEST_F(OverloadTest, ConnectionsBeyondTheDescriptorLimitNeitherSpinNorFlood) {
                   "and is reported as an invalid object";
 #endif
   constexpr int kLimit = 40, kHeld = 100;
-  ASSERT_TRUE(daemon_.Start({"-s", "-t"}, {}, 0,
-                            {"/bin/sh", "-c", "ulimit -n " + std::to_string(kLimit) +
-                                                  " && exec \"$0\" \"$@\""}))
+  ASSERT_TRUE(daemon_.StartStandalone(
+      {}, {"/bin/sh", "-c", "ulimit -n " + std::to_string(kLimit) + " && exec \"$0\" \"$@\""}))
       << daemon_.Log();
   TIpcAddress parsed;
   ASSERT_TRUE(TIpcAddress::Parse(daemon_.Address(), parsed));
