@@ -100,32 +100,33 @@ TCommandLine::TResult Parse(std::vector<std::string> words, TCommandLine& option
   return result;
 }
 
+std::string Describe(const TCommandLine& o) {
+  std::string text = std::to_string(o.standalone) + std::to_string(o.hostEnvironment) +
+                     std::to_string(o.opchMode);
+  for (const std::string* field : {&o.ipcAddressFile, &o.settingsFile, &o.backupFile,
+                                   &o.metaChannelAddress, &o.metaChannelFile, &o.defaultsFile,
+                                   &o.aliasFile}) {
+    text += " " + *field;
+  }
+  for (int number : {o.writeDelay, o.writeLimit, o.packetBufferSize}) {
+    text += " " + std::to_string(number);
+  }
+  return text;
+}
+
+// Later occurrences win, a value that is not a number is 0, a number its leading digits;
+// help wins over everything after it; an unknown option or a missing argument fails.
 TEST(TCommandLineTest, DefaultsEveryOptionLaterOccurrencesNonNumbersHelpAndBadOptions) {
   TCommandLine options;
   ASSERT_EQ(TCommandLine::TResult::eRun, Parse({}, options));
-  EXPECT_FALSE(options.standalone || options.hostEnvironment || options.opchMode);
-  EXPECT_EQ("", options.ipcAddressFile + options.settingsFile + options.backupFile +
-                    options.metaChannelAddress + options.metaChannelFile + options.defaultsFile +
-                    options.aliasFile);
-  EXPECT_EQ(10, options.writeDelay);
-  EXPECT_EQ(10, options.writeLimit);
-  EXPECT_EQ(1600, options.packetBufferSize);
-
+  EXPECT_EQ("000        10 10 1600", Describe(options));
   ASSERT_EQ(TCommandLine::TResult::eRun,
             Parse({"-s", "-t", "-i", "addr", "-f", "set.xml", "-g", "bak.xml", "-y", "3", "-w",
                    "5", "-m", "239.1.1.1:5000", "-e", "meta", "-n", "12x", "-d", "def.xml",
                    "stray", "-a", "alias.xml", "-o", "-y", "abc", "-i", "addr2"},
                   options));
-  EXPECT_TRUE(options.standalone && options.hostEnvironment && options.opchMode);
-  EXPECT_EQ("addr2 set.xml bak.xml 239.1.1.1:5000 meta def.xml alias.xml",
-            options.ipcAddressFile + " " + options.settingsFile + " " + options.backupFile + " " +
-                options.metaChannelAddress + " " + options.metaChannelFile + " " +
-                options.defaultsFile + " " + options.aliasFile);
-  EXPECT_EQ(0, options.writeDelay);  // not a number
-  EXPECT_EQ(5, options.writeLimit);
-  EXPECT_EQ(12, options.packetBufferSize);  // its leading digits
-
-  // Help wins over everything after it; an unknown option or a missing argument fails.
+  EXPECT_EQ("111 addr2 set.xml bak.xml 239.1.1.1:5000 meta def.xml alias.xml 0 5 12",
+            Describe(options));
   const std::pair<std::vector<std::string>, TCommandLine::TResult> cases[] = {
       {{"-s", "-h", "-x"}, TCommandLine::TResult::eHelp},
       {{"-x"}, TCommandLine::TResult::eBadOption},

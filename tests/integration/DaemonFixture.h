@@ -32,13 +32,12 @@ using TArgs = std::vector<std::string>;
 using TEnvironment = std::map<std::string, std::string>;
 constexpr std::chrono::seconds kDeadline(20);
 
-// Repeats `ready` until it is true or the limit passed.
+// Repeats `ready` until it is true (then true) or the limit passed.
 inline bool WaitUntil(const std::function<bool()>& ready,
                       std::chrono::milliseconds limit = kDeadline) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  while (!ready()) {
+  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
     if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
 }
@@ -57,8 +56,9 @@ inline TArgs Concat(TArgs first, const TArgs& second) {
   return first;
 }
 
-// A temporary box root with what the daemon needs to start; also this process's
-// INFOSERVICE_ROOT, so that the test's own IPC sockets go inside it.
+// A temporary box root with what the daemon needs to start, the file-backed HAL's files
+// (docs/hal.md) included; also this process's INFOSERVICE_ROOT, so that the test's own IPC
+// sockets go inside it.
 class TTempRoot final {
  public:
   TTempRoot() {
@@ -68,15 +68,11 @@ class TTempRoot final {
     }
     WriteFile(Path() + "/etc/ial_token_value_dictionary.xml", "<Objects></Objects>\n");
     WriteFile(Path() + "/proc/cmdline", "console=ttyS0\n");
+    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
+    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
     setenv("INFOSERVICE_ROOT", Path().c_str(), 1);
   }
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
-
-  // The files of the file-backed HAL that a daemon without -t needs (docs/hal.md).
-  void AddHal() const {
-    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
-    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
-  }
   const std::string& Path() const { return dir_.Path(); }
   // A path for the test's own files, outside the box tree.
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }
@@ -183,7 +179,7 @@ class TProcess final {
 };
 
 struct TResult {
-  int status = -1;
+  int status;
   std::string out, err;
 };
 
@@ -211,8 +207,7 @@ class TDaemon final {
     TEnvironment env = Environment();
     env.insert(environment.begin(), environment.end());
     ::remove(AddressFile().c_str());
-    process_.reset();
-    process_ = std::make_unique<TProcess>(
+    process_.reset(), process_ = std::make_unique<TProcess>(
         root_,
         Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)), env);
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
@@ -225,10 +220,7 @@ class TDaemon final {
   std::string Log() const { return process_->Log(); }
   TProcess& Process() { return *process_; }
   // Hang-up, then the exit status (-1 when it did not end in time).
-  int Stop() {
-    process_->Signal(SIGHUP);
-    return process_->Wait();
-  }
+  int Stop() { return process_->Signal(SIGHUP), process_->Wait(); }
 
   // infoctl with -i at this daemon's address file, behind `wrapper` (e.g. setpriv).
   TArgs InfoctlCommand(const TArgs& arguments, const TArgs& wrapper = {}) const {
@@ -250,6 +242,13 @@ class TDaemon final {
  private:
   const TTempRoot& root_;
   std::unique_ptr<TProcess> process_;
+};
+
+// A test with a box root and a daemon (not yet started) in it.
+class TDaemonTest : public ::testing::Test {
+ protected:
+  TTempRoot root_;
+  TDaemon daemon_{root_};
 };
 
 }  // namespace integration

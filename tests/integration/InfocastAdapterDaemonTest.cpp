@@ -20,7 +20,7 @@ bool Shell(const std::string& command) {
   return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-class InfocastAdapterDaemonTest : public ::testing::Test {
+class InfocastAdapterDaemonTest : public TDaemonTest {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "creating a network namespace needs root";
@@ -56,8 +56,6 @@ class InfocastAdapterDaemonTest : public ::testing::Test {
 
   std::string ns_ = "isad" + std::to_string(getpid());
   bool created_ = false;
-  TTempRoot root_;
-  TDaemon daemon_{root_};
 };
 
 TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon) {

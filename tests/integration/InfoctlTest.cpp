@@ -8,7 +8,7 @@
 namespace integration {
 namespace {
 
-class InfoctlTest : public ::testing::Test {
+class InfoctlTest : public TDaemonTest {
  protected:
   void SetUp() override {
     WriteFile(root_.File("defaults.xml"),
@@ -35,9 +35,6 @@ class InfoctlTest : public ::testing::Test {
     EXPECT_EQ("infoctl: " + message + "\n", result.err);
     EXPECT_EQ("", result.out);
   }
-
-  TTempRoot root_;
-  TDaemon daemon_{root_};
 };
 
 // get prints what it can read and names each name that failed; a malformed request is 201.

@@ -1,18 +1,21 @@
-// The daemon process itself: its exit codes, the orderly stop by each stop signal with changes
-// still waiting for their write delay, and start-up in platform mode.
+// The daemon process itself: its exit codes, the orderly stop by each stop signal, start-up in
+// platform mode; without -t, on the file-backed HAL and a fake /proc tree in the root, the
+// flash user settings and the facts of the box; the storage promises: a settings file that
+// survives SIGKILL at any moment, a full disk answered with 207, and the storage types
+// routed to their directories.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "ipc/TIpcAddress.h"
+#include "ipc/TIpcClient.h"
 #include "tests/integration/DaemonFixture.h"
+#include "toi/TInformationServiceCaller.h"
 
 namespace integration {
 namespace {
 
-class InfoserviceTest : public ::testing::Test {
- protected:
-  TTempRoot root_;
-  TDaemon daemon_{root_};
-};
+using InfoserviceTest = TDaemonTest;
 
 // A box's init stops with SIGTERM, a person with Ctrl-C, the platform with SIGHUP: each must
 // flush the settings (to the backup file, as the write delay has not passed) and the flash
@@ -20,7 +23,6 @@ class InfoserviceTest : public ::testing::Test {
 TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
   EXPECT_EQ(0, RunProgram(root_, {BinaryPath("infoservice"), "-h"}).status);
   EXPECT_EQ(1, RunProgram(root_, {BinaryPath("infoservice"), "-s", "-q"}).status);
-  root_.AddHal();
   const TArgs options = {"-s", "-f", root_.File("settings.xml"), "-g", root_.File("settings.bak"),
                          "-y", "3600"};
   const std::pair<int, const char*> rounds[] = {
@@ -82,6 +84,187 @@ TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceState
   const std::string states = simulator.Log();
   EXPECT_LT(states.find("call ReleaseInstance 5"), states.find("call StartInstance 6"));
   EXPECT_EQ(0, daemon_.Stop());
+}
+
+constexpr size_t kAreaLocation = 20480;
+const char kMac[] = "02:00:00:00:1a:01";
+
+class FlashUserDaemonTest : public TDaemonTest {
+ protected:
+  void SetUp() override {
+    for (const char* dir : {"/proc/qboxparam", "/proc/qboxuserparam", "/var/state"}) {
+      mkdir((root_.Path() + dir).c_str(), 0755);
+    }
+    for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
+             {"/proc/qboxparam/serialnumber", "SN-4711"},
+             {"/proc/qboxparam/model", "NMB1910 HD"},
+             {"/proc/qboxparam/dvbnim", "Yes"},
+             {"/proc/qboxuserparam/usercolorcoding", "NTSC"},
+             {"/proc/cmdline", "console=ttyS0 last_key=0,3,96\n"}}) {
+      WriteFile(root_.Path() + file, content);
+    }
+  }
+  void WriteArea(const std::string& text) {
+    WriteFile(image_, std::string(kAreaLocation, '\0') + text + std::string(1, '\0'));
+  }
+  // The area text up to its zero byte.
+  std::string Area() const {
+    const std::string image = ReadFile(image_);
+    return image.size() > kAreaLocation ? std::string(image.c_str() + kAreaLocation) : "";
+  }
+
+  std::string image_ = root_.Path() + "/var/hal/flash.img";
+};
+
+// The firmware's network settings live in the same area: a write of what an empty adapter
+// holds would erase them. Every set tries the read again; once read, a set reaches the area
+// after the write delay, in the firmware's spelling, beside the elements the daemon does not
+// know.
+TEST_F(FlashUserDaemonTest, UnreadableAreaRefusesSetsUntilReadThenKeepsWhatItHeld) {
+  const std::string firmware = "<DNS1>10.0.0.53</DNS1><Vendor>v1</Vendor>";
+  WriteArea("<Configuration>" + firmware);  // cut short: does not parse
+  ASSERT_TRUE(daemon_.Start({"-s", "-y", "1"})) << daemon_.Log();
+  const TResult refused = daemon_.Infoctl({"set", "cfg.media.tv.output", "S-Video"});
+  EXPECT_EQ(1, refused.status);
+  EXPECT_NE(std::string::npos, refused.err.find("error 207")) << refused.err;
+  EXPECT_EQ("<Configuration>" + firmware, Area());
+
+  WriteArea("<Configuration>" + firmware + "</Configuration>");
+  ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.media.tv.output", "S-Video", "_fw.cfg.ip.metachannel",
+                                "<boot> & \"cast\" 'x'"}).status);
+  EXPECT_EQ("10.0.0.53", daemon_.Get("_fw.cfg.ip.dns1"));
+  EXPECT_TRUE(WaitUntil([&] { return Area().find("SVIDEO") != std::string::npos; }));
+  for (const char* element : {"<UserVideoMode>SVIDEO</UserVideoMode>", "<DNS1>10.0.0.53</DNS1>",
+                              "<Vendor>v1</Vendor>",
+                              "<Bootcast>&lt;boot&gt; &amp; &quot;cast&quot; &apos;x&apos;"}) {
+    EXPECT_NE(std::string::npos, Area().find(element)) << Area();
+  }
+  EXPECT_EQ(0, daemon_.Stop());
+}
+
+// One fact from each source: production parameters, the colour system, the kernel command
+// line, eth0, the HAL's system information and firmware version, the clock. The daemon runs
+// in a network namespace of its own whose eth0 has kMac (interface types are tried in turn,
+// since not every kernel has the dummy one); the syslog settings land in the box tree.
+TEST_F(FlashUserDaemonTest, BoxFactsFromEverySourceAndTheSyslogFiles) {
+  if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) {
+    GTEST_SKIP() << "a network namespace needs root and unshare";
+  }
+  const std::string script = "for type in dummy bridge ifb; do ip link add eth0 address " +
+                             std::string(kMac) +
+                             " type $type 2>/dev/null && exec \"$0\" \"$@\"; done; exit 77";
+  if (!daemon_.Start({"-s"}, {}, {"/usr/bin/unshare", "-n", "/bin/sh", "-c", script})) {
+    if (daemon_.Process().Wait() == 77) GTEST_SKIP() << "no interface type to stand in for eth0";
+    FAIL() << daemon_.Log();
+  }
+  EXPECT_EQ("SN-4711\n408\n0x007BC97B\n" + std::string(kMac) + "\narmhf\n1.0.0\ntrue\n",
+            daemon_.Infoctl({"get", "const.hw.serialnumber", "config.visiblearea.height",
+                             "var.last_scankey", "const.ip.eth0.mac", "config.architecture.target",
+                             "const._fw.version", "const.capabilities.dtt"}).out);
+  const time_t before = time(nullptr);
+  const std::string utc = daemon_.Get("var.utctime");
+  EXPECT_LE(before, std::stol(utc)) << utc;
+  EXPECT_GE(time(nullptr), std::stol(utc)) << utc;
+  ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.app.syslog.url", "udp://127.0.0.1:514"}).status);
+  EXPECT_EQ("127.0.0.1:514", ReadFile(root_.Path() + "/etc/syslog.conf.url"));
+  EXPECT_EQ("-R", ReadFile(root_.Path() + "/var/state/syslog.restart"));
+  EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
+}
+
+class StorageDaemonTest : public TDaemonTest {
+ protected:
+  // Starts the daemon with a settings write delay of 0; true when it serves.
+  bool Start(const TArgs& wrapper = {}) {
+    return daemon_.StartStandalone({"-f", settings_, "-g", backup_, "-y", "0", "-w", "1000000"},
+                                   wrapper);
+  }
+  std::string Box(const std::string& path) const { return root_.Path() + path; }
+
+  std::string settings_ = root_.File("settings.xml");
+  std::string backup_ = root_.File("settings.bak");
+};
+
+// The daemon writes the settings file (about 150 KB) after every set and is killed at varied
+// moments; every time the file must load as a whole, with every setting it held before (the
+// daemon would drop, and trace, a broken file and lose every setting).
+TEST_F(StorageDaemonTest, SigkillAtAnyMomentLeavesACompleteSettingsFile) {
+  constexpr int kBase = 5000;
+  std::string seed =
+      "<settingslist><setting><name>info.ffs.totalwritecount</name><value>0</value></setting>";
+  for (int i = 0; i < kBase; ++i) {
+    seed += "<setting><name>cfg.base." + std::to_string(i) + "</name><value>" +
+            std::string(100, static_cast<char>('a' + i % 26)) + "</value></setting>";
+  }
+  WriteFile(settings_, seed + "</settingslist>");
+  for (int round = 0; round <= 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    ASSERT_TRUE(Start()) << daemon_.Log();
+    const TResult base = daemon_.Infoctl({"get", "cfg.base.0", "cfg.base.2498", "cfg.base.4996",
+                                          "info.ffs.totalwritecount"});
+    ASSERT_EQ(0, base.status) << base.err;
+    ASSERT_EQ(0u, base.out.find(std::string(100, 'a') + "\n" + std::string(100, 'c') + "\n" +
+                                std::string(100, 'e') + "\n"));
+    EXPECT_EQ(daemon_.Log().find("TFlashFsAdapter: "), std::string::npos) << daemon_.Log();
+    for (const char* name : {"cfg.crash.seq", "store.crash"}) {
+      const std::string value = daemon_.Get(name);
+      EXPECT_TRUE(value == "<none>" || std::atoi(value.c_str()) >= 1) << name << value;
+    }
+    EXPECT_FALSE(FileExists(backup_));  // SIGKILL gives no shutdown
+    if (round == 50) break;
+
+    // Sets two objects over and over until the daemon is gone (bounded by the call timeout).
+    std::thread setter([address = daemon_.Address()] {
+      TIpcClient client;
+      TInformationServiceCaller caller(&client, address);
+      try {
+        for (int i = 1; i <= 100000; ++i) {
+          caller.SetObject("cfg.crash.seq", std::to_string(i), IToiInformationService::ePermanent);
+          caller.SetObject("store.crash", std::to_string(i), IToiInformationService::ePermanent);
+        }
+      } catch (const std::exception&) {
+        // The daemon was killed.
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5 + (round * 7) % 43));
+    daemon_.Process().Signal(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, daemon_.Process().Wait());
+    setter.join();
+  }
+}
+
+// A file-size limit (40 or 80 KB, by the shell's block size) stands in for a full disk; the
+// daemon must not die of SIGXFSZ, nor of SIGPIPE (a client's reader gone mid-write). Each
+// storage type and prefix has its directory.
+TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
+  ASSERT_TRUE(Start({"/bin/sh", "-c", "ulimit -f 80 && exec \"$0\" \"$@\""})) << daemon_.Log();
+  ASSERT_EQ(0, daemon_.Infoctl({"set", "store.doc", "before", "cfg.small", "before"}).status);
+  ASSERT_EQ(0, daemon_.Infoctl({"set", "-v", "tmp.t", "volatile", "store.v", "memory"}).status);
+  EXPECT_EQ(ReadFile(Box("/tmp2/information/tmp.t")), "volatile");
+  EXPECT_FALSE(FileExists(Box("/flash2/information/store.v")));
+  EXPECT_FALSE(FileExists(Box("/tmp2/information/store.v")));
+  EXPECT_EQ(daemon_.Get("store.v"), "memory");
+  ASSERT_TRUE(
+      WaitUntil([&] { return ReadFile(settings_).find("cfg.small") != std::string::npos; }));
+  const std::string settingsBefore = ReadFile(settings_);
+
+  const TResult full = daemon_.Infoctl({"set", "store.doc", std::string(100 * 1024, 'x')});
+  EXPECT_EQ(1, full.status);
+  EXPECT_NE(std::string::npos, full.err.find("error 207")) << full.err;
+  EXPECT_EQ(daemon_.Get("store.doc"), "before");
+  EXPECT_EQ(ReadFile(Box("/flash2/information/store.doc")), "before");
+  EXPECT_FALSE(FileExists(Box("/flash2/information/.store.doc.tmp")));
+
+  // The settings write that cannot fit fails in the daemon's own time: it is logged, naming
+  // the settings file rather than the temporary one, and the previous settings file stays.
+  ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.big", std::string(100 * 1024, 'y')}).status);
+  EXPECT_TRUE(daemon_.Process().WaitForOutput("TFlashFsAdapter: Cannot open file \"" + settings_ +
+                                              "\" for writing: File too large"))
+      << daemon_.Log();
+  EXPECT_EQ(ReadFile(settings_), settingsBefore);
+  EXPECT_EQ(daemon_.Get("cfg.small"), "before");
+  daemon_.Process().Signal(SIGPIPE);
+  EXPECT_EQ(daemon_.Get("tmp.t"), "volatile");
+  EXPECT_TRUE(daemon_.Process().Poll());
 }
 
 }  // namespace

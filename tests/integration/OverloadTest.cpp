@@ -48,11 +48,7 @@ bool Refused(const TUniqueFd& fd) {
   return poll(&ready, 1, 0) == 1 && recv(fd.Get(), &byte, 1, MSG_DONTWAIT) <= 0;
 }
 
-class OverloadTest : public ::testing::Test {
- protected:
-  TTempRoot root_;
-  TDaemon daemon_{root_};
-};
+using OverloadTest = TDaemonTest;
 
 // 100 connections held against a limit of 40 descriptors: the daemon neither spins nor traces
 // each failed accept, refuses the connections it cannot take, and serves once they are gone.

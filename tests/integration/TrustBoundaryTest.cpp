@@ -12,7 +12,7 @@ namespace {
 
 constexpr uid_t kOtherUid = 65534;
 
-class TrustBoundaryTest : public ::testing::Test {
+class TrustBoundaryTest : public TDaemonTest {
  protected:
   void SetUp() override {
     if (geteuid() != 0 || access(other_[0].c_str(), X_OK) != 0) {
@@ -31,8 +31,6 @@ class TrustBoundaryTest : public ::testing::Test {
     return path;
   }
 
-  TTempRoot root_;
-  TDaemon daemon_{root_};
   const TArgs other_ = {"/usr/bin/setpriv", "--reuid=" + std::to_string(kOtherUid),
                         "--regid=" + std::to_string(getegid()), "--clear-groups"};
 };
