@@ -58,7 +58,7 @@ inline TArgs Concat(TArgs first, const TArgs& second) {
 
 // A temporary box root with what the daemon needs to start, the file-backed HAL's files
 // (docs/hal.md) included; also this process's INFOSERVICE_ROOT, so that the test's own IPC
-// sockets go inside it.
+// sockets go inside it. File() names the test's own files, outside the box tree.
 class TTempRoot final {
  public:
   TTempRoot() {
@@ -74,17 +74,15 @@ class TTempRoot final {
   }
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
   const std::string& Path() const { return dir_.Path(); }
-  // A path for the test's own files, outside the box tree.
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }
 
  private:
   test::TTempDir dir_;
 };
 
-// One child process: standard output and error to files of its own, standard input from
-// /dev/null or (`withInput`) a pipe that Send writes to. The environment is ours without the
-// variables that steer the daemon and infoctl, plus `overrides` (an empty value removes one).
-// The destructor ends a child that still runs (SIGTERM, then SIGKILL).
+// One child process, its standard input /dev/null or (`withInput`) a pipe that Send writes
+// to. Its environment is ours without the variables that steer the daemon and infoctl, plus
+// `overrides` (an empty value removes one). Ended at destruction (SIGTERM, then SIGKILL).
 class TProcess final {
  public:
   TProcess(const TTempRoot& root, const TArgs& argv, const TEnvironment& overrides = {},
@@ -107,16 +105,15 @@ class TProcess final {
     args.push_back(nullptr), envp.push_back(nullptr);
     int ends[2] = {-1, -1};
     if (withInput && pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if ((pid_ = fork()) < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
       const int in = withInput ? ends[0] : open("/dev/null", O_RDONLY);
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
-        _exit(126);
+      if (in >= 0 && out >= 0 && err >= 0 && dup2(in, 0) >= 0 && dup2(out, 1) >= 0 &&
+          dup2(err, 2) >= 0) {
+        execve(args[0], args.data(), envp.data());
       }
-      execve(args[0], args.data(), envp.data());
       _exit(127);
     }
     if (withInput) close(ends[0]);
@@ -125,10 +122,7 @@ class TProcess final {
   ~TProcess() {
     if (input_ >= 0) close(input_);
     Signal(SIGTERM);
-    if (Wait(std::chrono::seconds(5)) == -1) {
-      Signal(SIGKILL);
-      Wait(std::chrono::seconds(5));
-    }
+    if (Wait(std::chrono::seconds(5)) == -1) Signal(SIGKILL), Wait(std::chrono::seconds(5));
   }
   TProcess(const TProcess&) = delete;
 
@@ -174,8 +168,7 @@ class TProcess final {
   static inline int counter_ = 0;
   std::string out_, err_;
   pid_t pid_ = -1;
-  int status_ = -1;
-  int input_ = -1;
+  int status_ = -1, input_ = -1;
 };
 
 struct TResult {
@@ -201,15 +194,16 @@ class TDaemon final {
   TEnvironment Environment() const { return {{"INFOSERVICE_ROOT", root_.Path()}}; }
 
   // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..." (a wrapper ends by exec'ing
-  // the daemon) and waits until the address file is written (it then serves) or it ended.
+  // the daemon); true once the address file is written (it then serves), false if it ended.
   bool Start(const TArgs& arguments, const TEnvironment& environment = {},
              const TArgs& wrapper = {}) {
     TEnvironment env = Environment();
     env.insert(environment.begin(), environment.end());
     ::remove(AddressFile().c_str());
-    process_.reset(), process_ = std::make_unique<TProcess>(
-        root_,
-        Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)), env);
+    process_.reset();
+    process_ = std::make_unique<TProcess>(
+        root_, Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)),
+        env);
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
@@ -223,11 +217,8 @@ class TDaemon final {
   int Stop() { return process_->Signal(SIGHUP), process_->Wait(); }
 
   // infoctl with -i at this daemon's address file, behind `wrapper` (e.g. setpriv).
-  TArgs InfoctlCommand(const TArgs& arguments, const TArgs& wrapper = {}) const {
-    return Concat(wrapper, Concat({BinaryPath("infoctl"), "-i", AddressFile()}, arguments));
-  }
   TResult Infoctl(const TArgs& arguments, const TArgs& wrapper = {}) const {
-    return RunProgram(root_, InfoctlCommand(arguments, wrapper), Environment());
+    return RunProgram(root_, Command(arguments, wrapper), Environment());
   }
   // The value without infoctl's line feed; "<none>" when the get failed.
   std::string Get(const std::string& name) const {
@@ -235,11 +226,15 @@ class TDaemon final {
     return r.status != 0 ? "<none>" : r.out.substr(0, r.out.size() - 1);
   }
   std::unique_ptr<TProcess> Watch(const TArgs& arguments, const TArgs& wrapper = {}) const {
-    return std::make_unique<TProcess>(root_, InfoctlCommand(Concat({"watch"}, arguments), wrapper),
+    return std::make_unique<TProcess>(root_, Command(Concat({"watch"}, arguments), wrapper),
                                       Environment());
   }
 
  private:
+  TArgs Command(const TArgs& arguments, const TArgs& wrapper) const {
+    return Concat(wrapper, Concat({BinaryPath("infoctl"), "-i", AddressFile()}, arguments));
+  }
+
   const TTempRoot& root_;
   std::unique_ptr<TProcess> process_;
 };

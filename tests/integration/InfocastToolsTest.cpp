@@ -143,15 +143,15 @@ TEST_F(InfocastSendTest, RepeatResendsUntilAStopSignal) {
   }
 }
 
-using CarouselDaemonTest = TDaemonTest;
-using ManagementDaemonTest = TDaemonTest;
+using CarouselDaemonTest = InfocastSendTest;
+using ManagementDaemonTest = InfocastSendTest;
 
 TEST_F(CarouselDaemonTest, DaemonGetsEveryObjectThenAChangedOneAndBadDescriptionsAreRefused) {
   const std::string meta = "127.0.0.1:" + std::to_string(TUdpSocket("127.0.0.1", 0).GetPort());
   const std::string port = std::to_string(TUdpSocket("127.0.0.1", 0).GetPort());
   auto describe = [&](const std::string& file) {
     const std::string object = "<Object fetch=\"Prefetch\" name=";
-    WriteFile(root_.File("d.new"), "<Infocast>\n<Channel address=\"127.0.0.1\" port=\"" + port +
+    Write("d.new", "<Infocast>\n<Channel address=\"127.0.0.1\" port=\"" + port +
                                       "\" connection=\"Persistent\" rate=\"512k\">\n" + object +
                                       "\"cfg.a\" file=\"" + file + "\"/>\n" + object +
                                       "\"var.long\" file=\"long\"/></Channel></Infocast>\n");
@@ -161,8 +161,8 @@ TEST_F(CarouselDaemonTest, DaemonGetsEveryObjectThenAChangedOneAndBadDescription
     return WaitUntil([&] { return daemon_.Get(name) == value; });
   };
   const TArgs carousel = {BinaryPath("infocast-carousel"), "--meta", meta, root_.File("d.xml")};
-  WriteFile(root_.File("a"), "hello");
-  WriteFile(root_.File("long"), std::string(4000, 'l'));  // three datagrams
+  Write("a", "hello");
+  Write("long", std::string(4000, 'l'));  // three datagrams
   ASSERT_TRUE(describe("missing"));
   const TResult refused = RunProgram(root_, carousel);  // refused before anything is sent
   EXPECT_EQ(1, refused.status);
@@ -173,7 +173,7 @@ TEST_F(CarouselDaemonTest, DaemonGetsEveryObjectThenAChangedOneAndBadDescription
   TProcess sender(root_, carousel);
   EXPECT_TRUE(holds("cfg.a", "hello")) << sender.Err();
   EXPECT_TRUE(holds("var.long", std::string(4000, 'l')));
-  WriteFile(root_.File("a.new"), "bonjour");
+  Write("a.new", "bonjour");
   ASSERT_EQ(rename(root_.File("a.new").c_str(), root_.File("a").c_str()), 0);
   EXPECT_TRUE(holds("cfg.a", "bonjour"));
   ASSERT_TRUE(describe("missing"));  // the old description keeps playing
@@ -193,19 +193,14 @@ TEST_F(ManagementDaemonTest, ObjectsFollowTheSourceWhichMayMoveItself) {
   for (std::string& s : sources) s = std::to_string(TUdpSocket("127.0.0.1", 0).GetPort());
   auto source = [&](int index) { return "127.0.0.1:" + sources[index]; };
   auto push = [&](int index, const std::string& name, const std::string& value) {
-    WriteFile(root_.File(name), value);
-    return RunProgram(root_, {BinaryPath("infocast-send"), "--type", "1", source(index),
-                             root_.File(name)}).status == 0;
+    return Run({"--type", "1", source(index), Write(name, value)}).status == 0;
   };
   // Pushes until the daemon serves the value: the channel may still be opening.
   auto pushUntilServed = [&](int index, const std::string& name, const std::string& value) {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-      if (push(index, name, value) &&
-          WaitUntil([&] { return daemon_.Get(name) == value; }, std::chrono::milliseconds(200))) {
-        return true;
-      }
-    }
-    return false;
+    return WaitUntil([&] {
+      return push(index, name, value) &&
+             WaitUntil([&] { return daemon_.Get(name) == value; }, std::chrono::milliseconds(200));
+    });
   };
   ASSERT_EQ(0, daemon_.Infoctl({"set", "cfg.ip.rmtsource", source(0)}).status);
   ASSERT_TRUE(pushUntilServed(0, "m.one", "hello")) << daemon_.Log();

@@ -58,25 +58,21 @@ TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceState
   ASSERT_TRUE(daemon_.Start({"-t"}, {{"SERVICE_ID", "42x"}, {"NAMESERVICE_ADDRESS", ReadFile(names)}}))
       << daemon_.Log();
   ASSERT_TRUE(simulator.WaitForOutput("call RegisterService ")) << simulator.Log();
-  const std::string log = simulator.Log();
-  const size_t registered = log.find("call RegisterObject InformationService " + daemon_.Address());
+  const std::string log = simulator.Log();  // registered in this order (npos fails)
   const size_t component = log.find("call RegisterComponent 42 ipc:");
-  ASSERT_NE(std::string::npos, registered) << log;
-  ASSERT_NE(std::string::npos, component) << log;
-  EXPECT_LT(registered, component);
-  EXPECT_LT(component, log.find("call RegisterService ipc:"));
-
+  EXPECT_LT(log.find("call RegisterObject InformationService " + daemon_.Address()), component);
+  EXPECT_LT(component, log.find("call RegisterService ipc:")) << log;
   // infoctl finds the daemon through the name service.
-  TEnvironment environment = daemon_.Environment();
-  environment["NAMESERVICE_ADDRESS"] = ReadFile(names);
+  const TEnvironment environment = {{"INFOSERVICE_ROOT", root_.Path()},
+                                    {"NAMESERVICE_ADDRESS", ReadFile(names)}};
   const std::string infoctl = BinaryPath("infoctl");
   ASSERT_EQ(0, RunProgram(root_, {infoctl, "set", "-v", "plat.x", "1"}, environment).status);
   EXPECT_EQ("1\n", RunProgram(root_, {infoctl, "get", "plat.x"}, environment).out);
-
-  simulator.Send("ping");
-  EXPECT_TRUE(simulator.WaitForOutput("call ReportPing 42")) << simulator.Log();
-  simulator.Send("unload 1");
-  EXPECT_TRUE(simulator.WaitForOutput("call UnloadDone 42")) << simulator.Log();
+  for (const auto& [command, call] : {std::pair{"ping", "call ReportPing 42"},
+                                      std::pair{"unload 1", "call UnloadDone 42"}}) {
+    simulator.Send(command);
+    EXPECT_TRUE(simulator.WaitForOutput(call)) << simulator.Log();
+  }
   // The daemon's observer object is reached: an ended instance is released, a started one
   // started (what an ended instance loses is TPlatformRegistration's test).
   simulator.Send("state 5:7,6:3");
@@ -91,19 +87,6 @@ const char kMac[] = "02:00:00:00:1a:01";
 
 class FlashUserDaemonTest : public TDaemonTest {
  protected:
-  void SetUp() override {
-    for (const char* dir : {"/proc/qboxparam", "/proc/qboxuserparam", "/var/state"}) {
-      mkdir((root_.Path() + dir).c_str(), 0755);
-    }
-    for (const auto& [file, content] : std::vector<std::pair<std::string, std::string>>{
-             {"/proc/qboxparam/serialnumber", "SN-4711"},
-             {"/proc/qboxparam/model", "NMB1910 HD"},
-             {"/proc/qboxparam/dvbnim", "Yes"},
-             {"/proc/qboxuserparam/usercolorcoding", "NTSC"},
-             {"/proc/cmdline", "console=ttyS0 last_key=0,3,96\n"}}) {
-      WriteFile(root_.Path() + file, content);
-    }
-  }
   void WriteArea(const std::string& text) {
     WriteFile(image_, std::string(kAreaLocation, '\0') + text + std::string(1, '\0'));
   }
@@ -147,8 +130,16 @@ TEST_F(FlashUserDaemonTest, UnreadableAreaRefusesSetsUntilReadThenKeepsWhatItHel
 // in a network namespace of its own whose eth0 has kMac (interface types are tried in turn,
 // since not every kernel has the dummy one); the syslog settings land in the box tree.
 TEST_F(FlashUserDaemonTest, BoxFactsFromEverySourceAndTheSyslogFiles) {
-  if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) {
-    GTEST_SKIP() << "a network namespace needs root and unshare";
+  if (geteuid() != 0 || access("/usr/bin/unshare", X_OK) != 0) GTEST_SKIP() << "needs unshare";
+  for (const char* dir : {"/proc/qboxparam", "/proc/qboxuserparam", "/var/state"}) {
+    mkdir((root_.Path() + dir).c_str(), 0755);
+  }
+  for (const auto& [file, content] : {std::pair{"/proc/qboxparam/serialnumber", "SN-4711"},
+                                      {"/proc/qboxparam/model", "NMB1910 HD"},
+                                      {"/proc/qboxparam/dvbnim", "Yes"},
+                                      {"/proc/qboxuserparam/usercolorcoding", "NTSC"},
+                                      {"/proc/cmdline", "console=ttyS0 last_key=0,3,96\n"}}) {
+    WriteFile(root_.Path() + file, content);
   }
   const std::string script = "for type in dummy bridge ifb; do ip link add eth0 address " +
                              std::string(kMac) +
@@ -171,17 +162,14 @@ TEST_F(FlashUserDaemonTest, BoxFactsFromEverySourceAndTheSyslogFiles) {
   EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
 }
 
+// The daemon with a settings write delay of 0; true when it serves.
 class StorageDaemonTest : public TDaemonTest {
  protected:
-  // Starts the daemon with a settings write delay of 0; true when it serves.
   bool Start(const TArgs& wrapper = {}) {
     return daemon_.StartStandalone({"-f", settings_, "-g", backup_, "-y", "0", "-w", "1000000"},
                                    wrapper);
   }
-  std::string Box(const std::string& path) const { return root_.Path() + path; }
-
-  std::string settings_ = root_.File("settings.xml");
-  std::string backup_ = root_.File("settings.bak");
+  std::string settings_ = root_.File("settings.xml"), backup_ = root_.File("settings.bak");
 };
 
 // The daemon writes the settings file (about 150 KB) after every set and is killed at varied
@@ -221,8 +209,7 @@ TEST_F(StorageDaemonTest, SigkillAtAnyMomentLeavesACompleteSettingsFile) {
           caller.SetObject("cfg.crash.seq", std::to_string(i), IToiInformationService::ePermanent);
           caller.SetObject("store.crash", std::to_string(i), IToiInformationService::ePermanent);
         }
-      } catch (const std::exception&) {
-        // The daemon was killed.
+      } catch (const std::exception&) {  // the daemon was killed
       }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(5 + (round * 7) % 43));
@@ -239,9 +226,10 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   ASSERT_TRUE(Start({"/bin/sh", "-c", "ulimit -f 80 && exec \"$0\" \"$@\""})) << daemon_.Log();
   ASSERT_EQ(0, daemon_.Infoctl({"set", "store.doc", "before", "cfg.small", "before"}).status);
   ASSERT_EQ(0, daemon_.Infoctl({"set", "-v", "tmp.t", "volatile", "store.v", "memory"}).status);
-  EXPECT_EQ(ReadFile(Box("/tmp2/information/tmp.t")), "volatile");
-  EXPECT_FALSE(FileExists(Box("/flash2/information/store.v")));
-  EXPECT_FALSE(FileExists(Box("/tmp2/information/store.v")));
+  const std::string flash = root_.Path() + "/flash2/information/";
+  const std::string tmp = root_.Path() + "/tmp2/information/";
+  EXPECT_EQ(ReadFile(tmp + "tmp.t"), "volatile");
+  EXPECT_FALSE(FileExists(flash + "store.v") || FileExists(tmp + "store.v"));
   EXPECT_EQ(daemon_.Get("store.v"), "memory");
   ASSERT_TRUE(
       WaitUntil([&] { return ReadFile(settings_).find("cfg.small") != std::string::npos; }));
@@ -251,8 +239,8 @@ TEST_F(StorageDaemonTest, FullDiskAnswers207AndKeepsThePreviousFiles) {
   EXPECT_EQ(1, full.status);
   EXPECT_NE(std::string::npos, full.err.find("error 207")) << full.err;
   EXPECT_EQ(daemon_.Get("store.doc"), "before");
-  EXPECT_EQ(ReadFile(Box("/flash2/information/store.doc")), "before");
-  EXPECT_FALSE(FileExists(Box("/flash2/information/.store.doc.tmp")));
+  EXPECT_EQ(ReadFile(flash + "store.doc"), "before");
+  EXPECT_FALSE(FileExists(flash + ".store.doc.tmp"));
 
   // The settings write that cannot fit fails in the daemon's own time: it is logged, naming
   // the settings file rather than the temporary one, and the previous settings file stays.

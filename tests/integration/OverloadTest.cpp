@@ -9,6 +9,7 @@
 #include <sys/un.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "ipc/TIpcAddress.h"
@@ -19,14 +20,13 @@
 namespace integration {
 namespace {
 
-// User and system time of a process in clock ticks (fields 14 and 15 of /proc/PID/stat).
+// User and system time of a process in clock ticks (fields 14 and 15 of /proc/PID/stat; the
+// name in field 2 may hold spaces, so the fields are counted after it).
 long CpuTicks(pid_t pid) {
   const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  std::istringstream fields(stat.substr(stat.rfind(')') + 2));  // field 3 onwards
-  std::string skipped;
-  for (int field = 3; field < 14; ++field) fields >> skipped;
   long user = 0, system = 0;
-  fields >> user >> system;
+  std::sscanf(stat.c_str() + stat.rfind(')') + 2,
+              "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %ld %ld", &user, &system);
   return user + system;
 }
 
@@ -95,8 +95,7 @@ TEST_F(OverloadTest, BadDatagramStreamLeavesABoundedLogWhileClientsAreServed) {
   to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   const char garbage[16] = {};  // shorter than any header
   auto send = [&] {
-    return sendto(sender.Get(), garbage, sizeof garbage, 0, reinterpret_cast<sockaddr*>(&to),
-                  sizeof to) == static_cast<ssize_t>(sizeof garbage);
+    return sendto(sender.Get(), garbage, 16, 0, reinterpret_cast<sockaddr*>(&to), sizeof to) == 16;
   };
   // The channel is open once a datagram leaves a trace.
   const size_t before = Lines(daemon_.Log());
