@@ -1,7 +1,5 @@
 // The daemon's start-up parts: the command line, the service served and its address file, and
-// the platform registration. A probe adapter tells the test when it is initialised and asked
-// to fetch; a server without a socket stands in for the IPC server; the subscription list
-// records every notification instead of calling anybody.
+// the platform registration.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -21,7 +19,7 @@
 
 namespace {
 
-// Volatile storage for every name, like the volatile adapter, that also counts fetches.
+// Volatile storage for every name that tells when it is initialised and counts fetches.
 class TProbeAdapter final : public TInformationAdapter {
  public:
   std::function<void()> onInitialize;
@@ -42,7 +40,7 @@ class TProbeAdapter final : public TInformationAdapter {
   void FetchObjects() override { ++fetches; }
 };
 
-// Its objects are numbers on a path that does not exist.
+// A server without a socket: its objects are numbers on a path that does not exist.
 class TInProcessServer final : public IIpcServer {
  public:
   std::vector<std::string> objects;
@@ -62,7 +60,7 @@ class TDaemonTest : public ::testing::Test {
     platform_.reset();
     service_.reset();
   }
-  // A service without aliases holding one probe adapter, and its registration.
+  // A service holding one probe adapter, and its registration; notifications are recorded.
   void Create(bool standalone) {
     service_ = std::make_unique<TInformationService>("", &subscriptions_);
     service_->SetAddressCheck(!standalone);
@@ -101,15 +99,13 @@ TCommandLine::TResult Parse(std::vector<std::string> words, TCommandLine& option
 }
 
 std::string Describe(const TCommandLine& o) {
-  std::string text = std::to_string(o.standalone) + std::to_string(o.hostEnvironment) +
-                     std::to_string(o.opchMode);
-  for (const std::string* field : {&o.ipcAddressFile, &o.settingsFile, &o.backupFile,
-                                   &o.metaChannelAddress, &o.metaChannelFile, &o.defaultsFile,
-                                   &o.aliasFile}) {
-    text += " " + *field;
-  }
-  for (int number : {o.writeDelay, o.writeLimit, o.packetBufferSize}) {
-    text += " " + std::to_string(number);
+  std::string text = std::to_string(o.standalone + 2 * o.hostEnvironment + 4 * o.opchMode);
+  for (const std::string& field : {o.ipcAddressFile, o.settingsFile, o.backupFile,
+                                   o.metaChannelAddress, o.metaChannelFile, o.defaultsFile,
+                                   o.aliasFile, std::to_string(o.writeDelay),
+                                   std::to_string(o.writeLimit),
+                                   std::to_string(o.packetBufferSize)}) {
+    text += " " + field;
   }
   return text;
 }
@@ -119,13 +115,13 @@ std::string Describe(const TCommandLine& o) {
 TEST(TCommandLineTest, DefaultsEveryOptionLaterOccurrencesNonNumbersHelpAndBadOptions) {
   TCommandLine options;
   ASSERT_EQ(TCommandLine::TResult::eRun, Parse({}, options));
-  EXPECT_EQ("000        10 10 1600", Describe(options));
+  EXPECT_EQ("0        10 10 1600", Describe(options));
   ASSERT_EQ(TCommandLine::TResult::eRun,
             Parse({"-s", "-t", "-i", "addr", "-f", "set.xml", "-g", "bak.xml", "-y", "3", "-w",
                    "5", "-m", "239.1.1.1:5000", "-e", "meta", "-n", "12x", "-d", "def.xml",
                    "stray", "-a", "alias.xml", "-o", "-y", "abc", "-i", "addr2"},
                   options));
-  EXPECT_EQ("111 addr2 set.xml bak.xml 239.1.1.1:5000 meta def.xml alias.xml 0 5 12",
+  EXPECT_EQ("7 addr2 set.xml bak.xml 239.1.1.1:5000 meta def.xml alias.xml 0 5 12",
             Describe(options));
   const std::pair<std::vector<std::string>, TCommandLine::TResult> cases[] = {
       {{"-s", "-h", "-x"}, TCommandLine::TResult::eHelp},
@@ -177,15 +173,13 @@ using TDaemonDeathTest = TDaemonTest;
 
 // Without its environment the daemon must not run half-registered, nor start its adapters.
 TEST_F(TDaemonDeathTest, PlatformModeWithoutItsEnvironmentStopsBeforeTheAdapters) {
-  // The child traces through the standard-error fallback so that the message can be seen.
-  auto run = [this] {
+  auto run = [this] {  // traces through the standard-error fallback, to be seen
     TTracker::SetProcessTracker(nullptr);
     Create(false);
     probe_->onInitialize = [] { std::fputs("adapter initialised\n", stderr); };
     ServeService(*service_, *platform_, server_, false, "");
   };
-  // The message is the last thing before the abort; under qemu-user (cross builds) the
-  // emulator adds one line of its own about the signal.
+  // The message is the last thing before the abort (qemu-user adds a line of its own).
   const std::string qemuTrailer = "(qemu: [^\n]*\n)?$";
   unsetenv("SERVICE_ID");
   unsetenv("NAMESERVICE_ADDRESS");

@@ -1,7 +1,6 @@
 // The Infocast adapter in the real daemon, fed by infocast-send as a head-end would: both run
 // inside a network namespace this test creates (multicast routed on a veth end inside it,
-// TTL 0, so nothing leaves it) and deletes. infoctl talks to the daemon over its Unix socket,
-// which the namespace does not hide. Without the rights to create one the test skips.
+// TTL 0, so nothing leaves it) and deletes; infoctl reaches the daemon over its Unix socket.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -24,13 +23,12 @@ class InfocastAdapterDaemonTest : public TDaemonTest {
  protected:
   void SetUp() override {
     if (geteuid() != 0) GTEST_SKIP() << "creating a network namespace needs root";
-    const std::string peer = "via" + std::to_string(getpid());
+    const std::string peer = "via" + std::to_string(getpid()), in = " && ip -n " + ns_;
     created_ = Shell("ip netns add " + ns_);
-    if (!created_ ||
-        !Shell("ip link add " + peer + " type veth peer name eth0 netns " + ns_ + " && ip -n " +
-               ns_ + " link set lo up && ip -n " + ns_ + " link set eth0 up && ip -n " + ns_ +
-               " addr add 169.254.78.2/24 dev eth0 && ip link set " + peer + " up && ip -n " +
-               ns_ + " route add 224.0.0.0/4 dev eth0")) {
+    if (!created_ || !Shell("ip link add " + peer + " type veth peer name eth0 netns " + ns_ +
+                            in + " link set lo up" + in + " link set eth0 up" + in +
+                            " addr add 169.254.78.2/24 dev eth0 && ip link set " + peer + " up" +
+                            in + " route add 224.0.0.0/4 dev eth0")) {
       GTEST_SKIP() << "ip netns add (or the veth pair in it) is not possible here";
     }
   }
@@ -38,16 +36,19 @@ class InfocastAdapterDaemonTest : public TDaemonTest {
     if (created_) Shell("ip netns del " + ns_);
   }
   // One object from a file, sent from inside the namespace.
-  bool Send(const std::string& destination, const std::string& name, const std::string& value,
+  void Send(const std::string& destination, const std::string& name, const std::string& value,
             const std::string& options = "") {
     WriteFile(root_.File("send-value"), value);
-    return Shell("ip netns exec " + ns_ + " " + BinaryPath("infocast-send") + " --ttl 0 --name " +
-                 name + " " + options + " " + destination + " " + root_.File("send-value"));
+    Shell("ip netns exec " + ns_ + " " + BinaryPath("infocast-send") + " --ttl 0 --name " + name +
+          " " + options + " " + destination + " " + root_.File("send-value"));
   }
-  // Sends until the daemon shows the expected value; the daemon may still be joining.
+  // Sends until `check` (the object sent by default) reads `expected` (the value sent by
+  // default); the daemon may still be joining.
   bool SendUntil(const std::string& destination, const std::string& name, const std::string& value,
-                 const std::string& check, const std::string& expected,
-                 const std::string& options = "") {
+                 const std::string& options = "", std::string expected = "",
+                 std::string check = "") {
+    if (check.empty()) check = name;
+    if (expected.empty()) expected = value;
     return WaitUntil([&] {
       Send(destination, name, value, options);
       return daemon_.Get(check) == expected;
@@ -68,16 +69,13 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
       "<Object name=\"cfg.e2e.pre\" fetch=\"Prefetch\"/>"
       "<Object name=\"var.e2e.req\" fetch=\"OnRequest\" countref=\"true\"/>"
       "<Object name=\"var.e2e.timed\" fetch=\"Prefetch\"/></Channel></Infocast>";
-  ASSERT_TRUE(SendUntil(kMeta, "infocast2.conf", root, "_metachannel.infocast2.conf", root))
+  ASSERT_TRUE(SendUntil(kMeta, "infocast2.conf", root, "", root, "_metachannel.infocast2.conf"))
       << daemon_.Log();
-  // Three datagrams: joined again on arrival.
-  const std::string big(3000, 'e');
-  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", big, "cfg.e2e.pre", big)) << daemon_.Log();
-
-  // A watch sees the prefetch object change.
+  // Three datagrams: joined again on arrival. A watch sees the prefetch object change.
+  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", std::string(3000, 'e'))) << daemon_.Log();
   const auto watch = daemon_.Watch({"cfg.e2e.pre"});
   ASSERT_TRUE(watch->WaitForOutput("cfg.e2e.pre"));
-  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", "two", "cfg.e2e.pre", "two"));
+  ASSERT_TRUE(SendUntil(kData, "cfg.e2e.pre", "two"));
   EXPECT_TRUE(watch->WaitForLines(2));
 
   // On request: not taken while nobody subscribes exactly, taken while a watch does, gone
@@ -87,7 +85,7 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
   EXPECT_EQ("<none>", daemon_.Get("var.e2e.req"));
   {
     const auto request = daemon_.Watch({"var.e2e.req"});
-    EXPECT_TRUE(SendUntil(kData, "var.e2e.req", "news", "var.e2e.req", "news"));
+    EXPECT_TRUE(SendUntil(kData, "var.e2e.req", "news"));
     EXPECT_TRUE(request->WaitForOutput("changed var.e2e.req"));
   }
   EXPECT_TRUE(WaitUntil([&] { return daemon_.Get("var.e2e.req") == "<none>"; }));
@@ -96,14 +94,14 @@ TEST_F(InfocastAdapterDaemonTest, HeadEndConfiguresChannelsAndObjectsOfTheDaemon
   const long now = static_cast<long>(time(nullptr));
   const std::string window =
       "--time-filter " + std::to_string(now - 60) + "-" + std::to_string(now + 2);
-  EXPECT_TRUE(SendUntil(kData, "var.e2e.timed", "soon over", "var.e2e.timed", "soon over", window));
-  EXPECT_TRUE(SendUntil(kData, "var.e2e.timed", "soon over", "var.e2e.timed", "<none>", window));
+  EXPECT_TRUE(SendUntil(kData, "var.e2e.timed", "soon over", window));
+  EXPECT_TRUE(SendUntil(kData, "var.e2e.timed", "soon over", window, "<none>"));
 
   // A new address in the -e file moves the daemon to another meta channel.
   WriteFile(addressFile, kMoved);
   EXPECT_TRUE(WaitUntil([&] { return daemon_.Get("var.ip.metachannel") == kMoved; }));
-  EXPECT_TRUE(SendUntil(kMoved, "infocast2.conf", root, "_metachannel.infocast2.conf", root));
-  EXPECT_TRUE(SendUntil(kData, "cfg.e2e.pre", "three", "cfg.e2e.pre", "three"));
+  EXPECT_TRUE(SendUntil(kMoved, "infocast2.conf", root, "", root, "_metachannel.infocast2.conf"));
+  EXPECT_TRUE(SendUntil(kData, "cfg.e2e.pre", "three"));
   EXPECT_EQ(0, daemon_.Stop());
 }
 

@@ -1,6 +1,6 @@
-// Every test here starts the project's programs. In a cross build they are target binaries,
-// which only run where the kernel hands them to qemu (binfmt_misc); scripts/cross-test.sh
-// says whether it could arrange that, and without it the whole binary skips with a reason.
+// Every test here starts the project's programs. A cross build's target binaries run only where
+// the kernel hands them to qemu (binfmt_misc); scripts/cross-test.sh says whether it could
+// arrange that, and without it the whole binary skips with a reason.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,8 +8,7 @@
 
 namespace {
 
-class TProgramsCanRun final : public ::testing::Environment {
- public:
+struct TProgramsCanRun final : ::testing::Environment {
   void SetUp() override {
     const char* canExec = std::getenv("INFOSERVICE_CAN_EXEC");
     if (canExec && std::strcmp(canExec, "0") == 0) {
@@ -18,7 +17,6 @@ class TProgramsCanRun final : public ::testing::Environment {
     }
   }
 };
-
 [[maybe_unused]] ::testing::Environment* const g_programsCanRun =
     ::testing::AddGlobalTestEnvironment(new TProgramsCanRun);
 

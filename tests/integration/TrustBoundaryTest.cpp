@@ -1,8 +1,6 @@
-// The trust boundary against the real daemon, with clients running under another user: the
-// files a client names are opened with its rights, the access policy decides who reads,
-// writes and subscribes which names, and one user's share of connections and subscriptions
-// is bounded. The other user is uid 65534 in the daemon's group, as an application on a box
-// is (the group is what lets it reach the IPC socket); making it takes root.
+// The trust boundary, with clients as uid 65534 in the daemon's group (as an application on a
+// box is: the group lets it reach the socket): files opened with the caller's rights, the
+// access policy, and one user's bounded share of connections and subscriptions.
 #include <gtest/gtest.h>
 
 #include "tests/integration/DaemonFixture.h"
@@ -26,8 +24,7 @@ class TrustBoundaryTest : public TDaemonTest {
                    uid_t owner = 0) const {
     const std::string path = root_.File(name);
     WriteFile(path, content);
-    chmod(path.c_str(), mode);
-    if (chown(path.c_str(), owner, getegid()) != 0) ADD_FAILURE() << "chown " << path;
+    EXPECT_EQ(0, chmod(path.c_str(), mode) | chown(path.c_str(), owner, getegid())) << path;
     return path;
   }
 
@@ -65,9 +62,7 @@ TEST_F(TrustBoundaryTest, FilesAreOpenedWithTheCallersRights) {
 TEST_F(TrustBoundaryTest, PolicyDecidesReadsWritesAndSubscriptions) {
   WriteFile(root_.File("policy"),
             "# network settings: everybody reads and watches, nobody but root writes\n"
-            "cfg.ip.*    rs   *\n"
-            "cfg.hidden  -    *\n"
-            "cfg.*       rws  uid:65534\n"
+            "cfg.ip.*    rs   *\ncfg.hidden  -    *\ncfg.*       rws  uid:65534\n"
             "app.*       rw   uid:65534   # app.alias is served as cfg.ip.addr\n");
   WriteFile(root_.File("aliases.xml"),
             "<Objects><Object><Name>app.alias</Name><Alias>cfg.ip.addr</Alias></Object>"
