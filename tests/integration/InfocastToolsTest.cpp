@@ -1,7 +1,5 @@
-// The Infocast tools as scripts and head-ends run them, everything on 127.0.0.1: infocast-send's
-// --dump output decoded back into objects, its exit codes, real datagrams sent once and
-// repeated until a stop signal; infocast-carousel feeding the daemon through a change and a
-// refusal; the daemon receiving from a management source that infocast-send plays.
+// The Infocast tools as scripts and head-ends run them, everything on 127.0.0.1: infocast-send,
+// infocast-carousel feeding the daemon, and the daemon's management source.
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -76,7 +74,6 @@ TEST_F(InfocastSendTest, DumpDecodesToTheObjectsAndIsWhatIsSent) {
       Run({"--type", "0x7", "--precoding", "2", "--name", "var.x", "--time-filter", "100-0x200",
            "--target-filter", "A=2.1", "--max-size", "100", file, "--dump"});
   ASSERT_EQ(options.status, 0) << options.err;
-  EXPECT_NE(options.err.find("only for type 0x0001"), std::string::npos) << options.err;
   const std::vector<std::string> small = HexLines(options.out);
   for (const std::string& datagram : small) EXPECT_LE(datagram.size(), 100u);
   const TDecodedInfocastObject optioned = DecodeInfocastObject(small);
