@@ -56,10 +56,6 @@ class TInProcessServer final : public IIpcServer {
 
 class TDaemonTest : public ::testing::Test {
  protected:
-  void TearDown() override {
-    platform_.reset();
-    service_.reset();
-  }
   // A service holding one probe adapter, and its registration; notifications are recorded.
   void Create(bool standalone) {
     service_ = std::make_unique<TInformationService>("", &subscriptions_);
@@ -79,7 +75,7 @@ class TDaemonTest : public ::testing::Test {
                       const TStringList& names) {
         notifications_.push_back(address + " " + names.front());
       }};
-  std::unique_ptr<TInformationService> service_;
+  std::unique_ptr<TInformationService> service_;  // destroyed after the registration
   std::unique_ptr<TPlatformRegistration> platform_;
   TProbeAdapter* probe_ = nullptr;  // owned by the service
 };

@@ -21,11 +21,6 @@ class InfoctlTest : public TDaemonTest {
   void TearDown() override { EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log(); }
 
   TResult Run(const TArgs& arguments) { return daemon_.Infoctl(arguments); }
-  void ExpectRefused(const TResult& result, const std::string& message) {
-    EXPECT_EQ(1, result.status);
-    EXPECT_EQ("infoctl: " + message + "\n", result.err);
-    EXPECT_EQ("", result.out);
-  }
 };
 
 // get prints what it can read and names each name that failed; a malformed request is 201.
@@ -43,12 +38,14 @@ TEST_F(InfoctlTest, ObjectsTravelInBothStorageTypesAndFailuresAreNamed) {
     ASSERT_EQ(0, Run(Concat(Concat({"unset"}, type), {"obj.one", "obj.two"})).status);
     EXPECT_EQ("<none>", daemon_.Get("obj.one"));
   }
-  ExpectRefused(Run({"get-to-file", "no.such.object", root_.File("out")}),
-                "error 201: Unknown object");
-  ExpectRefused(Run({"dump", ""}), "error 201: Invalid expression");
-  const auto bad = daemon_.Watch({"watch.*", ""});
-  EXPECT_EQ(1, bad->Wait());
-  EXPECT_EQ("infoctl: error 201: Invalid expression\n", bad->Err());
+  for (const auto& [arguments, message] :
+       {std::pair{TArgs{"get-to-file", "no.such", root_.File("out")}, "Unknown object"},
+        {TArgs{"dump", ""}, "Invalid expression"},
+        {TArgs{"watch", "-n", "watch.*", ""}, "Invalid expression"}}) {
+    const TResult result = Run(arguments);
+    EXPECT_EQ(1, result.status);
+    EXPECT_EQ("infoctl: error 201: " + std::string(message) + "\n", result.out + result.err);
+  }
 }
 
 // The enumeration is delivered one-way; a dump must wait for its end, not for silence. Names

@@ -104,9 +104,10 @@ TEST_F(TrustBoundaryTest, PolicyDecidesReadsWritesAndSubscriptions) {
   EXPECT_EQ(0, daemon_.Infoctl({"set", "-v", "cfg.ip.addr", "2"}).status);  // root
 }
 
-TEST(TrustBoundaryPolicyFileTest, UnusablePolicyStopsTheDaemonNamingFileAndLine) {
-  TTempRoot root;
-  const std::string path = root.File("policy");
+using TrustBoundaryPolicyFileTest = TDaemonTest;
+
+TEST_F(TrustBoundaryPolicyFileTest, UnusablePolicyStopsTheDaemonNamingFileAndLine) {
+  const std::string path = root_.File("policy");
   const std::pair<const char*, const char*> cases[] = {
       {nullptr, "policy"},  // no file at all
       {"cfg.* rx *\n", "line 1"},
@@ -117,11 +118,10 @@ TEST(TrustBoundaryPolicyFileTest, UnusablePolicyStopsTheDaemonNamingFileAndLine)
   for (const auto& [text, where] : cases) {
     ::remove(path.c_str());
     if (text) WriteFile(path, text);
-    TDaemon daemon(root);
-    EXPECT_FALSE(daemon.StartStandalone({"-p", path}));
-    EXPECT_EQ(1, daemon.Process().Wait());
-    EXPECT_NE(std::string::npos, daemon.Log().find(path)) << daemon.Log();
-    EXPECT_NE(std::string::npos, daemon.Log().find(where)) << daemon.Log();
+    EXPECT_FALSE(daemon_.StartStandalone({"-p", path}));
+    EXPECT_EQ(1, daemon_.Process().Wait());
+    EXPECT_NE(std::string::npos, daemon_.Log().find(path)) << daemon_.Log();
+    EXPECT_NE(std::string::npos, daemon_.Log().find(where)) << daemon_.Log();
   }
 }
 
