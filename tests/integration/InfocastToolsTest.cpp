@@ -10,7 +10,6 @@
 namespace integration {
 namespace {
 
-// The datagrams of a --dump, one hex line each.
 std::vector<std::string> HexLines(const std::string& text) {
   std::vector<std::string> datagrams;
   std::istringstream lines(text);
@@ -49,7 +48,6 @@ class InfocastSendTest : public TDaemonTest {
   }
 
   TUdpSocket receiver_{"127.0.0.1", 0};
-  std::string destination_ = "127.0.0.1:" + std::to_string(receiver_.GetPort());
 };
 
 // What --dump prints is exactly what goes to the network; every option reaches the header; a
@@ -66,7 +64,7 @@ TEST_F(InfocastSendTest, DumpDecodesToTheObjectsAndIsWhatIsSent) {
   const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
   EXPECT_EQ(Header(object), "cfg.greeting 1 4 0");
   EXPECT_EQ(object.data, data);
-  const TResult run = Run({destination_, file});
+  const TResult run = Run({"127.0.0.1:" + std::to_string(receiver_.GetPort()), file});
   ASSERT_EQ(run.status, 0) << run.err;
   for (const std::string& datagram : datagrams) EXPECT_EQ(Receive(receiver_), datagram);
 

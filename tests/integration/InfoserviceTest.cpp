@@ -42,8 +42,7 @@ TEST_F(InfoserviceTest, EveryStopSignalKeepsPendingWritesAndRemovesTheSocket) {
   }
 }
 
-// Platform mode traces to the system log, so what the daemon did is read from the calls the
-// platform simulator logged, one line each; it takes commands on its standard input.
+// Platform mode traces to the system log: the platform simulator logs each call it gets.
 TEST_F(InfoserviceTest, PlatformModeRegistersAnswersPingsAndFollowsInstanceStates) {
   const std::string names = root_.File("nameservice.address");
   TProcess simulator(root_, {BinaryPath("platform-simulator"), "-a", names},
@@ -151,10 +150,9 @@ class StorageDaemonTest : public TDaemonTest {
 // moments; every time the file must load as a whole, with every setting it held before (the
 // daemon would drop, and trace, a broken file and lose every setting).
 TEST_F(StorageDaemonTest, SigkillAtAnyMomentLeavesACompleteSettingsFile) {
-  constexpr int kBase = 5000;
   std::string seed =
       "<settingslist><setting><name>info.ffs.totalwritecount</name><value>0</value></setting>";
-  for (int i = 0; i < kBase; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     seed += "<setting><name>cfg.base." + std::to_string(i) + "</name><value>" +
             std::string(100, static_cast<char>('a' + i % 26)) + "</value></setting>";
   }

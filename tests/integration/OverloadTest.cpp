@@ -1,6 +1,5 @@
-// The real daemon under overload: its descriptor limit used up by connections a local process
-// holds, and a stream of bad datagrams on its meta channel. Neither may make it spin or write
-// its log at the rate of the input, and a well-behaved client is served again (or throughout).
+// The real daemon under overload: neither connections beyond its descriptor limit nor a stream
+// of bad datagrams may make it spin or log at the rate of the input; clients are served.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -54,8 +53,7 @@ using OverloadTest = TDaemonTest;
 // each failed accept, refuses the connections it cannot take, and serves once they are gone.
 TEST_F(OverloadTest, ConnectionsBeyondTheDescriptorLimitNeitherSpinNorFlood) {
 #ifdef __SANITIZE_ADDRESS__
-  GTEST_SKIP() << "the sanitizers' vptr check opens a pipe, which fails at the descriptor limit "
-                  "and is reported as an invalid object";
+  GTEST_SKIP() << "the sanitizers' vptr check opens a pipe, which fails at the descriptor limit";
 #endif
   constexpr int kLimit = 40, kHeld = 100;
   ASSERT_TRUE(daemon_.StartStandalone(
@@ -71,8 +69,7 @@ TEST_F(OverloadTest, ConnectionsBeyondTheDescriptorLimitNeitherSpinNorFlood) {
   const size_t lines = Lines(daemon_.Log());
   const long ticks = CpuTicks(daemon_.Process().Pid());
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  // A spinning loop uses every tick, an idle daemon next to none; this stops a spinning daemon
-  // before its log grows without end.
+  // A spinning loop uses every tick, an idle daemon next to none.
   ASSERT_LT(CpuTicks(daemon_.Process().Pid()) - ticks, sysconf(_SC_CLK_TCK) * 2 * 3 / 10);
   EXPECT_LT(Lines(daemon_.Log()) - lines, 20u);
   // Those beyond the limit are refused (accepted and closed at once) rather than left waiting.

@@ -13,12 +13,13 @@ constexpr uid_t kOtherUid = 65534;
 class TrustBoundaryTest : public TDaemonTest {
  protected:
   void SetUp() override {
+    TDaemonTest::SetUp();
+    if (IsSkipped()) return;
     if (geteuid() != 0 || access(other_[0].c_str(), X_OK) != 0) {
       GTEST_SKIP() << "needs root and setpriv to run clients as uid " << kOtherUid;
     }
     chmod(root_.Path().c_str(), 0755);  // mkdtemp made it 0700
   }
-  // infoctl as uid 65534 with the daemon's group and no other group.
   TResult AsOther(const TArgs& arguments) const { return daemon_.Infoctl(arguments, other_); }
   std::string File(const std::string& name, const std::string& content, mode_t mode,
                    uid_t owner = 0) const {
@@ -28,6 +29,7 @@ class TrustBoundaryTest : public TDaemonTest {
     return path;
   }
 
+  // uid 65534 with the daemon's group and no other group
   const TArgs other_ = {"/usr/bin/setpriv", "--reuid=" + std::to_string(kOtherUid),
                         "--regid=" + std::to_string(getegid()), "--clear-groups"};
 };
