@@ -228,7 +228,6 @@ TEST_F(ManagementDaemonTest, ObjectsFollowTheSourceWhichMayMoveItself) {
   EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
 }
 
-
 constexpr const char* kMeta = "239.7.8.1:47100";
 constexpr const char* kMoved = "239.7.8.3:47102";
 constexpr const char* kData = "239.7.8.2:47101";
