@@ -1,17 +1,16 @@
-// Shared support of the integration tests: a temporary box root, one child-process helper for
-// every program the tests start, and the daemon and the simulator set up in the root. Children
-// are ended only by their own pid and waited for with a deadline; their output goes to files
-// so that a child can never block on a full pipe.
+// The integration tests' support: a temporary box root, one helper for every child process
+// (ended only by its own pid, waited for with a deadline, its output in files so that it can
+// never block on a full pipe), and the daemon in the root.
 #pragma once
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <memory>
@@ -30,131 +29,107 @@ namespace integration {
 using test::FileExists;
 using test::ReadFile;
 using test::WriteFile;
+using TArgs = std::vector<std::string>;
+using TEnvironment = std::map<std::string, std::string>;
 constexpr std::chrono::seconds kDeadline(20);
 
-// Repeats `ready` until it is true or the deadline passed (the tests wait for other processes).
+// Repeats `ready` until it is true (then true) or the limit passed.
 inline bool WaitUntil(const std::function<bool()>& ready,
                       std::chrono::milliseconds limit = kDeadline) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  while (!ready()) {
+  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
     if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
 }
 
-// A built program: tools and benchmarks in their subfolders of the build, the daemon at its top.
+// A built program: tools in their folder of the build, the daemon at its top.
 inline std::string BinaryPath(const std::string& name) {
-  for (const char* folder : {"/tools/", "/bench/", "/"}) {
+  for (const char* folder : {"/tools/", "/"}) {
     const std::string path = std::string(INFOSERVICE_BINARY_DIR) + folder + name;
     if (access(path.c_str(), X_OK) == 0) return path;
   }
   throw std::runtime_error("program not built: " + name);
 }
 
-// A temporary box root with what the daemon needs to start; this process's INFOSERVICE_ROOT
-// too, so that IPC servers of the test put their sockets inside it.
+inline TArgs Concat(TArgs first, const TArgs& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+// A temporary box root with what the daemon needs to start, the file-backed HAL's files
+// (docs/hal.md) included; also this process's INFOSERVICE_ROOT, so that the test's own IPC
+// sockets go inside it. File() names the test's own files, outside the box tree.
 class TTempRoot final {
  public:
   TTempRoot() {
     for (const char* folder : {"/etc", "/flash2", "/flash2/information", "/tmp2",
-                               "/tmp2/information", "/proc", "/work"}) {
+                               "/tmp2/information", "/proc", "/work", "/var", "/var/hal"}) {
       mkdir((Path() + folder).c_str(), 0755);
     }
     WriteFile(Path() + "/etc/ial_token_value_dictionary.xml", "<Objects></Objects>\n");
     WriteFile(Path() + "/proc/cmdline", "console=ttyS0\n");
+    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
+    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
     setenv("INFOSERVICE_ROOT", Path().c_str(), 1);
   }
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
-
-  // The files of the file-backed HAL that a daemon without -t needs (docs/hal.md).
-  void AddHal() const {
-    for (const char* folder : {"/var", "/var/hal"}) mkdir((Path() + folder).c_str(), 0755);
-    WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
-    WriteFile(Path() + "/var/hal/firmware-version", "1.0.0\n");
-  }
   const std::string& Path() const { return dir_.Path(); }
-  // A path for the test's own files, outside the box tree.
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }
 
  private:
   test::TTempDir dir_;
 };
 
-using TEnvironment = std::map<std::string, std::string>;
-
-// The environment of a child: ours without the variables that steer the daemon and infoctl,
-// plus `overrides` (an empty value removes a variable).
-inline std::vector<std::string> ChildEnvironment(const TEnvironment& overrides) {
-  static const char* const kOwn[] = {"INFOSERVICE_ROOT", "SERVICE_ID", "NAMESERVICE_ADDRESS",
-                                     "INFOSERVICE_ADDRESS"};
-  std::vector<std::string> result;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    bool own = overrides.count(name) != 0;
-    for (const char* k : kOwn) own = own || name == k;
-    if (!own) result.push_back(text);
-  }
-  for (const auto& [name, value] : overrides) {
-    if (!value.empty()) result.push_back(name + "=" + value);
-  }
-  return result;
-}
-
-// One child process. Its standard output and error go to files of its own in the root; its
-// standard input is /dev/null, or a pipe that Send writes to when started `withInput`. A
-// `fileSizeLimit` (RLIMIT_FSIZE, bytes) stands in for a full disk. The destructor ends the
-// child (SIGTERM, then SIGKILL) if it still runs.
+// One child process, its standard input /dev/null or (`withInput`) a pipe that Send writes
+// to. Its environment is ours without the variables that steer the daemon and infoctl, plus
+// `overrides` (an empty value removes one). Ended at destruction (SIGTERM, then SIGKILL).
 class TProcess final {
  public:
-  TProcess(const TTempRoot& root, const std::vector<std::string>& argv,
-           const TEnvironment& environment = {}, bool withInput = false, rlim_t fileSizeLimit = 0)
+  TProcess(const TTempRoot& root, const TArgs& argv, const TEnvironment& overrides = {},
+           bool withInput = false)
       : out_(root.File("process" + std::to_string(++counter_) + ".out")), err_(out_ + ".err") {
-    std::vector<std::string> env = ChildEnvironment(environment);
-    std::vector<char*> args;
+    TArgs env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      const std::string text = *entry, name = text.substr(0, text.find('='));
+      if (overrides.count(name) == 0 && name != "INFOSERVICE_ROOT" && name != "SERVICE_ID" &&
+          name != "NAMESERVICE_ADDRESS" && name != "INFOSERVICE_ADDRESS") {
+        env.push_back(text);
+      }
+    }
+    for (const auto& [name, value] : overrides) {
+      if (!value.empty()) env.push_back(name + "=" + value);
+    }
+    std::vector<char*> args, envp;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    std::vector<char*> envp;
     for (std::string& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    int pipeEnds[2] = {-1, -1};
-    if (withInput && pipe2(pipeEnds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
+    args.push_back(nullptr), envp.push_back(nullptr);
+    int ends[2] = {-1, -1};
+    if (withInput && pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if ((pid_ = fork()) < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-      const int in = withInput ? pipeEnds[0] : open("/dev/null", O_RDONLY);
+      const int in = withInput ? ends[0] : open("/dev/null", O_RDONLY);
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-      if (in < 0 || out < 0 || err < 0) _exit(126);
-      dup2(in, 0);
-      dup2(out, 1);
-      dup2(err, 2);
-      const rlimit limit{fileSizeLimit, fileSizeLimit};
-      if (fileSizeLimit != 0) setrlimit(RLIMIT_FSIZE, &limit);
-      execve(args[0], args.data(), envp.data());
+      if (in >= 0 && out >= 0 && err >= 0 && dup2(in, 0) >= 0 && dup2(out, 1) >= 0 &&
+          dup2(err, 2) >= 0) {
+        execve(args[0], args.data(), envp.data());
+      }
       _exit(127);
     }
-    if (withInput) {
-      close(pipeEnds[0]);
-      input_ = pipeEnds[1];
-    }
+    if (withInput) close(ends[0]);
+    input_ = ends[1];
   }
   ~TProcess() {
     if (input_ >= 0) close(input_);
-    if (running()) {
-      kill(pid_, SIGTERM);
-      if (Wait(std::chrono::seconds(5)) == -1) {
-        kill(pid_, SIGKILL);
-        Wait(std::chrono::seconds(5));
-      }
-    }
+    Signal(SIGTERM);
+    if (Wait(std::chrono::seconds(5)) == -1) Signal(SIGKILL), Wait(std::chrono::seconds(5));
   }
   TProcess(const TProcess&) = delete;
-  TProcess& operator=(const TProcess&) = delete;
 
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
+  std::string Log() const { return Out() + Err(); }
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     std::istringstream in(Out());
@@ -164,143 +139,118 @@ class TProcess final {
   bool WaitForLines(size_t count) const {
     return WaitUntil([&] { return Lines().size() >= count; });
   }
-  // Until standard output or error holds `text`.
   bool WaitForOutput(const std::string& text) const {
-    return WaitUntil([&] { return (Out() + Err()).find(text) != std::string::npos; });
+    return WaitUntil([&] { return Log().find(text) != std::string::npos; });
   }
-
   void Send(const std::string& line) const {
     const std::string text = line + "\n";
-    if (input_ < 0 ||
-        write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
       throw std::runtime_error("cannot write to the child");
     }
   }
+  pid_t Pid() const { return pid_; }
   void Signal(int signal) const {
-    if (running()) kill(pid_, signal);
+    if (status_ == -1) kill(pid_, signal);
   }
-  // True while the process has not been reaped; reaps it when it has ended.
+  // True while the process runs; reaps it when it has ended.
   bool Poll() {
-    if (!running()) return false;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    if (status_ != -1 || waitpid(pid_, &status, WNOHANG) != pid_) return status_ == -1;
     status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return false;
   }
-  // The exit status (128 + signal number for a killed process), or -1 when it still runs at
-  // the deadline.
+  // The exit status (128 + signal for a killed process), or -1 when it still runs at the limit.
   int Wait(std::chrono::milliseconds limit = kDeadline) {
     WaitUntil([this] { return !Poll(); }, limit);
     return status_;
   }
 
  private:
-  bool running() const { return status_ == -1; }
-
   static inline int counter_ = 0;
-  std::string out_;
-  std::string err_;
+  std::string out_, err_;
   pid_t pid_ = -1;
-  int status_ = -1;
-  int input_ = -1;
+  int status_ = -1, input_ = -1;
 };
 
 struct TResult {
-  int status = -1;
-  std::string out;
-  std::string err;
+  int status;
+  std::string out, err;
 };
 
 // Runs a program to its end (killed at the deadline) and collects its output.
-inline TResult RunProgram(const TTempRoot& root, const std::vector<std::string>& argv,
+inline TResult RunProgram(const TTempRoot& root, const TArgs& argv,
                           const TEnvironment& environment = {}) {
   TProcess process(root, argv, environment);
   const int status = process.Wait();
   return {status, process.Out(), process.Err()};
 }
 
-// The real daemon in a temporary root. Start waits until the daemon wrote its address file
-// (it then serves) or ended.
+// The real daemon in a temporary root, and infoctl pointed at it.
 class TDaemon final {
  public:
   explicit TDaemon(const TTempRoot& root) : root_(root) {}
 
   std::string AddressFile() const { return root_.Path() + "/infoservice.address"; }
+  std::string Address() const { return ReadFile(AddressFile()); }
   TEnvironment Environment() const { return {{"INFOSERVICE_ROOT", root_.Path()}}; }
 
-  // Starts "infoservice -i ADDRESSFILE ARGUMENTS..." with the root's environment plus
-  // `environment`. True when the daemon came up and serves.
-  bool Start(const std::vector<std::string>& arguments, const TEnvironment& environment = {},
-             rlim_t fileSizeLimit = 0) {
-    std::vector<std::string> argv = {BinaryPath("infoservice"), "-i", AddressFile()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
+  // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..." (a wrapper ends by exec'ing
+  // the daemon); true once the address file is written (it then serves), false if it ended.
+  bool Start(const TArgs& arguments, const TEnvironment& environment = {},
+             const TArgs& wrapper = {}) {
     TEnvironment env = Environment();
     env.insert(environment.begin(), environment.end());
     ::remove(AddressFile().c_str());
     process_.reset();
-    process_ = std::make_unique<TProcess>(root_, argv, env, false, fileSizeLimit);
+    process_ = std::make_unique<TProcess>(
+        root_, Concat(wrapper, Concat({BinaryPath("infoservice"), "-i", AddressFile()}, arguments)),
+        env);
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
   // Standalone host mode, the usual way.
-  bool StartStandalone(const std::vector<std::string>& arguments = {}, rlim_t fileSizeLimit = 0) {
-    std::vector<std::string> all = {"-s", "-t"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return Start(all, {}, fileSizeLimit);
+  bool StartStandalone(const TArgs& arguments = {}, const TArgs& wrapper = {}) {
+    return Start(Concat({"-s", "-t"}, arguments), {}, wrapper);
   }
-
-  std::string Address() const { return ReadFile(AddressFile()); }
-  std::string Log() const { return process_->Out() + process_->Err(); }
+  std::string Log() const { return process_->Log(); }
   TProcess& Process() { return *process_; }
-
   // Hang-up, then the exit status (-1 when it did not end in time).
-  int Stop() {
-    process_->Signal(SIGHUP);
-    return process_->Wait();
-  }
+  int Stop() { return process_->Signal(SIGHUP), process_->Wait(); }
 
-  // infoctl with -i at this daemon's address file, run to its end or left running.
-  std::vector<std::string> InfoctlCommand(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> argv = {BinaryPath("infoctl"), "-i", AddressFile()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return argv;
+  // infoctl with -i at this daemon's address file, behind `wrapper` (e.g. setpriv).
+  TResult Infoctl(const TArgs& arguments, const TArgs& wrapper = {}) const {
+    return RunProgram(root_, Command(arguments, wrapper), Environment());
   }
-  TResult Infoctl(const std::vector<std::string>& arguments) const {
-    return RunProgram(root_, InfoctlCommand(arguments), Environment());
+  // The value without infoctl's line feed; "<none>" when the get failed.
+  std::string Get(const std::string& name) const {
+    const TResult r = Infoctl({"get", name});
+    return r.status != 0 ? "<none>" : r.out.substr(0, r.out.size() - 1);
   }
-  std::unique_ptr<TProcess> Watch(const std::vector<std::string>& arguments) const {
-    std::vector<std::string> all = {"watch"};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    return std::make_unique<TProcess>(root_, InfoctlCommand(all), Environment());
+  std::unique_ptr<TProcess> Watch(const TArgs& arguments, const TArgs& wrapper = {}) const {
+    return std::make_unique<TProcess>(root_, Command(Concat({"watch"}, arguments), wrapper),
+                                      Environment());
   }
 
  private:
+  TArgs Command(const TArgs& arguments, const TArgs& wrapper) const {
+    return Concat(wrapper, Concat({BinaryPath("infoctl"), "-i", AddressFile()}, arguments));
+  }
+
   const TTempRoot& root_;
   std::unique_ptr<TProcess> process_;
 };
 
-// The platform simulator (tools/platform-simulator): a name service, platform service and
-// application service that log every call they receive, one line each, and take control
-// commands ("ping", "state ID:STATE", "quit") on standard input.
-class TPlatformSimulator final {
- public:
-  explicit TPlatformSimulator(const TTempRoot& root)
-      : addressFile_(root.File("nameservice.address")),
-        process_(root, {BinaryPath("platform-simulator"), "-a", addressFile_},
-                 {{"INFOSERVICE_ROOT", root.Path()}}, true) {}
-
-  // True once the simulator published its name service address.
-  bool Started() const {
-    return WaitUntil([&] { return !Address().empty(); });
+// A test with a box root and a daemon (not yet started) in it. A cross build's programs run
+// only where the kernel hands them to qemu (binfmt_misc); scripts/cross-test.sh says whether
+// it could arrange that, and without it the tests skip.
+class TDaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* canExec = std::getenv("INFOSERVICE_CAN_EXEC");
+    if (canExec && std::string(canExec) == "0") GTEST_SKIP() << "target programs cannot run here";
   }
-  std::string Address() const { return ReadFile(addressFile_); }
-  std::string Log() const { return process_.Out() + process_.Err(); }
-  bool WaitForLog(const std::string& text) const { return process_.WaitForOutput(text); }
-  TProcess& Process() { return process_; }
-
- private:
-  std::string addressFile_;
-  TProcess process_;
+  TTempRoot root_;
+  TDaemon daemon_{root_};
 };
 
 }  // namespace integration
