@@ -117,7 +117,7 @@ TEST_F(InfocastSendTest, HelpExitsWith0UsageErrorsWith2AndBadInputWith1) {
       "--max-size 60 --time-filter 0-1 --dump F", "--name N --dump F", "--time-filter 5-4 --dump F",
       "--time-filter 0-0x100000000 --dump F", "--time-filter 12 --dump F",
       "--target-filter T --dump F", "--target-filter Z --dump F", "--repeat 0 --dump F",
-      "--ttl 256 127.0.0.1:9 F", "--interface eth0 127.0.0.1:9 F", "10.0.0.1:5000 F",
+      "--ttl 256 127.0.0.1:9 F", "--interface eth0 127.0.0.1:9 F", "0.0.0.0:5000 F",
       "127.0.0.1:0 F", "127.0.0.1 F", "localhost:9 F", "127.0.0.1:9"};
   for (size_t i = 0; i < std::size(cases); ++i) {
     TArgs args;
