@@ -36,46 +36,37 @@ TEST(TIpcFrameDecoderTest, FramesSplitAtEveryByteDecodeAsWhole) {
   EXPECT_EQ(decoder.Buffered(), 0u);
 }
 
-TEST(TIpcFrameDecoderTest, MalformedHeadersAreRefusedBeforeTheirBody) {
-  // length, version, kind, operation, call id, object id
-  struct TCase {
-    const char* what;
-    std::string header;
-  };
-  auto header = [](uint32_t length, uint8_t version, uint8_t kind, uint16_t operation,
+// Header fields: length, version, kind, operation, call id, object id.
+std::string Header(uint32_t length, uint8_t version, uint8_t kind, uint16_t operation,
                    uint32_t callId, uint32_t objectId) {
-    std::string out;
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>(length >> (8 * i)));
-    out.push_back(static_cast<char>(version));
-    out.push_back(static_cast<char>(kind));
-    out.push_back(static_cast<char>(operation >> 8));
-    out.push_back(static_cast<char>(operation));
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>(callId >> (8 * i)));
-    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>(objectId >> (8 * i)));
-    return out;
-  };
-  const std::vector<TCase> cases = {
-      {"shorter than a header", header(11, 1, 1, 1, 1, 1)},
-      {"above the limit", header(TIpcFrame::kMaxFrameBody + 1, 1, 1, 1, 1, 1)},
-      {"version 2", header(12, 2, 1, 1, 1, 1)},
-      {"version 0", header(12, 0, 1, 1, 1, 1)},
-      {"kind 0", header(12, 1, 0, 1, 1, 1)},
-      {"kind 5", header(12, 1, 5, 1, 1, 1)},
-      {"call of operation 0", header(12, 1, 1, 0, 1, 1)},
-      {"call of object 0", header(12, 1, 1, 1, 1, 0)},
-      {"one-way with call id", header(12, 1, 2, 1, 9, 1)},
-      {"reply with operation", header(12, 1, 3, 1, 1, 0)},
-      {"error reply with object", header(12, 1, 4, 0, 1, 1)},
-  };
-  for (const auto& entry : cases) {
+  std::string out;
+  for (uint32_t word :
+       {length, uint32_t{version} << 24 | uint32_t{kind} << 16 | operation, callId, objectId}) {
+    for (int i = 3; i >= 0; --i) out.push_back(static_cast<char>(word >> (8 * i)));
+  }
+  return out;
+}
+
+TEST(TIpcFrameDecoderTest, MalformedHeadersAreRefusedBeforeTheirBody) {
+  for (const std::string& header : {
+           Header(11, 1, 1, 1, 1, 1),                             // shorter than a header
+           Header(TIpcFrame::kMaxFrameBody + 1, 1, 1, 1, 1, 1),   // above the limit
+           Header(12, 2, 1, 1, 1, 1), Header(12, 0, 1, 1, 1, 1),  // versions
+           Header(12, 1, 0, 1, 1, 1), Header(12, 1, 5, 1, 1, 1),  // kinds
+           Header(12, 1, 1, 0, 1, 1),                             // call of operation 0
+           Header(12, 1, 1, 1, 1, 0),                             // call of object 0
+           Header(12, 1, 2, 1, 9, 1),                             // one-way with call id
+           Header(12, 1, 3, 1, 1, 0),                             // reply with operation
+           Header(12, 1, 4, 0, 1, 1),                             // error reply with object
+       }) {
     TIpcFrameDecoder decoder;
-    decoder.Append(entry.header.data(), entry.header.size());
+    decoder.Append(header.data(), header.size());
     TIpcFrame frame;
-    EXPECT_THROW(decoder.Next(frame), TIpcProtocolError) << entry.what;
+    EXPECT_THROW(decoder.Next(frame), TIpcProtocolError) << testing::PrintToString(header);
   }
   // The limit itself is accepted: the decoder waits for the body.
   TIpcFrameDecoder decoder;
-  const std::string largest = header(TIpcFrame::kMaxFrameBody, 1, 1, 1, 1, 1);
+  const std::string largest = Header(TIpcFrame::kMaxFrameBody, 1, 1, 1, 1, 1);
   decoder.Append(largest.data(), largest.size());
   TIpcFrame frame;
   EXPECT_FALSE(decoder.Next(frame));
