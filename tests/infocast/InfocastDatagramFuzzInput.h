@@ -49,9 +49,11 @@ class TAcceptingOwner final : public IInfocastDatagramOwner {
   TTracker& tracker_;
 };
 
+// The engine under either rule set; traces go to `recording` when given, else nowhere.
 struct TEngineRig {
-  explicit TEngineRig(bool management)
-      : owner(management, tracker),
+  explicit TEngineRig(bool management, TTracker* recording = nullptr)
+      : tracker(recording ? *recording : silent),
+        owner(management, tracker),
         filters(management ? "TManagementChannel: " : "TInfocastChannel: ", objects, clock,
                 tracker),
         engine(management ? TInfocastDatagramEngine::kManagementRules
@@ -63,9 +65,13 @@ struct TEngineRig {
                       {"const.hw.productname", "Box"}};
     engine.SetCallback(&callback);
   }
+  void Feed(const std::string& datagram) {
+    engine.Process(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(), 1600);
+  }
   TFakeObjects objects;
   TManualClock clock;
-  TNullTracker tracker;
+  TNullTracker silent;
+  TTracker& tracker;
   TAcceptingOwner owner;
   TRecordingOwner callback;
   TInfocastFilters filters;

@@ -14,45 +14,12 @@ namespace {
 
 using test::MakeDatagram;
 
-// The engine under the management rules, with the management channel's own type check.
-class TManagementOwner final : public IInfocastDatagramOwner {
- public:
-  explicit TManagementOwner(TTracker& tracker) : tracker_(tracker) {}
-  bool RoutePacket(const TInfocastHeader& header, size_t, TInfocastRoute& route) override {
-    if (header.type != 0x0001 && header.type != 0xC001) {
-      tracker_.Error("TManagementChannel: Object is of wrong type (%d)", header.type);
-      return false;
-    }
-    route.name = header.GetName();
-    route.evaluateDynamicHeader = true;
-    return true;
-  }
-  bool IsUnchangedObject(const std::string&, uint16_t, uint32_t) override { return false; }
-  void OnObjectAccepted(const std::string&, bool, uint16_t, uint32_t) override {}
-
- private:
-  TTracker& tracker_;
-};
-
 class TInfocastDatagramEngineTest : public ::testing::Test {
  protected:
-  TInfocastDatagramEngineTest()
-      : owner_(tracker_),
-        filters_("TManagementChannel: ", objects_, clock_, tracker_),
-        engine_(TInfocastDatagramEngine::kManagementRules, owner_, filters_, tracker_) {
-    engine_.SetCallback(&callback_);
-  }
-  void Feed(const std::string& datagram) {
-    engine_.Process(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(), 1600);
-  }
-
-  test::TFakeObjects objects_;
-  TManualClock clock_;
   test::TRecordingTracker tracker_;
-  TManagementOwner owner_;
-  test::TRecordingOwner callback_;
-  TInfocastFilters filters_;
-  TInfocastDatagramEngine engine_;
+  test::TEngineRig rig_{true, &tracker_};  // the management rules, as that channel routes
+  test::TRecordingOwner& callback_ = rig_.callback;
+  void Feed(const std::string& datagram) { rig_.Feed(datagram); }
 };
 
 // What the management rules change: precoding 0x0003 accepted with 20 unverified bytes, the
@@ -78,7 +45,7 @@ TEST_F(TInfocastDatagramEngineTest, ManagementRulesDifferWhereTheChannelsDiffer)
   EXPECT_EQ(callback_.held["m.d"], "abc");
 
   // A time filter not active withdraws even a packet that continues nothing.
-  clock_.SetWallSeconds(100);
+  rig_.clock.SetWallSeconds(100);
   Feed(MakeDatagram(1, 0, 7, 9, "m.e", 0x2001, "0000000000000010", ""));
   EXPECT_EQ(callback_.calls.back().what, "object");
   EXPECT_EQ(callback_.calls.back().name, "m.e");
@@ -93,12 +60,12 @@ TEST_F(TInfocastDatagramEngineTest, AssemblyStopsAtItsBound) {
   const size_t needed = TInfocastDatagramEngine::kMaxObjectSize / slice.size() + 1;
   for (uint32_t number = 1; number <= needed + 2; ++number) {
     Feed(MakeDatagram(1, 0, number, 0xFFFFFFFFu, "m.huge", 0, "", slice));
-    ASSERT_LE(engine_.GetAssembly().size(), TInfocastDatagramEngine::kMaxObjectSize);
+    ASSERT_LE(rig_.engine.GetAssembly().size(), TInfocastDatagramEngine::kMaxObjectSize);
   }
   EXPECT_TRUE(
       tracker_.Holds(TTracker::kError,
                      "TManagementChannel: Object 'm.huge' is larger than 16777216 bytes; dropped"));
-  EXPECT_TRUE(engine_.GetAssembly().empty());
+  EXPECT_TRUE(rig_.engine.GetAssembly().empty());
   Feed(MakeDatagram(1, 0, 1, 1, "m.small", 0, "", "ok"));
   EXPECT_EQ(callback_.held["m.small"], "ok");
 }

@@ -87,38 +87,9 @@ TEST(TInfocastPacketizerTest, SignaturePlacementPerPrecoding) {
   }
 }
 
-TEST(TInfocastPacketizerTest, DynamicHeaderLengthsAndFlags) {
-  struct TCase {
-    bool time;
-    bool target;
-    size_t length;
-    uint16_t flags;
-  };
-  const TCase cases[] = {{false, false, 0, 0x0000},
-                         {true, false, 16, 0x2001},
-                         {false, true, 32, 0x4002},
-                         {true, true, 48, 0x6003}};
-  for (const TCase& c : cases) {
-    TInfocastPacketizer packetizer(0x0001, 0x0004, "cfg.dyn", 1400);
-    if (c.time) packetizer.SetTimeFilter(0x5F5E1000, 0xFFFFFFFE);
-    if (c.target) packetizer.SetTargetFilter("H=velmora-nm");
-    EXPECT_EQ(packetizer.GetDynamicHeaderLength(), c.length);
-    EXPECT_EQ(packetizer.GetFlags(), c.flags);
-    const std::vector<std::string> datagrams = packetizer.Packetize("v");
-    ASSERT_EQ(datagrams.size(), 1u);
-    EXPECT_EQ(datagrams[0].size(), 44 + c.length + 1 + 4);
-    const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
-    EXPECT_EQ(object.error, "");
-    EXPECT_EQ(object.flags, c.flags);
-    EXPECT_EQ(object.timeFilter, c.time ? "5F5E1000FFFFFFFE" : "");
-    EXPECT_EQ(object.targetFilter, c.target ? "H=velmora-nm" + std::string(20, '\0') : "");
-    EXPECT_EQ(object.data, "v");
-  }
-}
-
 // Round trip through the test decoder, which reads the datagrams as a box does, over a grid
-// of sizes around packet boundaries (an empty object included), precodings, filters and
-// datagram sizes.
+// of sizes around packet boundaries (an empty object included), precodings, filters (with
+// their flags and dynamic header bytes) and datagram sizes.
 TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
   for (uint16_t precoding : kPrecodings) {
     for (size_t maxSize : {53u, 97u, 1400u}) {
@@ -142,8 +113,10 @@ TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
           EXPECT_EQ(object.name, "store.roundtrip");
           EXPECT_EQ(object.type, 0x0001);
           EXPECT_EQ(object.precoding, precoding);
-          EXPECT_EQ(object.timeFilter.empty(), !(filters & 1));
-          EXPECT_EQ(object.targetFilter.empty(), !(filters & 2));
+          const uint16_t flags[] = {0x0000, 0x2001, 0x4002, 0x6003};
+          EXPECT_EQ(object.flags, flags[filters]);
+          EXPECT_EQ(object.timeFilter, filters & 1 ? "00000064000000C8" : "");
+          EXPECT_EQ(object.targetFilter, filters & 2 ? "U!nobody" + std::string(24, '\0') : "");
           for (uint32_t early : object.earlySignatures) {
             EXPECT_EQ(early, object.signature) << "0x4000 repeats the object's CRC-32";
           }
