@@ -2,9 +2,7 @@
 // moved by hand, and a callback that records what the adapter reports.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <map>
 #include <string>
@@ -23,23 +21,6 @@ inline std::string ValueOf(const IInformationAdapter& adapter, const std::string
   std::string value = "<absent>";
   adapter.GetObject(name, value);
   return value;
-}
-
-inline ino_t InodeOf(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
-}
-
-inline std::vector<std::string> ListDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* directory = ::opendir(path.c_str())) {
-    while (const dirent* entry = ::readdir(directory)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(directory);
-  }
-  return names;
 }
 
 // Records every timeout; nothing fires by itself.

@@ -17,11 +17,7 @@ class TDefaultAdapterTest : public ::testing::Test {
     adapter_->InitializeObjects();
   }
 
-  std::string Get(const std::string& name) const {
-    std::string value = "<absent>";
-    adapter_->GetObject(name, value);
-    return value;
-  }
+  std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
 
   test::TTempDir dir_;
   test::TRecordingCallback callback_;

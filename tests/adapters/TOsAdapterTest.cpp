@@ -43,14 +43,9 @@ class TFakeSystem final : public ISystemFacts {
 class TOsAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    for (const char* dir : {"proc", "proc/qboxparam", "proc/qboxuserparam", "var", "var/hal"}) {
-      mkdir(root_.File(dir).c_str(), 0755);
-    }
     test::WriteFile(root_.File("var/hal/systeminfo"), "box\nmipsel-linux\nrev\nx\n");
     test::WriteFile(root_.File("var/hal/firmware-version"), "4.2.1\n");
   }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
 
   TOsAdapter& Load(bool host = false) {
     adapter_ = std::make_unique<TOsAdapter>(host, system_, clock_);
@@ -66,7 +61,7 @@ class TOsAdapterTest : public ::testing::Test {
   }
 
   test::TScopedProcessTracker scoped_;
-  test::TTempDir root_;
+  test::TRootDir root_{"proc", "proc/qboxparam", "proc/qboxuserparam", "var", "var/hal"};
   TFakeSystem system_;
   TManualClock clock_{1000, 1700000000};
   std::unique_ptr<TOsAdapter> adapter_;

@@ -52,41 +52,6 @@ TEST(TInfocastPacketizerTest, ObjectFillingExactlyNDatagrams) {
   }
 }
 
-// Where the object signature goes, and what it holds, for every precoding: a three-packet
-// object must show it in exactly the packets the precoding names.
-TEST(TInfocastPacketizerTest, SignaturePlacementPerPrecoding) {
-  const std::string data = Pattern(250);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  const uint32_t crc16 = DoCRC16Run(bytes, bytes + data.size(), 0);
-  const uint32_t crc32 = DoCRC32Ethernet(bytes, bytes + data.size());
-  struct TCase {
-    uint16_t precoding;
-    size_t lastLength;
-    size_t otherLength;
-    uint32_t signature;
-  };
-  const TCase cases[] = {{0x0000, 0, 0, 0}, {0x0001, 0, 0, 0},     {0x0002, 2, 0, crc16},
-                         {0x0003, 0, 0, 0}, {0x0004, 4, 0, crc32}, {0x4000, 4, 4, crc32},
-                         {0x1234, 0, 0, 0}};
-  for (const TCase& c : cases) {
-    const TInfocastPacketizer packetizer(0x0001, c.precoding, "sig", 144);
-    const std::vector<std::string> datagrams = packetizer.Packetize(data);
-    ASSERT_EQ(datagrams.size(), 3u) << c.precoding;
-    std::string slices;
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-      const std::string& datagram = datagrams[i];
-      const size_t length = i + 1 == datagrams.size() ? c.lastLength : c.otherLength;
-      ASSERT_GE(datagram.size(), 44 + length);
-      if (length > 0) {
-        EXPECT_EQ(ReadBigEndian(datagram, datagram.size() - length, length), c.signature)
-            << "precoding " << c.precoding << " packet " << i + 1;
-      }
-      slices += datagram.substr(44, datagram.size() - 44 - length);
-    }
-    EXPECT_EQ(slices, data) << "precoding " << c.precoding;
-  }
-}
-
 // Round trip through the test decoder, which reads the datagrams as a box does, over a grid
 // of sizes around packet boundaries (an empty object included), precodings, filters (with
 // their flags and dynamic header bytes) and datagram sizes.

@@ -290,25 +290,12 @@ TEST_F(TInformationServiceTest, WritesWithoutAStorageAreRefusedBeforeAnythingCha
   // Multi-name requests are checked whole (the first name would have had a storage), and
   // lists shorter than the name list are refused.
   const TStringList names{"store.a", "b"};
-  for (const auto& request : std::vector<std::function<void()>>{
-           [&] {
-             service_->SetObjects(names, {"1", "2"}, {kPermanent, kPermanent});
-           },
-           [&] {
-             service_->SetObjects(names, {"1", "2"}, {kPermanent, kBadType});
-           },
-           [&] {
-             service_->UnsetObjects(names, {kPermanent, kPermanent});
-           },
-           [&] {
-             service_->SetObjects(names, {"1"}, {kPermanent, kVolatile});
-           },
-           [&] {
-             service_->SetObjects(names, {"1", "2"}, {kPermanent});
-           },
-           [&] { service_->UnsetObjects(names, {kPermanent}); }}) {
-    Refused(request);
-  }
+  Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent, kPermanent}); });
+  Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent, kBadType}); });
+  Refused([&] { service_->UnsetObjects(names, {kPermanent, kPermanent}); });
+  Refused([&] { service_->SetObjects(names, {"1"}, {kPermanent, kVolatile}); });
+  Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent}); });
+  Refused([&] { service_->UnsetObjects(names, {kPermanent}); });
   EXPECT_TRUE(log_.empty());
   service_->SetObjects({"store.a", "b"}, {"1", "2", "extra"}, {kPermanent, kVolatile});
   service_->UnsetObjects({"b"}, {kVolatile, kBadType});
