@@ -41,7 +41,6 @@ class TTempDir {
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
-
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
@@ -110,7 +109,6 @@ std::string Refusal(TCall call) {
 class TRecordingTracker final : public TTracker {
  public:
   explicit TRecordingTracker(TLevel level = 6) : TTracker(level) {}
-
   // The number of messages of any severity holding `part`.
   size_t Count(const std::string& part) const {
     return std::count_if(messages.begin(), messages.end(), [&](const auto& message) {
@@ -124,7 +122,6 @@ class TRecordingTracker final : public TTracker {
     }
     return false;
   }
-
   std::vector<std::pair<int, std::string>> messages;
 
  protected:
@@ -142,7 +139,6 @@ class TScopedProcessTracker final {
   ~TScopedProcessTracker() { TTracker::SetProcessTracker(nullptr); }
   TScopedProcessTracker(const TScopedProcessTracker&) = delete;
   TScopedProcessTracker& operator=(const TScopedProcessTracker&) = delete;
-
   TRecordingTracker& Tracker() { return tracker_; }
 
  private:

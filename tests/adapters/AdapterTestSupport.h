@@ -30,7 +30,6 @@ class TFakeLoop final : public IIOEventLoop {
     unsigned int milliseconds;
     IIOTimeoutHandler* handler;
   };
-
   void RegisterFileDescriptor(int, unsigned int, int, IIOEventHandler*) override {}
   void UnregisterFileDescriptor(int) override {}
   int AddTimeout(unsigned int milliseconds, IIOTimeoutHandler* handler) override {
@@ -39,7 +38,6 @@ class TFakeLoop final : public IIOEventLoop {
     return nextId_++;
   }
   void RemoveTimeout(int identifier) override { active.erase(identifier); }
-
   // The one armed timeout's delay in milliseconds; fails the test when there is not exactly one.
   unsigned int PendingMs() const {
     EXPECT_EQ(active.size(), 1u);
@@ -52,7 +50,6 @@ class TFakeLoop final : public IIOEventLoop {
     clock.Advance(timeout.second.milliseconds);
     timeout.second.handler->HandleTimeout(timeout.first);
   }
-
   std::vector<unsigned int> added;
   std::map<int, TTimeout> active;
 
@@ -75,7 +72,6 @@ class TRecordingCallback final : public IInformationAdapterCallback {
   bool OnFetchObject(const IInformationAdapter*, const std::string&) const override {
     return false;
   }
-
   mutable std::vector<std::string> reports;
 };
 

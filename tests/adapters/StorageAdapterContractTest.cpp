@@ -33,7 +33,6 @@ class StorageAdapterContractTest : public ::testing::TestWithParam<TFactory> {
     adapter_->InitializeObjects();
   }
   std::string Get(const std::string& name) { return ValueOf(*adapter_, name); }
-
   TScopedProcessTracker tracker_;
   TFakes fakes_;
   TRecordingCallback callback_;

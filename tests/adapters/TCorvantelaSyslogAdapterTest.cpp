@@ -48,7 +48,6 @@ class TCorvantelaSyslogAdapterTest : public ::testing::Test {
       ::remove(root_.File(file).c_str());
     }
   }
-
   test::TScopedProcessTracker scoped_;
   test::TRootDir root_{"etc", "flash2", "var", "var/state"};
   TSubscriptionList subscriptions_{
@@ -81,7 +80,6 @@ TEST_F(TCorvantelaSyslogAdapterTest, UdpUrlWritesTheFourFilesAndReports) {
   EXPECT_EQ("-R", Box("var/state/syslog.restart"));
   EXPECT_EQ((std::vector<std::string>{"set cfg.app.syslog.url", "set cfg.app.syslog.level"}),
             callback_.reports);
-
   // An unchanged value writes and reports nothing.
   RemoveLoggerFiles();
   ASSERT_EQ("", Set(kUrl, "udp://10.1.2.3:514"));

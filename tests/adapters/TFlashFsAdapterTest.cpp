@@ -59,7 +59,6 @@ class TFlashFsAdapterTest : public ::testing::Test {
   void WriteSettings(const std::string& body) {
     WriteFile(settings_, "<settingslist>" + body + "</settingslist>");
   }
-
   // Declared first so that the adapters take the recording tracker at construction.
   TScopedProcessTracker scopedTracker_;
   TRecordingTracker& tracker_ = scopedTracker_.Tracker();
@@ -208,7 +207,6 @@ TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
       callback_.reports,
       (std::vector<std::string>{"set cfg.b", "set cfg.gone", "unset cfg.gone", "set cfg.a",
                                 "set info.ffs.periodwritecount", "set info.ffs.totalwritecount"}));
-
   // Awkward names and values survive a write and a reload.
   const std::vector<std::pair<std::string, std::string>> objects = {
       {"cfg.<tag>&amp;", "a < b && c > d"},

@@ -47,7 +47,6 @@ class TFlashParamAdapterTest : public ::testing::Test {
     WriteFile(image_, std::string(kLocation, '\xff') + bytes);
   }
   std::string Area() const { return ReadFile(image_).substr(kLocation); }
-
   THalRoot root_;
   std::string image_ = root_.File("var/hal/flash.img");
   TScopedProcessTracker scopedTracker_;

@@ -36,7 +36,6 @@ class TFlashUserAdapterTest : public ::testing::Test {
   std::string Get(const TFlashUserAdapter& adapter, const std::string& name) {
     return test::ValueOf(adapter, name);
   }
-
   THalRoot root_;
   std::string image_ = root_.File("var/hal/flash.img");
   TManualClock clock_;
@@ -83,14 +82,12 @@ TEST_F(TFlashUserAdapterTest, ChangesWithinTheDelayShareOneWrite) {
                                       "unset _fw.cfg.ip.dns2"}));
   EXPECT_EQ(loop_.added, std::vector<unsigned int>{7000});
   EXPECT_EQ(Area(), "");
-
   loop_.Fire(clock_);
   EXPECT_EQ(Area(),
             "<?xml version=\"1.0\"?>\n<Configuration>\n  <DNS1>10.0.0.1</DNS1>\n"
             "</Configuration>\n");
   EXPECT_TRUE(loop_.active.empty());
   EXPECT_EQ(adapter->GetPendingTimeout(), -1);
-
   // A value already held schedules nothing; a new change arms the timer again.
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.1");
   EXPECT_TRUE(loop_.active.empty());

@@ -19,7 +19,6 @@ ino_t InodeOf(const std::string& path) {
 class TIalFileAdapterTest : public ::testing::Test {
  protected:
   TIalFileAdapterTest() { adapter_.SetCallback(&callback_); }
-
   // Declared first so that the adapter takes the recording tracker at construction.
   TScopedProcessTracker tracker_;
   TTempDir dir_;
@@ -78,7 +77,6 @@ TEST_F(TIalFileAdapterTest, FileFailuresAnswer207AndChangeNothing) {
   ASSERT_EQ(::unlink((directory_ + "tmp.a").c_str()), 0);
   EXPECT_THROW(ValueOf(adapter_, "tmp.a"), TFileException);
   EXPECT_THROW(adapter_.GetObjectToFile("tmp.a", dir_.File("x")), TFileException);
-
   WriteFile(dir_.File("file"), "in the way");
   TIalFileAdapter blocked(dir_.File("file/information/"), {"tmp."},
                           IInformationAdapter::TStorageType(1));

@@ -21,7 +21,6 @@ class TProcProdAdapterTest : public ::testing::Test {
     return *adapter_;
   }
   std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
-
   test::TTempDir dir_;
   std::unique_ptr<TProcProdAdapter> adapter_;
 };
@@ -45,7 +44,6 @@ TEST_F(TProcProdAdapterTest, ReadsTheTableAndDerivesTheProductObjects) {
   EXPECT_EQ("true", Get("const.capabilities.decoder.avc"));
   EXPECT_FALSE(adapter_->HasObject("const.hw.version"));
   EXPECT_FALSE(adapter_->IsStorageType(IInformationAdapter::TStorageType(0)));
-
   Load({}, true);  // the host environment holds nothing
   EXPECT_FALSE(adapter_->HasObject("const.hw.serialnumber"));
   EXPECT_FALSE(adapter_->HasObject("const.hw.productname"));

@@ -63,7 +63,6 @@ class InfoClientTest : public ::testing::Test {
       EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
     }
   }
-
   integration::TTempRoot root_;
   integration::TDaemon daemon_{root_};
   std::string address_;

@@ -37,7 +37,6 @@ TEST(HaiTest, FlashAreasAreReadAsWrittenAndAMissingImageReadsAsErased) {
   THaiHandle firmware = Open("Firmware");
   EXPECT_NE(IHaiFlash_Read(firmware, 0, &byte, 1), 0);
   EXPECT_EQ(IHaiSystem_CloseResource(flash), 0);
-
   char* version = nullptr;
   EXPECT_NE(IHaiFirmware_GetVersion(firmware, &version), 0);
   test::WriteFile(root.File("var/hal/firmware-version"), "4.2.1\n");
@@ -45,7 +44,6 @@ TEST(HaiTest, FlashAreasAreReadAsWrittenAndAMissingImageReadsAsErased) {
   EXPECT_STREQ(version, "4.2.1");
   std::free(version);
   EXPECT_EQ(IHaiSystem_CloseResource(firmware), 0);
-
   THaiHandle none = nullptr;
   EXPECT_NE(IHaiSystem_OpenResource("Flash", "1", 0, &none), 0);
   EXPECT_NE(IHaiSystem_OpenResource("Flash", "0", 1, &none), 0);

@@ -153,7 +153,6 @@ class TChannelTest : public ::testing::Test {
       EXPECT_EQ(owner_.Count("object"), 0u) << fault.label;
     }
   }
-
   TManualClock clock_;
   TEpollEventLoop loop_;
   TUdpSocket sender_;

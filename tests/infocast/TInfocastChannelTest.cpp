@@ -30,7 +30,6 @@ class TInfocastChannelTest : public test::TChannelTest {
     channel_->SetCallback(&owner_);
     return *channel_;
   }
-
   test::TFakeAliases aliases_;
   std::unique_ptr<TInfocastChannel> channel_;
 };
@@ -82,7 +81,6 @@ TEST_F(TInfocastChannelTest, TimeFilterOutsideNowWithdrawsTheObject) {
   Send(expired.Packetize(std::string("v")));
   ASSERT_EQ(owner_.calls.size(), 1u);
   EXPECT_EQ(owner_.calls[0].what + "=" + owner_.calls[0].value, "object=");
-
   TInfocastPacketizer valid(1, kCrc32, "cfg.a", 1400);
   valid.SetTimeFilter(0, 0xFFFFFFFF);
   valid.SetTargetFilter("H=Acme-Box");
@@ -217,6 +215,7 @@ TEST_F(TInfocastChannelTest, ReconnectedChannelFollowsIntervalAndTimeout) {
   Advance(2000);  // the timeout
   EXPECT_FALSE(channel.IsConnected());
   EXPECT_FALSE(channel.GetObjects().at("cfg.a").marked);
+  EXPECT_EQ(loop_.GetTimeoutCount(), 1u) << "only the interval timer is left";
   Advance(7000);  // the interval
   EXPECT_TRUE(channel.IsConnected());
   Send(Object("cfg.a", "1x"));
@@ -249,7 +248,6 @@ TEST_F(TInfocastChannelTest, UnbindableAddressAndFailedJoinAreTracedAndRetried) 
   EXPECT_EQ(tracker_.Count("Could not leave"), 0u) << "never joined, never left";
   Send(Object("cfg.a", "v"));
   EXPECT_EQ(owner_.held["cfg.a"], "v");
-
   struct TCase {
     const char* address;
     int port;

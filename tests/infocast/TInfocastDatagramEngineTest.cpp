@@ -27,15 +27,12 @@ class TInfocastDatagramEngineTest : public ::testing::Test {
 TEST_F(TInfocastDatagramEngineTest, ManagementRulesDifferWhereTheChannelsDiffer) {
   Feed(MakeDatagram(1, 3, 1, 1, "m.a", 0, "", "value" + std::string(20, '#')));
   EXPECT_EQ(callback_.held["m.a"], "value");
-
   Feed(MakeDatagram(1, 2, 1, 1, "m.b", 0, "", "abc\xA8\x38"));
   EXPECT_TRUE(
       tracker_.Holds(TTracker::kError, "TManagementChannel: Checksum error (crc16) in object"));
   EXPECT_EQ(callback_.Count("compare"), 1u) << "no compare after a checksum error";
-
   Feed(MakeDatagram(2, 0, 1, 1, "m.c", 0, "", ""));
   EXPECT_TRUE(tracker_.Holds(TTracker::kError, "TManagementChannel: Object is of wrong type (2)"));
-
   // 1, 2, 1, 2, 3: the second run alone; a changed precoding still continues by name.
   Feed(MakeDatagram(0xC001, 0, 1, 3, "m.d", 0, "", "x"));
   Feed(MakeDatagram(0xC001, 0, 2, 3, "m.d", 0, "", "y"));
@@ -43,7 +40,6 @@ TEST_F(TInfocastDatagramEngineTest, ManagementRulesDifferWhereTheChannelsDiffer)
   Feed(MakeDatagram(0xC001, 0, 2, 3, "m.d", 0, "", "b"));
   Feed(MakeDatagram(0x0001, 9, 3, 3, "m.d", 0, "", "c"));
   EXPECT_EQ(callback_.held["m.d"], "abc");
-
   // A time filter not active withdraws even a packet that continues nothing.
   rig_.clock.SetWallSeconds(100);
   Feed(MakeDatagram(1, 0, 7, 9, "m.e", 0x2001, "0000000000000010", ""));

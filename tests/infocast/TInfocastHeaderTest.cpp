@@ -62,13 +62,11 @@ TEST(TInfocastHeaderTest, NamesAreCutAtTwentyNineCharacters) {
   TInfocastHeader source;
   ASSERT_TRUE(source.Decode(wire.data(), wire.size()));
   ExpectKnownFields(source, std::string(29, 'n'));  // the name must not run into flags
-
   TInfocastHeader set;
   set.SetName(std::string(40, 'a'));
   EXPECT_EQ(set.GetName(), std::string(29, 'a'));
   set.SetName("b");
   EXPECT_EQ(set.name[2], '\0') << "a shorter name must clear the old one's tail";
-
   std::memset(source.name, 'x', sizeof source.name);  // no terminator at all
   TInfocastHeader assigned;
   std::memset(assigned.name, 'y', sizeof assigned.name);

@@ -95,7 +95,6 @@ TEST(TInfocastPacketizerTest, RefusesWhatABoxWouldMisread) {
   EXPECT_NO_THROW(TInfocastPacketizer(1, 4, std::string(29, 'n'), 1400));
   EXPECT_THROW(TInfocastPacketizer(1, 4, std::string(30, 'n'), 1400), TException);
   EXPECT_THROW(TInfocastPacketizer(1, 4, std::string("a\0b", 3), 1400), TException);
-
   TInfocastPacketizer packetizer(1, 4, "n", 1400);
   EXPECT_NO_THROW(packetizer.SetTargetFilter("Z=" + std::string(29, 'z')));
   EXPECT_THROW(packetizer.SetTargetFilter("Z=" + std::string(30, 'z')), TException)
@@ -122,7 +121,6 @@ TEST(TInfocastPacketizerTest, DatagramSizeLimits) {
   EXPECT_EQ(datagrams[0].size(), 47u);
   EXPECT_EQ(datagrams[1].size(), 48u);
   EXPECT_EQ(DecodeInfocastObject(datagrams).data, "xyz");
-
   TInfocastPacketizer filtered(1, 0x0000, "n", 44 + 48);
   filtered.SetTimeFilter(0, 1);
   filtered.SetTargetFilter("A=1");

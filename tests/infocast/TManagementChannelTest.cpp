@@ -17,7 +17,6 @@ using test::MakeDatagram;
 class TManagementChannelTest : public test::TChannelTest {
  protected:
   TManagementChannelTest() { objects_.values = {{"var.ip.eth0.addr", "10.1.2.3"}}; }
-
   TManagementChannel& Open(const std::string& address = "127.0.0.1") {
     channel_ = std::make_unique<TManagementChannel>(address, port_, 0, 1600, objects_, loop_,
                                                     clock_, tracker_);
@@ -32,7 +31,6 @@ class TManagementChannelTest : public test::TChannelTest {
     }
     return result;
   }
-
   std::unique_ptr<TManagementChannel> channel_;
 };
 

@@ -114,14 +114,14 @@ TEST_F(TIpcClientTest, ConnectionIsReusedAcrossCallsAndAddressesAreValidated) {
   TInformationServiceCaller(&other, served.Address()).GetObject("a", value);
   for (int i = 0; i < 20; ++i) first.GetObject("a", value);
   EXPECT_EQ(SocketCount(), sockets + 2);  // the new client's end and the server's end
-
   EXPECT_TRUE(TCIpcClient_ValidateAddress(served.Address()));
   EXPECT_TRUE(TCIpcClient_ValidateAddress("ipc:/tmp/infoservice-ipc/s1-1.sock#4294967295"));
   for (const std::string& bad : std::vector<std::string>{
            "", "ipc:", "ipc:/tmp/x.sock#0", "ipc:/tmp/x.sock#03", "ipc:/tmp/x.sock#",
            "ipc:/tmp/x.sock#4294967296", "ipc:/tmp/x.sock#1a", "ipc:tmp/x.sock#1", "ipc:/tmp/x#1",
-           "unix:/tmp/x.sock#1", "ipc:/tmp/a#b.sock#1", "ipc:/.sock#1", "ipc:/tmp/x.sock",
-           "ipc:/tmp/\x01.sock#1", "ipc:/" + std::string(110, 'a') + ".sock#1"}) {
+           "unix:/tmp/x.sock#1", "ipc:/tmp/a#b.sock#1", "ipc:/.sock#1", "ipc:/tmp/longer#1",
+           "ipc:/tmp/x.sock", "ipc:/tmp/\x01.sock#1",
+           "ipc:/" + std::string(110, 'a') + ".sock#1"}) {
     EXPECT_FALSE(TCIpcClient_ValidateAddress(bad)) << bad;
   }
   EXPECT_FALSE(TCIpcClient_ValidateAddress(std::string("ipc:/tmp/x.sock#1\0", 18)));
@@ -162,7 +162,6 @@ TEST_F(TIpcClientTest, StalledAndDeadSubscribersDoNotHoldUpSets) {
   auto dispatcher =
       std::make_unique<TToiInformationObserverDispatcher>(*healthyServer, healthyAddress, healthy);
   std::thread healthyThread([&] { healthyLoop.Run(); });
-
   service.SubscribeObject("*", 1, notReading.Address());
   service.SubscribeObject("*", 2, TIpcAddress::Format(root_.Path() + "/dead.sock", 1));
   service.SubscribeObject("*", 3, healthyAddress);
@@ -170,7 +169,6 @@ TEST_F(TIpcClientTest, StalledAndDeadSubscribersDoNotHoldUpSets) {
     service.SetObject("n." + std::to_string(i), "v", TStorage::eVolatile);
   EXPECT_GE(served.Fake().FailedDeliveries(), 1000);  // every one to the dead subscriber
   EXPECT_EQ(healthy.WaitFor(1000), 1000);
-
   healthyLoop.Stop();
   healthyThread.join();
   dispatcher.reset();
@@ -236,7 +234,6 @@ TEST_F(TIpcClientTest, QueuedDeliveriesDrainFromLoopWhenPeerReadsAgain) {
   }
   EXPECT_EQ(client.GetQueuedBytes(), 0u);
   EXPECT_EQ(received, delivered * (16 + 4 + 4 + names[0].size()));
-
   EXPECT_EQ(client.GetConnectionCount(), 1u);
   peer.Held().Reset();
   for (int pass = 0; pass < 100 && client.GetConnectionCount() > 0; ++pass) loop.RunOnce(10);

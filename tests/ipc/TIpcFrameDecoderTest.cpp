@@ -82,7 +82,6 @@ TEST(TIpcFrameDecoderTest, ListCountsBeyondPayloadOrLimitAreRefused) {
   TStringList strings;
   EXPECT_THROW(hugeReader.Get(strings), TIpcProtocolError);
   EXPECT_EQ(strings.capacity(), 0u);
-
   TIpcWriter writer;
   EXPECT_THROW(writer.Put(TStringList(TIpcFrame::kMaxListElements + 1)), TException);
   TIpcWriter encoded;

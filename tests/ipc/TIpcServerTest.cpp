@@ -64,7 +64,6 @@ TEST_F(TIpcServerTest, SocketsLiveInRuntimeDirectoryAndDeadProcessesSocketsAreRe
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISSOCK(info.st_mode));
   EXPECT_EQ(info.st_mode & 0007, 0u);
-
   const pid_t child = fork();
   if (child == 0) _exit(0);
   ASSERT_GT(child, 0);
@@ -125,7 +124,6 @@ TEST_F(TIpcServerTest, EveryOperationReachesItsImplementationWithItsArguments) {
     EXPECT_EQ(served_.Fake().LastCall(), text);
   }
   EXPECT_EQ(served_.Fake().Calls().size(), std::size(cases));
-
   const std::string withNul("a\0b\0\0c", 6);
   std::string big(1024 * 1024, '\0');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);

@@ -41,7 +41,6 @@ inline std::string Text(const std::vector<IToiInformationService::TStorageType>&
 class TFakeInformationService final : public IToiInformationService {
  public:
   explicit TFakeInformationService(TIpcClient& client) : client_(client) {}
-
   std::vector<std::string> Calls() {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
@@ -55,7 +54,6 @@ class TFakeInformationService final : public IToiInformationService {
     std::lock_guard<std::mutex> lock(mutex_);
     return values_[name];
   }
-
   void GetObject(const std::string& name, std::string& value) override {
     Record("GetObject", name);
     value = Value(name);
@@ -152,7 +150,6 @@ class TFakeInformationService final : public IToiInformationService {
     if (name == "boom") throw std::runtime_error("exploded");
     return name;
   }
-
   TIpcClient& client_;
   std::mutex mutex_;
   std::vector<std::string> calls_;

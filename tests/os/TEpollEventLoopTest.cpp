@@ -72,7 +72,6 @@ TEST_F(TEpollEventLoopTest, HandlersMayRemoveAddAndThrow) {
   for (int i = 0; i < 3; ++i) Pass(10);
   EXPECT_EQ(first_.fired.size() + second_.fired.size(), 1u);
   EXPECT_EQ(loop_.GetTimeoutCount(), 0u);
-
   THandler replacement;
   first_.hook = [&](int id) {
     loop_.RemoveTimeout(id);
@@ -83,7 +82,6 @@ TEST_F(TEpollEventLoopTest, HandlersMayRemoveAddAndThrow) {
   EXPECT_TRUE(replacement.fired.empty());
   EXPECT_EQ(Pass(0), 1);
   EXPECT_EQ(replacement.fired.size(), 1u);
-
   THandler thrower;
   thrower.hook = [](int) { throw TException("handler failed"); };
   loop_.AddTimeout(1, &thrower);

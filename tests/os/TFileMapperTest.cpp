@@ -65,7 +65,6 @@ TEST_F(TFileMapperTest, EveryReplacementReleasesThePreviousMapping) {
     mapper.Close();
     EXPECT_EQ(0u, mapper.GetLength());
     EXPECT_EQ(held, Held());
-
     ASSERT_TRUE(mapper.TryOpen(dir_.File("b").c_str()));
     TFileMapper moved(std::move(mapper));
     EXPECT_EQ(nullptr, mapper.GetData());

@@ -36,7 +36,6 @@ TEST(TUdpSocketTest, ReceivesWithoutWaitingReportsACutDatagramAndRefusesBadAddre
   bool truncated = true;
   EXPECT_EQ(receiver.Receive(buffer, sizeof buffer, &truncated), -1);
   EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
-
   // Datagrams over loopback are queued by the time sendto returns.
   SendTo(sender, receiver, "hello");
   SendTo(sender, receiver, "");
@@ -52,7 +51,6 @@ TEST(TUdpSocketTest, ReceivesWithoutWaitingReportsACutDatagramAndRefusesBadAddre
   EXPECT_TRUE(truncated);
   EXPECT_EQ(receiver.Receive(buffer, sizeof buffer), -1);
   EXPECT_GT(receiver.SetReceiveBuffer(64 * 1024), 0);
-
   // Failures come back as exceptions or results, never as an end of the process.
   EXPECT_THROW(TUdpSocket("not an address", 0), TVerboseException);
   EXPECT_THROW(TUdpSocket("192.0.2.1", 0), TVerboseException);   // not an address of ours

@@ -91,7 +91,6 @@ TEST_F(TInformationAdapterTest, GetToFileWritesExactlyTheHeldValueIntoAnExisting
   EXPECT_EQ(binary, test::ReadFile(dir_.File("f")));
   EXPECT_TRUE(adapter_.GetObjectToFile("var.computed", dir_.File("f")));
   EXPECT_EQ("computed", test::ReadFile(dir_.File("f")));
-
   ASSERT_EQ(0, mkfifo(dir_.File("fifo").c_str(), 0600));
   for (const std::string& path : {dir_.File("missing"), dir_.File("fifo"), dir_.Path()}) {
     tracker_.Tracker().messages.clear();

@@ -28,14 +28,12 @@ class TFakeAdapter final : public IInformationAdapter {
   TFakeAdapter(std::string label, TLog* log, std::set<int> types = {}, std::string prefix = "")
       : label_(std::move(label)), log_(log), types_(std::move(types)), prefix_(std::move(prefix)) {}
   ~TFakeAdapter() override { log_->push_back("delete " + label_); }
-
   // Holds an object without reporting it, as a loaded adapter would.
   void Hold(const std::string& name, const std::string& value) { objects_[name] = value; }
   void Drop(const std::string& name) { objects_.erase(name); }
   void ReportSet(const std::string& name) { callback_->OnSetObject(this, name); }
   void ReportUnset(const std::string& name) { callback_->OnUnsetObject(this, name); }
   IInformationAdapterCallback* Callback() const { return callback_; }
-
   void SetCallback(IInformationAdapterCallback* callback) override { callback_ = callback; }
   void InitializeObjects() override {
     log_->push_back("init " + label_ + (callback_ ? " with callback" : " without callback"));
@@ -111,7 +109,6 @@ class TInformationServiceTest : public ::testing::Test {
     service_->SetAddressCheck(!standalone);
     service_->AddMonitor(&monitor_);
   }
-
   TFakeAdapter* Add(const std::string& label, std::set<int> types = {},
                     const std::string& prefix = "") {
     auto* adapter = new TFakeAdapter(label, &log_, std::move(types), prefix);
@@ -119,13 +116,11 @@ class TInformationServiceTest : public ::testing::Test {
     adapter->SetCallback(service_.get());
     return adapter;
   }
-
   std::string Get(const std::string& name) {
     std::string value;
     service_->GetObject(name, value);
     return value;
   }
-
   // The text of the 201 refusal of request.
   template <typename TRequest>
   std::string Refused(TRequest request) {
@@ -133,7 +128,6 @@ class TInformationServiceTest : public ::testing::Test {
     EXPECT_EQ(0u, refusal.rfind("201 ", 0)) << refusal;
     return refusal.substr(std::min<size_t>(4, refusal.size()));
   }
-
   test::TScopedProcessTracker tracker_;
   test::TTempDir root_;
   TLog log_;
@@ -157,7 +151,6 @@ TEST_F(TInformationServiceTest, ReadsAnswerFromTheFirstHolderAndHiddenChangesNot
   second->Hold("y", "3");
   service_->SubscribeObject2("*", 1, "s", false);
   log_.clear();
-
   EXPECT_EQ("1", Get("x"));
   EXPECT_EQ("3", Get("y"));
   EXPECT_EQ("Unknown object", Refused([&] { Get("z"); }));
@@ -165,7 +158,6 @@ TEST_F(TInformationServiceTest, ReadsAnswerFromTheFirstHolderAndHiddenChangesNot
   TStringList values{"kept"};
   EXPECT_EQ("Unknown object", Refused([&] { service_->GetObjects({"x", "z", "y"}, values); }));
   EXPECT_EQ((TStringList{"kept", "1", ""}), values);
-
   second->ReportSet("x");
   EXPECT_TRUE(log_.empty());
   first->ReportSet("x");
@@ -177,13 +169,11 @@ TEST_F(TInformationServiceTest, WritesGoToTheFirstAdapterTakingTheTypeAndTheName
   Add("files", {kPermanent}, "store.");
   Add("volatile", {kVolatile});
   Add("flash", {kPermanent});
-
   service_->SetObject("store.a", "1", kPermanent);
   service_->SetObject("cfg.a", "2", kPermanent);
   service_->SetObject("store.b", "3", kVolatile);
   service_->SetObjectFromFile("store.c", "/f", kPermanent);
   service_->UnsetObject("cfg.a", kVolatile);
-
   EXPECT_EQ((TLog{"set files store.a=1", "monitor store.a", "set flash cfg.a=2", "monitor cfg.a",
                   "set volatile store.b=3", "monitor store.b", "fromfile files store.c /f",
                   "unset volatile cfg.a"}),
@@ -194,13 +184,11 @@ TEST_F(TInformationServiceTest, UiLocaleFirstSetsTheConvertedUiLanguage) {
   Create(true, {{"cfg.ui.language", "cfg.locale.ui"}});
   Add("flash", {kPermanent});
   Add("volatile", {kVolatile});
-
   service_->SetObject("cfg.locale.ui", "sv-SE", kPermanent);
   service_->SetObject("cfg.locale.ui", "xx-YY", kVolatile);
   // Only the name the client gives counts, not a name that merely contains it.
   service_->SetObject("cfg.locale.uix", "da-DK", kPermanent);
   service_->SetObject("cfg.ui.language", "fi-FI", kPermanent);  // through an alias
-
   EXPECT_EQ((TLog{"set flash config.uilanguage=swe", "monitor config.uilanguage",
                   "set flash cfg.locale.ui=sv-SE", "monitor cfg.locale.ui",
                   // the flash adapter's values hide the volatile ones
@@ -218,12 +206,10 @@ TEST_F(TInformationServiceTest, AliasesRouteRequestsAndNameTheClientsInNotificat
   storage->Hold("srv.two", "2");
   service_->SubscribeObject2("*", 1, "s", false);
   log_.clear();
-
   // A read takes the last alias; the other requests touch every alias in file order.
   EXPECT_EQ("2", Get("client.a"));
   service_->GetObjectToFile("client.a", "/f");
   service_->SetObject("client.a", "v", kVolatile);
-
   EXPECT_EQ(
       (TLog{"tofile volatile srv.one /f", "tofile volatile srv.two /f", "set volatile srv.one=v",
             "monitor srv.one", "changed s srv.one", "changed s client.a", "set volatile srv.two=v",
@@ -243,11 +229,9 @@ TEST_F(TInformationServiceTest, UnsetBehindALowerHolderIsARemovalAndBehindAHighe
   low->Hold("x", "2");
   service_->SubscribeObject2("*", 1, "s", false);
   log_.clear();
-
   service_->UnsetObject("client.x", kVolatile);
   EXPECT_EQ((TLog{"unset high x", "monitor x", "removed s x", "removed s client.x"}), log_);
   EXPECT_EQ("2", Get("x"));
-
   log_.clear();
   high->Hold("x", "1");
   low->Drop("x");
@@ -259,12 +243,10 @@ TEST_F(TInformationServiceTest, OnlyExactSubscriptionsMakeAdaptersFetch) {
   Create(true, {{"client.a", "srv.a"}});
   TFakeAdapter* adapter = Add("infocast");
   IInformationAdapterCallback* callback = adapter->Callback();
-
   service_->SubscribeObject2("cfg.*", 1, "s", false);
   service_->SubscribeObject2("*", 1, "s", false);
   EXPECT_FALSE(callback->OnFetchObject(adapter, "cfg.x"));
   EXPECT_FALSE(callback->OnFetchObject(adapter, "srv.a"));
-
   service_->SubscribeObject2("cfg.x", 1, "s", false);
   service_->SubscribeObject2("client.a", 1, "s", false);
   EXPECT_TRUE(callback->OnFetchObject(adapter, "cfg.x"));
@@ -274,32 +256,34 @@ TEST_F(TInformationServiceTest, OnlyExactSubscriptionsMakeAdaptersFetch) {
 
 TEST_F(TInformationServiceTest, WritesWithoutAStorageAreRefusedBeforeAnythingChanges) {
   Create(true);
-  Add("files", {kPermanent}, "store.");
+  Add("files", {kPermanent}, "cfg.");
   Add("volatile", {kVolatile});
   const auto kBadType = static_cast<TStorageType>(2);
-
   EXPECT_EQ("Invalid storage type", Refused([&] { service_->SetObject("a", "1", kBadType); }));
   EXPECT_EQ("Invalid storage type",
             Refused([&] { service_->UnsetObject("a", static_cast<TStorageType>(-1)); }));
   EXPECT_EQ("No storage for object", Refused([&] { service_->SetObject("a", "1", kPermanent); }));
   EXPECT_EQ("No storage for object",
             Refused([&] { service_->SetObjectFromFile("a", "/f", kPermanent); }));
-  // The companion write of the language has no permanent storage either.
+  // The name has a permanent storage, the companion write of the language has none.
   EXPECT_EQ("No storage for object",
             Refused([&] { service_->SetObject("cfg.locale.ui", "sv-SE", kPermanent); }));
   // Multi-name requests are checked whole (the first name would have had a storage), and
   // lists shorter than the name list are refused.
-  const TStringList names{"store.a", "b"};
+  const TStringList names{"cfg.a", "b"};
   Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent, kPermanent}); });
   Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent, kBadType}); });
   Refused([&] { service_->UnsetObjects(names, {kPermanent, kPermanent}); });
+  Refused([&] {
+    service_->SetObjects({"cfg.a", "cfg.locale.ui"}, {"1", "sv-SE"}, {kPermanent, kPermanent});
+  });
   Refused([&] { service_->SetObjects(names, {"1"}, {kPermanent, kVolatile}); });
   Refused([&] { service_->SetObjects(names, {"1", "2"}, {kPermanent}); });
   Refused([&] { service_->UnsetObjects(names, {kPermanent}); });
   EXPECT_TRUE(log_.empty());
-  service_->SetObjects({"store.a", "b"}, {"1", "2", "extra"}, {kPermanent, kVolatile});
+  service_->SetObjects({"cfg.a", "b"}, {"1", "2", "extra"}, {kPermanent, kVolatile});
   service_->UnsetObjects({"b"}, {kVolatile, kBadType});
-  EXPECT_EQ((TLog{"set files store.a=1", "monitor store.a", "set volatile b=2", "monitor b",
+  EXPECT_EQ((TLog{"set files cfg.a=1", "monitor cfg.a", "set volatile b=2", "monitor b",
                   "unset volatile b", "monitor b"}),
             log_);
 }
@@ -329,14 +313,12 @@ TEST_F(TInformationServiceTest, NewSubscriberIsSentTheVisibleObjectsOnce) {
   second->Hold("cfg.x", "2");
   second->Hold("cfg.y", "3");
   second->Hold("var.z", "4");
-
   // Each subscription is sent what it matches among the visible objects, under the adapter
   // names and the client names; cfg.x of the lower adapter is hidden.
   service_->SubscribeObjects({"cfg.*", "client.*"}, 1, "s");
   EXPECT_EQ((TLog{"changed s cfg.x", "changed s cfg.y", "fetch first", "fetch second",
                   "changed s client.x", "fetch first", "fetch second"}),
             log_);
-
   log_.clear();
   service_->SubscribeObject("cfg.*", 1, "s");
   EXPECT_TRUE(log_.empty());
