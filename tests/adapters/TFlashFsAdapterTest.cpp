@@ -207,17 +207,6 @@ TEST_F(TFlashFsAdapterTest, SetsWithinTheDelayGiveOneWriteTimedFromTheFirst) {
       callback_.reports,
       (std::vector<std::string>{"set cfg.b", "set cfg.gone", "unset cfg.gone", "set cfg.a",
                                 "set info.ffs.periodwritecount", "set info.ffs.totalwritecount"}));
-  // Awkward names and values survive a write and a reload.
-  const std::vector<std::pair<std::string, std::string>> objects = {
-      {"cfg.<tag>&amp;", "a < b && c > d"},
-      {"cfg.quotes\"'", "\"double\" and 'single'"},
-      {"cfg.lines", "one\ntwo\n\nthree\n"},
-      {"cfg.utf8.Zürich", "日本語 – ünïcödé ✓"},
-      {"cfg.spaces", "  leading and trailing  "}};
-  for (const auto& [name, value] : objects) adapter->SetObject(name, value);
-  loop_.Fire(clock_);
-  adapter = Start();
-  for (const auto& [name, value] : objects) EXPECT_EQ(ValueOf(*adapter, name), value);
 }
 
 // A write pending at shutdown goes to the backup; the next start prefers that to the settings
