@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/TException.h"
+#include "service/TInformationAdapter.h"
 #include "service/TInformationService.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
@@ -21,29 +22,24 @@ constexpr TStorageType kVolatile = IToiInformationService::eVolatile;
 
 using TLog = std::vector<std::string>;
 
-// An adapter whose routing answers are set by the test and whose every effect goes to the
-// shared log. Writes report like a real storage: a set always, an unset when held.
-class TFakeAdapter final : public IInformationAdapter {
+// An adapter on the map-backed base whose routing answers are set by the test and whose every
+// effect goes to the shared log. Writes report like a real storage: a set always, an unset
+// when held.
+class TFakeAdapter final : public TInformationAdapter {
  public:
   TFakeAdapter(std::string label, TLog* log, std::set<int> types = {}, std::string prefix = "")
       : label_(std::move(label)), log_(log), types_(std::move(types)), prefix_(std::move(prefix)) {}
   ~TFakeAdapter() override { log_->push_back("delete " + label_); }
+
   // Holds an object without reporting it, as a loaded adapter would.
   void Hold(const std::string& name, const std::string& value) { objects_[name] = value; }
   void Drop(const std::string& name) { objects_.erase(name); }
   void ReportSet(const std::string& name) { callback_->OnSetObject(this, name); }
   void ReportUnset(const std::string& name) { callback_->OnUnsetObject(this, name); }
   IInformationAdapterCallback* Callback() const { return callback_; }
-  void SetCallback(IInformationAdapterCallback* callback) override { callback_ = callback; }
+
   void InitializeObjects() override {
     log_->push_back("init " + label_ + (callback_ ? " with callback" : " without callback"));
-  }
-  bool HasObject(const std::string& name) const override { return objects_.count(name) != 0; }
-  bool GetObject(const std::string& name, std::string& value) const override {
-    auto found = objects_.find(name);
-    if (found == objects_.end()) return false;
-    value = found->second;
-    return true;
   }
   bool GetObjectToFile(const std::string& name, const std::string& fileName) const override {
     log_->push_back("tofile " + label_ + " " + name + " " + fileName);
@@ -56,17 +52,14 @@ class TFakeAdapter final : public IInformationAdapter {
   void SetObject(const std::string& name, const std::string& value) override {
     log_->push_back("set " + label_ + " " + name + "=" + value);
     objects_[name] = value;
-    if (callback_) callback_->OnSetObject(this, name);
+    callback_->OnSetObject(this, name);
   }
   void SetObjectFromFile(const std::string& name, const std::string& fileName) override {
     log_->push_back("fromfile " + label_ + " " + name + " " + fileName);
   }
   void UnsetObject(const std::string& name) override {
     log_->push_back("unset " + label_ + " " + name);
-    if (objects_.erase(name) != 0 && callback_) callback_->OnUnsetObject(this, name);
-  }
-  void EnumerateObjects() const override {
-    for (const auto& object : objects_) callback_->OnEnumerateObject(this, object.first);
+    if (objects_.erase(name) != 0) callback_->OnUnsetObject(this, name);
   }
   void FetchObjects() override { log_->push_back("fetch " + label_); }
 
@@ -75,8 +68,6 @@ class TFakeAdapter final : public IInformationAdapter {
   TLog* log_;
   std::set<int> types_;
   std::string prefix_;
-  IInformationAdapterCallback* callback_ = nullptr;
-  std::map<std::string, std::string> objects_;
 };
 
 class TFakeMonitor final : public ILocalInformationMonitor {
