@@ -120,6 +120,10 @@ TEST_F(InfoClientTest, CInterfaceCarriesCodeAndTextOfEveryFailure) {
   EXPECT_EQ(bytes, std::string(value, length));
   EXPECT_EQ('\0', value[length]);
   infoclient_free(value);
+  ASSERT_EQ(0, infoclient_set(client, "x.empty", nullptr, 0, INFOCLIENT_VOLATILE));
+  ASSERT_EQ(0, infoclient_get(client, "x.empty", &value, &length));
+  EXPECT_EQ(0u, length);
+  infoclient_free(value);
   infoclient_close(unnamed);
   infoclient_close(absent);
   infoclient_close(client);
