@@ -38,11 +38,12 @@ TEST_F(TInfocastFiltersTest, TimeFilterBoundsAreInclusiveAndUnsigned) {
   } cases[] = {
       {"00000000FFFFFFFF", true},   // always
       {"6553F1006553F1FF", true},   // now is the start
-      {"6553F0A06553F100", true},   // now is the end
+      {"6553F0006553F100", true},   // now is the end
       {"6553F1016553F1FF", false},  // starts a second from now
       {"000000006553F0FF", false},  // ended
       {"FFFFFFFF00000000", false},  // start after end
-      {"6553f0a06553f1ff", true},   // lower-case digits
+      {"6553f0006553fa00", true},   // lower-case digits
+      {"6553F0006553FA00", true},
   };
   for (const TCase& c : cases) EXPECT_EQ(filters_.TimeFilterActive(c.filter), c.active) << c.filter;
 }
