@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the datagram engine as a run of datagrams, under either channel's
-// rules, with an owner that wants every name and a box whose filters read real values: what
-// the libFuzzer target and the bounded mutation test in CTest share. Input layout: byte 0
-// picks the rules (even: Infocast, odd: management); then records of a 2-byte big-endian
-// length and that many bytes (the last record takes what is left).
+// rules, with an owner that wants every name and a box whose filters read real values: the
+// libFuzzer target's input (run by scripts/fuzz.sh), and the rig the engine test uses. Input
+// layout: byte 0 picks the rules (even: Infocast, odd: management); then records of a 2-byte
+// big-endian length and that many bytes (the last record takes what is left).
 #pragma once
 
 #include <cstddef>

@@ -76,20 +76,6 @@ TEST(TInfocastHeaderTest, NamesAreCutAtTwentyNineCharacters) {
   ExpectKnownFields(copied, std::string(29, 'x'));
 }
 
-// The fields hold the wire bytes themselves, as in a receiver that copies the buffer.
-TEST(TInfocastHeaderTest, ConvertNetworkToHostOrderSwapsNumbersAndLeavesNameAlone) {
-  const std::vector<uint8_t> wire = WireHeader();
-  TInfocastHeader header;
-  std::memcpy(&header.type, wire.data(), 2);
-  std::memcpy(&header.precoding, wire.data() + 2, 2);
-  std::memcpy(&header.packetNumber, wire.data() + 4, 4);
-  std::memcpy(&header.packetCount, wire.data() + 8, 4);
-  std::memcpy(&header.flags, wire.data() + 42, 2);
-  header.SetName("cfg.locale.ui");
-  header.ConvertNetworkToHostOrder();
-  ExpectKnownFields(header, "cfg.locale.ui");
-}
-
 TEST(TInfocastHeaderTest, FlagsGiveTheDynamicHeaderLength) {
   const std::pair<uint16_t, size_t> cases[] = {{0x0000, 0},  {0x0003, 0},  {0x2001, 16},
                                                {0x4002, 32}, {0x6003, 48}, {0xE000, 112},

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -135,26 +134,6 @@ TEST_F(TEpollEventLoopTest, StopBeforeRunMakesRunReturnOnceAndIsConsumed) {
   loop_.AddTimeout(0, &first_);
   loop_.Run();  // the timeout is due now on the manual clock
   EXPECT_EQ(first_.fired.size(), 1u);
-}
-
-TEpollEventLoop* gSignalledLoop = nullptr;
-extern "C" void StopOnSignal(int) { gSignalledLoop->Stop(); }
-
-// The signal arrives from inside the loop, while Run() is on its way to epoll_wait.
-TEST(TEpollEventLoopSignalTest, StopFromSignalHandlerEndsRun) {
-  TEpollEventLoop loop;  // the system clock: Run() really blocks in epoll_wait
-  gSignalledLoop = &loop;
-  struct sigaction action {};
-  struct sigaction previous {};
-  action.sa_handler = StopOnSignal;
-  sigemptyset(&action.sa_mask);
-  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-  THandler raiser;
-  raiser.hook = [](int) { raise(SIGUSR1); };
-  loop.AddTimeout(0, &raiser);
-  loop.Run();
-  sigaction(SIGUSR1, &previous, nullptr);
-  gSignalledLoop = nullptr;
 }
 
 }  // namespace

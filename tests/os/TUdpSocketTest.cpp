@@ -1,15 +1,8 @@
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <net/if.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <string>
 
 #include "base/TException.h"
@@ -59,38 +52,6 @@ TEST(TUdpSocketTest, ReceivesWithoutWaitingReportsACutDatagramAndRefusesBadAddre
   EXPECT_EQ(errno, EINVAL);
   EXPECT_FALSE(receiver.JoinGroup("127.0.0.2", "127.0.0.1"));   // not a group
   EXPECT_FALSE(receiver.LeaveGroup("239.1.2.3", "127.0.0.1"));  // never joined
-}
-
-// Joining a group makes the kernel announce it (IGMP) on the interface, so the join is tried
-// only in a network namespace of the test's own, in a child process.
-TEST(TUdpSocketTest, JoinsAndLeavesAGroupInAPrivateNamespace) {
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::unshare(CLONE_NEWNET) != 0) ::_exit(77);
-    // Bring the namespace's loopback interface up.
-    const int control = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    if (control < 0 || ::ioctl(control, SIOCGIFFLAGS, &request) != 0) ::_exit(2);
-    request.ifr_flags |= IFF_UP;
-    if (::ioctl(control, SIOCSIFFLAGS, &request) != 0) ::_exit(3);
-    try {
-      TUdpSocket socket("0.0.0.0", 0);
-      if (!socket.JoinGroup("239.1.2.3", "127.0.0.1")) ::_exit(4);
-      if (socket.JoinGroup("239.1.2.3", "127.0.0.1") || errno != EADDRINUSE) ::_exit(5);
-      if (!socket.LeaveGroup("239.1.2.3", "127.0.0.1")) ::_exit(6);
-      if (socket.LeaveGroup("239.1.2.3", "127.0.0.1")) ::_exit(7);
-    } catch (const TException&) {
-      ::_exit(8);
-    }
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no permission to make a network namespace";
-  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace
