@@ -4,9 +4,16 @@
 # target for a few seconds when clang is installed; then builds for the box's 32-bit ARM
 # processor and for a big-endian one and runs their tests under qemu-user
 # (scripts/cross-test.sh; INFOSERVICE_CROSS=0 leaves the cross builds out). Exits non-zero
-# when anything fails to build or any test fails.
+# when the test code outgrows its share, anything fails to build or any test fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+# Test code stays at most 35% of the other C++ code (files git knows, .cpp and .h).
+lines() { git ls-files -z -- "$@" | xargs -0 cat | wc -l; }
+tests=$(lines 'tests/*.cpp' 'tests/*.h')
+others=$(($(lines '*.cpp' '*.h') - tests))
+echo "== test lines: $tests against $others other C++ lines ($((100 * tests / others))%)"
+if ((100 * tests > 35 * others)); then echo "test lines above 35% of the other C++ lines"; exit 1; fi
 
 bash scripts/deps.sh
 

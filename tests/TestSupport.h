@@ -1,13 +1,15 @@
-// Helpers shared by the unit tests: a temporary directory removed with its content, whole-file
-// reads and writes, and a tracker that records what was traced.
+// Helpers shared by the unit tests: temporary directories (also as the box root), whole-file
+// reads and writes, a tracker that records what was traced, and the refusal of a call as text.
 #pragma once
 
+#include <dirent.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <fstream>
@@ -18,11 +20,12 @@
 #include <utility>
 #include <vector>
 
+#include "base/TException.h"
 #include "base/TTracker.h"
 
 namespace test {
 
-class TTempDir final {
+class TTempDir {
  public:
   TTempDir() {
     std::string pattern = (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
@@ -38,12 +41,28 @@ class TTempDir final {
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
-
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
 
  private:
   std::string path_;
+};
+
+// A temporary directory that is the box root (INFOSERVICE_ROOT) while it lives, holding the
+// given folders (parents first).
+class TRootDir : public TTempDir {
+ public:
+  explicit TRootDir(std::initializer_list<const char*> folders = {}) {
+    setenv("INFOSERVICE_ROOT", Path().c_str(), 1);
+    for (const char* folder : folders) mkdir(File(folder).c_str(), 0755);
+  }
+  ~TRootDir() { unsetenv("INFOSERVICE_ROOT"); }
+};
+
+// The root with the HAL's folder (var/hal), for the tests of what the HAL backs.
+class THalRoot final : public TRootDir {
+ public:
+  THalRoot() : TRootDir({"var", "var/hal"}) {}
 };
 
 inline void WriteFile(const std::string& path, const std::string& content) {
@@ -61,31 +80,41 @@ inline std::string ReadFile(const std::string& path) {
 
 inline bool FileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// Records every message that passes the level, formatted, with its severity.
-// A temporary directory that is the box root (INFOSERVICE_ROOT) while it lives, holding the
-// HAL's folder (var/hal) for the tests of what the HAL backs.
-class THalRoot final {
- public:
-  THalRoot() {
-    setenv("INFOSERVICE_ROOT", dir_.Path().c_str(), 1);
-    mkdir(dir_.File("var").c_str(), 0755);
-    mkdir(dir_.File("var/hal").c_str(), 0755);
+// The names in a directory but "." and "..", sorted.
+inline std::vector<std::string> ListDirectory(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* directory = ::opendir(path.c_str())) {
+    while (const dirent* entry = ::readdir(directory)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(directory);
   }
-  ~THalRoot() { unsetenv("INFOSERVICE_ROOT"); }
-  THalRoot(const THalRoot&) = delete;
-  THalRoot& operator=(const THalRoot&) = delete;
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
-  const std::string& Path() const { return dir_.Path(); }
-  std::string File(const std::string& name) const { return dir_.File(name); }
+// "" when call() returns, "<code> <text>" when it throws a dispatchable exception.
+template <typename TCall>
+std::string Refusal(TCall call) {
+  try {
+    call();
+  } catch (const TDispatchableException& refused) {
+    return std::to_string(refused.GetCode()) + " " + refused.GetText();
+  }
+  return "";
+}
 
- private:
-  TTempDir dir_;
-};
-
+// Records every message that passes the level, formatted, with its severity.
 class TRecordingTracker final : public TTracker {
  public:
   explicit TRecordingTracker(TLevel level = 6) : TTracker(level) {}
-
+  // The number of messages of any severity holding `part`.
+  size_t Count(const std::string& part) const {
+    return std::count_if(messages.begin(), messages.end(), [&](const auto& message) {
+      return message.second.find(part) != std::string::npos;
+    });
+  }
   // True when a message of `severity` holds `part`.
   bool Holds(int severity, const std::string& part) const {
     for (const auto& [messageSeverity, text] : messages) {
@@ -93,7 +122,6 @@ class TRecordingTracker final : public TTracker {
     }
     return false;
   }
-
   std::vector<std::pair<int, std::string>> messages;
 
  protected:
@@ -111,7 +139,6 @@ class TScopedProcessTracker final {
   ~TScopedProcessTracker() { TTracker::SetProcessTracker(nullptr); }
   TScopedProcessTracker(const TScopedProcessTracker&) = delete;
   TScopedProcessTracker& operator=(const TScopedProcessTracker&) = delete;
-
   TRecordingTracker& Tracker() { return tracker_; }
 
  private:

@@ -2,10 +2,8 @@
 // moved by hand, and a callback that records what the adapter reports.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <climits>
@@ -29,23 +27,6 @@ inline std::string ValueOf(const IInformationAdapter& adapter, const std::string
   return value;
 }
 
-inline ino_t InodeOf(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0 ? status.st_ino : 0;
-}
-
-inline std::vector<std::string> ListDirectory(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* directory = ::opendir(path.c_str())) {
-    while (const dirent* entry = ::readdir(directory)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    ::closedir(directory);
-  }
-  return names;
-}
-
 // Records every timeout; nothing fires by itself.
 class TFakeLoop final : public IIOEventLoop {
  public:
@@ -54,7 +35,6 @@ class TFakeLoop final : public IIOEventLoop {
     IIOTimeoutHandler* handler;
     bool oneShot = false;
   };
-
   void RegisterFileDescriptor(int, unsigned int, int, IIOEventHandler*) override {}
   void UnregisterFileDescriptor(int) override {}
   int AddTimeout(unsigned int milliseconds, IIOTimeoutHandler* handler) override {
@@ -69,7 +49,6 @@ class TFakeLoop final : public IIOEventLoop {
     return id;
   }
   void RemoveTimeout(int identifier) override { active.erase(identifier); }
-
   // The one armed timeout's delay in milliseconds; fails the test when there is not exactly one.
   unsigned int PendingMs() const {
     EXPECT_EQ(active.size(), 1u);
@@ -83,7 +62,6 @@ class TFakeLoop final : public IIOEventLoop {
     if (timeout.second.oneShot) active.erase(timeout.first);
     timeout.second.handler->HandleTimeout(timeout.first);
   }
-
   std::vector<unsigned int> added;
   std::map<int, TTimeout> active;
 

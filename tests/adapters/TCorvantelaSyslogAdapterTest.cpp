@@ -21,18 +21,12 @@ const char kLevel[] = "cfg.app.syslog.level";
 class TCorvantelaSyslogAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    for (const char* dir : {"etc", "flash2", "var", "var/state"}) {
-      mkdir(root_.File(dir).c_str(), 0755);
-    }
     // The home path the "is://~" URLs read comes from another adapter of the service.
     service_.AddAdapter(std::make_unique<TVolatileAdapter>());
     service_.Start();
     service_.SetObject("const.browser.home.localpath", "/mnt/home/",
                        IToiInformationService::eVolatile);
   }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
-
   TCorvantelaSyslogAdapter& Start() {
     callback_.reports.clear();
     adapter_ = std::make_unique<TCorvantelaSyslogAdapter>(&service_);
@@ -43,12 +37,7 @@ class TCorvantelaSyslogAdapterTest : public ::testing::Test {
   std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
   // "" when the set is accepted, else "<code> <text>".
   std::string Set(const std::string& name, const std::string& value) {
-    try {
-      adapter_->SetObject(name, value);
-      return "";
-    } catch (const TDispatchableException& refused) {
-      return std::to_string(refused.GetCode()) + " " + refused.GetText();
-    }
+    return test::Refusal([&] { adapter_->SetObject(name, value); });
   }
   std::string Box(const std::string& path) const { return test::ReadFile(root_.File(path)); }
   bool Exists(const std::string& path) const { return test::FileExists(root_.File(path)); }
@@ -58,9 +47,8 @@ class TCorvantelaSyslogAdapterTest : public ::testing::Test {
       ::remove(root_.File(file).c_str());
     }
   }
-
   test::TScopedProcessTracker scoped_;
-  test::TTempDir root_;
+  test::TRootDir root_{"etc", "flash2", "var", "var/state"};
   TSubscriptionList subscriptions_{
       nullptr, [](const std::string&, TSubscriptionList::TNotification, const TStringList&) {}};
   TInformationService service_{"", &subscriptions_};
@@ -72,37 +60,12 @@ TEST_F(TCorvantelaSyslogAdapterTest, FirstStartKeepsTheDefaultsAndLeavesTheLogge
   Start();
   EXPECT_EQ("3", Get(kLevel));
   EXPECT_EQ("", Get(kUrl));
-  EXPECT_TRUE(
-      scoped_.Tracker().Holds(TTracker::kTrace, "TCorvantelaSyslogAdapter: Failed to open file"));
   EXPECT_FALSE(Exists("etc/syslog.conf.url") || Exists("var/state/syslog.restart"));
-  EXPECT_TRUE(adapter_->SupportsObject(kUrl) && adapter_->SupportsObject(kLevel));
   EXPECT_FALSE(adapter_->SupportsObject("cfg.app.syslog"));
-  EXPECT_TRUE(adapter_->IsStorageType(IInformationAdapter::TStorageType(0)));
   EXPECT_FALSE(adapter_->IsStorageType(IInformationAdapter::TStorageType(1)));
   // Without a URL no level can be set.
   EXPECT_EQ("201 Invalid syslog url", Set(kLevel, "5"));
   EXPECT_EQ("3", Get(kLevel));
-}
-
-TEST_F(TCorvantelaSyslogAdapterTest, UdpUrlWritesTheFourFilesAndReports) {
-  Start();
-  ASSERT_EQ("", Set(kUrl, "udp://10.1.2.3:514"));
-  ASSERT_EQ("", Set(kLevel, "5"));
-  EXPECT_EQ("<syslogconf><level>5</level><url>udp://10.1.2.3:514</url></syslogconf>",
-            Box("flash2/syslog.conf.xml"));
-  EXPECT_EQ("10.1.2.3:514", Box("etc/syslog.conf.url"));
-  EXPECT_EQ("5", Box("etc/syslog.conf.level"));
-  EXPECT_EQ("-R", Box("var/state/syslog.restart"));
-  EXPECT_EQ((std::vector<std::string>{"set cfg.app.syslog.url", "set cfg.app.syslog.level"}),
-            callback_.reports);
-  EXPECT_TRUE(
-      scoped_.Tracker().Holds(TTracker::kTrace, "TCorvantelaSyslogAdapter: Restarting syslog"));
-
-  // An unchanged value writes and reports nothing.
-  RemoveLoggerFiles();
-  ASSERT_EQ("", Set(kUrl, "udp://10.1.2.3:514"));
-  EXPECT_FALSE(Exists("flash2/syslog.conf.xml") || Exists("var/state/syslog.restart"));
-  EXPECT_EQ(2u, callback_.reports.size());
 }
 
 TEST_F(TCorvantelaSyslogAdapterTest, UrlAndLevelValidation) {
@@ -118,7 +81,6 @@ TEST_F(TCorvantelaSyslogAdapterTest, UrlAndLevelValidation) {
       {kUrl, "udp://", "", "", "-R"},
       {kUrl, "tcp://10.0.0.1:514", "201 Invalid syslog url"},
       {kUrl, "", "201 Invalid syslog url"},
-      {kUrl, "UDP://10.0.0.1", "201 Invalid syslog url"},
       {kUrl, "udp://10.0.0.1\n*.* /dev/mem", "201 Invalid syslog url"},
       {kUrl, "file:///tmp/a\rb", "201 Invalid syslog url"},
       {kUrl, std::string("udp://10.0.0.1\0x", 16), "201 Invalid syslog url"},
@@ -126,9 +88,7 @@ TEST_F(TCorvantelaSyslogAdapterTest, UrlAndLevelValidation) {
       {kLevel, "1", "", "10.0.0.9:514", "-R"},
       {kLevel, "9", "201 Level must be in 0-8 range"},
       {kLevel, "0", "201 Level must be in 0-8 range"},
-      {kLevel, "10", "201 Level must be in 0-8 range"},
       {kLevel, "x", "201 Level must be in 0-8 range"},
-      {kLevel, "", "201 Level must be in 0-8 range"},
   };
   for (const TCase& c : cases) {
     RemoveLoggerFiles();
@@ -173,6 +133,13 @@ TEST_F(TCorvantelaSyslogAdapterTest, MarkupInValuesSurvivesARestart) {
   EXPECT_EQ("-O", Box("var/state/syslog.restart"));
   EXPECT_EQ(written, Box("flash2/syslog.conf.xml"));
   EXPECT_TRUE(callback_.reports.empty());
+  // An unchanged value writes and reports nothing; a changed one is reported.
+  RemoveLoggerFiles();
+  ASSERT_EQ("", Set(kUrl, url));
+  EXPECT_FALSE(Exists("flash2/syslog.conf.xml") || Exists("var/state/syslog.restart"));
+  ASSERT_EQ("", Set(kLevel, "5"));
+  EXPECT_EQ(0u, Box("flash2/syslog.conf.xml").find("<syslogconf><level>5</level><url>file:///"));
+  EXPECT_EQ((std::vector<std::string>{"set cfg.app.syslog.level"}), callback_.reports);
 }
 
 TEST_F(TCorvantelaSyslogAdapterTest, BadSettingsFilesKeepWhatWasReadAndLeaveTheLoggerAlone) {

@@ -16,13 +16,7 @@ class TDefaultAdapterTest : public ::testing::Test {
     adapter_->SetCallback(&callback_);
     adapter_->InitializeObjects();
   }
-
-  std::string Get(const std::string& name) const {
-    std::string value = "<absent>";
-    adapter_->GetObject(name, value);
-    return value;
-  }
-
+  std::string Get(const std::string& name) const { return test::ValueOf(*adapter_, name); }
   test::TTempDir dir_;
   test::TRecordingCallback callback_;
   std::unique_ptr<TDefaultAdapter> adapter_;
@@ -39,7 +33,6 @@ TEST_F(TDefaultAdapterTest, LoadsObjectsWithoutReportingThem) {
       "  <Object><Name>cfg.a</Name><Value>later</Value></Object>\n"
       "  <Object><Name>cfg.locale.ui</Name><Value>sv-SE</Value></Object>\n"
       "</Objects>\n");
-
   EXPECT_TRUE(callback_.reports.empty());
   EXPECT_EQ("later", Get("cfg.a"));
   EXPECT_EQ("two & more", Get("cfg.b"));

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "adapters/TFlashParamAdapter.h"
@@ -43,22 +42,13 @@ class TTestParamAdapter final : public TFlashParamAdapter {
 
 class TFlashParamAdapterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    mkdir(root_.File("var").c_str(), 0755);
-    mkdir(hal_.c_str(), 0755);
-  }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
-
   // Puts `bytes` into the flash image at the test's location.
   void WriteArea(const std::string& bytes) {
     WriteFile(image_, std::string(kLocation, '\xff') + bytes);
   }
   std::string Area() const { return ReadFile(image_).substr(kLocation); }
-
-  TTempDir root_;
-  std::string hal_ = root_.File("var/hal");
-  std::string image_ = hal_ + "/flash.img";
+  THalRoot root_;
+  std::string image_ = root_.File("var/hal/flash.img");
   TScopedProcessTracker scopedTracker_;
   TRecordingTracker& tracker_ = scopedTracker_.Tracker();
 };
@@ -137,21 +127,6 @@ TEST_F(TFlashParamAdapterTest, AreaWithoutZeroByteIsCutAtItsLastByte) {
     adapter.ReadFromFlash(kLocation);
     EXPECT_EQ(adapter.HasObject("cfg.a"), !endAtLastByte);
   }
-}
-
-TEST_F(TFlashParamAdapterTest, EscapedValuesSurviveAWriteAndARead) {
-  const std::string value = "<a href=\"x\">&amp; 'q'</a>";
-  {
-    TTestParamAdapter adapter;
-    adapter.Set("cfg.b", value);
-    adapter.ReadObjectsFromBuffer("<Settings><Other>&lt;&amp;\"</Other></Settings>");
-    ASSERT_TRUE(adapter.WriteToFlash(kLocation));
-  }
-  TTestParamAdapter reread;
-  reread.ReadFromFlash(kLocation);
-  EXPECT_EQ(reread.Objects().at("cfg.b"), value);
-  ASSERT_EQ(reread.GetOtherElements().size(), 1u);
-  EXPECT_EQ(reread.GetOtherElements()[0].second, "<&\"");
 }
 
 // A HAL failure is traced and changes neither the map nor the area.

@@ -1,5 +1,6 @@
-// The flash user settings: the nine names, the firmware's value spellings, the write delay and
-// the write at shutdown, on the file-backed HAL with the loop driven by hand.
+// The flash user settings: the firmware's value spellings, the write delay and the write at
+// shutdown, on the file-backed HAL with the loop driven by hand. The daemon's test
+// (tests/integration/FlashUserDaemonTest.cpp) writes at shutdown and reads after a restart.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,13 +13,6 @@
 #include "tests/adapters/AdapterTestSupport.h"
 
 using namespace test;
-
-namespace {
-
-constexpr auto kPermanent = IInformationAdapter::TStorageType(0);
-constexpr auto kVolatile = IInformationAdapter::TStorageType(1);
-
-}  // namespace
 
 class TFlashUserAdapterTest : public ::testing::Test {
  protected:
@@ -42,7 +36,6 @@ class TFlashUserAdapterTest : public ::testing::Test {
   std::string Get(const TFlashUserAdapter& adapter, const std::string& name) {
     return test::ValueOf(adapter, name);
   }
-
   THalRoot root_;
   std::string image_ = root_.File("var/hal/flash.img");
   TManualClock clock_;
@@ -77,17 +70,6 @@ TEST_F(TFlashUserAdapterTest, ValuesAreTranslatedForTheFirmwareOnlyWhereItSpells
   }
 }
 
-TEST_F(TFlashUserAdapterTest, TakesPermanentWritesOfTheNineNamesOnly) {
-  auto adapter = Start();
-  EXPECT_TRUE(adapter->SupportsObject("_fw.cfg.ip.metachannel"));
-  for (const char* name : {"cfg.media.tv", "cfg.media.tv.output.x", "CFG.MEDIA.TV.OUTPUT",
-                           "UserVideoMode", "_fw.cfg.ip.dns3"}) {
-    EXPECT_FALSE(adapter->SupportsObject(name)) << name;
-  }
-  EXPECT_TRUE(adapter->IsStorageType(kPermanent));
-  EXPECT_FALSE(adapter->IsStorageType(kVolatile));
-}
-
 TEST_F(TFlashUserAdapterTest, ChangesWithinTheDelayShareOneWrite) {
   auto adapter = Start(false, 7);
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.1");
@@ -100,30 +82,17 @@ TEST_F(TFlashUserAdapterTest, ChangesWithinTheDelayShareOneWrite) {
                                       "unset _fw.cfg.ip.dns2"}));
   EXPECT_EQ(loop_.added, std::vector<unsigned int>{7000});
   EXPECT_EQ(Area(), "");
-
   loop_.Fire(clock_);
   EXPECT_EQ(Area(),
             "<?xml version=\"1.0\"?>\n<Configuration>\n  <DNS1>10.0.0.1</DNS1>\n"
             "</Configuration>\n");
   EXPECT_TRUE(loop_.active.empty());
   EXPECT_EQ(adapter->TEST_GetPendingTimeout(), -1);
-
   // A value already held schedules nothing; a new change arms the timer again.
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.1");
   EXPECT_TRUE(loop_.active.empty());
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.9");
   EXPECT_EQ(loop_.PendingMs(), 7000u);
-}
-
-TEST_F(TFlashUserAdapterTest, ShutdownWritesAPendingChangeAndNothingElse) {
-  Start().reset();
-  EXPECT_FALSE(FileExists(image_));
-
-  auto adapter = Start();
-  adapter->SetObject("cfg.media.tv.output", "S-Video");
-  adapter.reset();
-  EXPECT_TRUE(loop_.active.empty());
-  EXPECT_NE(Area().find("<UserVideoMode>SVIDEO</UserVideoMode>"), std::string::npos);
 }
 
 TEST_F(TFlashUserAdapterTest, HostEnvironmentNeverTouchesTheArea) {
@@ -144,12 +113,10 @@ TEST_F(TFlashUserAdapterTest, HostEnvironmentNeverTouchesTheArea) {
 TEST_F(TFlashUserAdapterTest, ValueTooLargeForTheAreaIsRefusedWith202) {
   auto adapter = Start();
   adapter->SetObject("_fw.cfg.ip.dns1", "10.0.0.1");
-  try {
-    adapter->SetObject("_fw.cfg.ip.metachannel", std::string(4096, 'x'));
-    FAIL() << "no exception";
-  } catch (const TDispatchableException& refused) {
-    EXPECT_EQ(refused.GetCode(), 202);
-  }
+  EXPECT_EQ(Refusal([&] {
+              adapter->SetObject("_fw.cfg.ip.metachannel", std::string(4096, 'x'));
+            }).substr(0, 4),
+            "202 ");
   EXPECT_EQ(Get(*adapter, "_fw.cfg.ip.metachannel"), "<absent>");
   EXPECT_EQ(callback_.reports, std::vector<std::string>{"set _fw.cfg.ip.dns1"});
   loop_.Fire(clock_);

@@ -14,12 +14,10 @@ TEST(TLastKeyAdapterTest, KernelCommandLineRules) {
     const char* commandLine;
     const char* expected;
   } const cases[] = {
-      {"console=ttyS0 quiet", "0x00000000"},
       {"console=ttyS0 last_key=2,0,73 quiet", "0x007BC97B"},
       {"last_key=0,3,96", "0x007BC97B"},
       {"last_key=2,0,72", "0x00000000"},
       {"last_key=0,3,96,5", "0x007BC97B"},
-      {"last_key=2,0", "0x00000000"},
       {"last_key=2,0,", "0x00000000"},
       {"xlast_key=2,0,73 last_key=1,1,1", "0x007BC97B"},
       {"last_key 2,0,73 last_key=2,0,73", "0x00000000"},  // only the first occurrence counts
@@ -34,9 +32,7 @@ TEST(TLastKeyAdapterTest, KernelCommandLineRules) {
 }
 
 TEST(TLastKeyAdapterTest, ReadsTheCommandLineAlsoOnAHost) {
-  test::TTempDir root;
-  setenv("INFOSERVICE_ROOT", root.Path().c_str(), 1);
-  mkdir(root.File("proc").c_str(), 0755);
+  test::TRootDir root{"proc"};
   auto scanKey = [](bool host) {
     TLastKeyAdapter adapter(host);
     adapter.InitializeObjects();
@@ -50,7 +46,6 @@ TEST(TLastKeyAdapterTest, ReadsTheCommandLineAlsoOnAHost) {
   // Only the first 1023 bytes are read.
   test::WriteFile(root.File("proc/cmdline"), std::string(1020, ' ') + "last_key=2,0,73");
   EXPECT_EQ("0x00000000", scanKey(false));
-  unsetenv("INFOSERVICE_ROOT");
 }
 
 }  // namespace

@@ -32,7 +32,6 @@ class TFakeSystem final : public ISystemFacts {
     return TResult::eOk;
   }
   std::vector<std::string> GetInterfaceNames() const override { return order; }
-
   TMemory memory;
   bool memoryWorks = true;
   bool noSocket = false;
@@ -43,15 +42,9 @@ class TFakeSystem final : public ISystemFacts {
 class TOsAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("INFOSERVICE_ROOT", root_.Path().c_str(), 1);
-    for (const char* dir : {"proc", "proc/qboxparam", "proc/qboxuserparam", "var", "var/hal"}) {
-      mkdir(root_.File(dir).c_str(), 0755);
-    }
     test::WriteFile(root_.File("var/hal/systeminfo"), "box\nmipsel-linux\nrev\nx\n");
     test::WriteFile(root_.File("var/hal/firmware-version"), "4.2.1\n");
   }
-  void TearDown() override { unsetenv("INFOSERVICE_ROOT"); }
-
   TOsAdapter& Load(bool host = false) {
     adapter_ = std::make_unique<TOsAdapter>(host, system_, clock_);
     adapter_->InitializeObjects();
@@ -64,9 +57,8 @@ class TOsAdapterTest : public ::testing::Test {
            Get("config.visiblearea.x") + "," + Get("config.visiblearea.y") + " screen " +
            Get("config.screenarea.width") + "x" + Get("config.screenarea.height");
   }
-
   test::TScopedProcessTracker scoped_;
-  test::TTempDir root_;
+  test::TRootDir root_{"proc", "proc/qboxparam", "proc/qboxuserparam", "var", "var/hal"};
   TFakeSystem system_;
   TManualClock clock_{1000, 1700000000};
   std::unique_ptr<TOsAdapter> adapter_;
@@ -87,7 +79,6 @@ TEST_F(TOsAdapterTest, BoxTakesHalFactsAndTheScreenFromTheColourSystem) {
   EXPECT_EQ("mipsel-linux", Get("config.architecture.target"));
   EXPECT_EQ("4.2.1", Get("const._fw.version"));
   EXPECT_EQ("612x408@54,36 screen 720x480", Areas());
-
   ::remove(root_.File("var/hal/firmware-version").c_str());  // an error only
   Load();
   EXPECT_FALSE(adapter_->HasObject("const._fw.version"));
@@ -122,7 +113,6 @@ TEST_F(TOsAdapterTest, TimeAndFreeMemoryAreComputedOnEachRead) {
   EXPECT_EQ("1700000000", Get("var.utctime"));
   clock_.Advance(1000);
   EXPECT_EQ("1700000001", Get("var.utctime"));
-
   system_.memory = {10000, 4096};
   EXPECT_EQ("40000", Get("var.memfree"));
   system_.memory = {5ull * 1024 * 1024, 1024};  // 5 GiB free must not wrap around
@@ -144,7 +134,6 @@ TEST_F(TOsAdapterTest, HostWithoutEth0FallsBackWithAWarning) {
   Load(true);
   EXPECT_EQ("de:ad:be:ef:00:0a", Get("const.ip.eth0.mac"));
   EXPECT_TRUE(scoped_.Tracker().Holds(TTracker::kWarning, "Could not get eth0 MAC address"));
-
   system_.order = {"lo", "tun0"};
   Load(true);
   EXPECT_EQ("00:00:00:00:00:00", Get("const.ip.eth0.mac"));

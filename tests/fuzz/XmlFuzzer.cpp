@@ -16,7 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     parser.Parse(input.data(), static_cast<int>(input.size()));
   } catch (const TException&) {
   }
-
   std::string escaped = TXmlFormat(input).GetString();
   try {
     parser.Parse("<v a=\"" + escaped + "\">" + escaped + "</v>");

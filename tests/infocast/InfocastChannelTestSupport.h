@@ -1,6 +1,6 @@
 // Fakes around the receiving channels: the box's objects, an alias list, an owner that
-// records what it is told, and a hand-made datagram builder for faults the packetizer
-// refuses to produce.
+// records what it is told, a hand-made datagram builder for faults the packetizer refuses to
+// produce, and the fixture both channel tests share.
 #pragma once
 
 #include <arpa/inet.h>
@@ -17,8 +17,11 @@
 #include "infocast/IInfocastChannelCallback.h"
 #include "infocast/IInformationObjectReader.h"
 #include "infocast/TInfocastHeader.h"
+#include "infocast/TInfocastPacketizer.h"
 #include "os/TEpollEventLoop.h"
+#include "os/TManualClock.h"
 #include "os/TUdpSocket.h"
+#include "tests/TestSupport.h"
 #include "translation/INameTranslator.h"
 
 namespace test {
@@ -109,5 +112,54 @@ inline std::string BigEndian32(uint32_t value) {
   const uint32_t wire = htonl(value);
   return std::string(reinterpret_cast<const char*>(&wire), sizeof wire);
 }
+
+// A channel's surroundings: a sender socket on 127.0.0.1, a port nobody uses (the kernel picks
+// it for a probe socket that is closed again), the loop on a manual clock, the box's objects,
+// an owner that records and a recording tracker.
+class TChannelTest : public ::testing::Test {
+ protected:
+  TChannelTest() : loop_(clock_), sender_("127.0.0.1", 0) {
+    port_ = TUdpSocket("127.0.0.1", 0).GetPort();
+  }
+  void Send(const std::string& datagram) { SendAndServe(sender_, port_, datagram, loop_); }
+  void Send(const std::vector<std::string>& datagrams) {
+    for (const std::string& datagram : datagrams) Send(datagram);
+  }
+  void Advance(int64_t milliseconds) {
+    clock_.Advance(milliseconds);
+    loop_.RunOnce(0);
+  }
+  static std::vector<std::string> Object(const std::string& name, const std::string& value,
+                                         uint16_t precoding = TInfocastHeader::kPrecodingCrc32,
+                                         uint16_t type = 1, size_t maxSize = 1400) {
+    return TInfocastPacketizer(type, precoding, name, maxSize).Packetize(value);
+  }
+  // Each faulty datagram is dropped with its error trace (nullptr: dropped silently), and
+  // nothing is delivered.
+  struct TFault {
+    const char* label;
+    std::string datagram;
+    const char* trace;
+  };
+  void ExpectEachDropped(const std::vector<TFault>& faults) {
+    for (const TFault& fault : faults) {
+      tracker_.messages.clear();
+      Send(fault.datagram);
+      if (fault.trace) {
+        EXPECT_TRUE(tracker_.Holds(TTracker::kError, fault.trace)) << fault.label;
+      } else {
+        EXPECT_FALSE(tracker_.Holds(TTracker::kError, "")) << fault.label;
+      }
+      EXPECT_EQ(owner_.Count("object"), 0u) << fault.label;
+    }
+  }
+  TManualClock clock_;
+  TEpollEventLoop loop_;
+  TUdpSocket sender_;
+  int port_ = 0;
+  TFakeObjects objects_;
+  TRecordingOwner owner_;
+  TRecordingTracker tracker_;
+};
 
 }  // namespace test

@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the datagram engine as a run of datagrams, under either channel's
-// rules, with an owner that wants every name and a box whose filters read real values: what
-// the libFuzzer target and the bounded mutation test in CTest share. Input layout: byte 0
-// picks the rules (even: Infocast, odd: management); then records of a 2-byte big-endian
-// length and that many bytes (the last record takes what is left).
+// rules, with an owner that wants every name and a box whose filters read real values: the
+// libFuzzer target's input (run by scripts/fuzz.sh), and the rig the engine test uses. Input
+// layout: byte 0 picks the rules (even: Infocast, odd: management); then records of a 2-byte
+// big-endian length and that many bytes (the last record takes what is left).
 #pragma once
 
 #include <cstddef>
@@ -49,9 +49,11 @@ class TAcceptingOwner final : public IInfocastDatagramOwner {
   TTracker& tracker_;
 };
 
+// The engine under either rule set; traces go to `recording` when given, else nowhere.
 struct TEngineRig {
-  explicit TEngineRig(bool management)
-      : owner(management, tracker),
+  explicit TEngineRig(bool management, TTracker* recording = nullptr)
+      : tracker(recording ? *recording : silent),
+        owner(management, tracker),
         filters(management ? "TManagementChannel: " : "TInfocastChannel: ", objects, clock,
                 tracker),
         engine(management ? TInfocastDatagramEngine::kManagementRules
@@ -63,9 +65,13 @@ struct TEngineRig {
                       {"const.hw.productname", "Box"}};
     engine.SetCallback(&callback);
   }
+  void Feed(const std::string& datagram) {
+    engine.Process(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(), 1600);
+  }
   TFakeObjects objects;
   TManualClock clock;
-  TNullTracker tracker;
+  TNullTracker silent;
+  TTracker& tracker;
   TAcceptingOwner owner;
   TRecordingOwner callback;
   TInfocastFilters filters;

@@ -25,7 +25,6 @@ class TInfocastFiltersTest : public ::testing::Test {
                        {"const._fw.version", "1.4.0"},   {"const.hw.manufacturer", "Acme"},
                        {"const.hw.productname", "Box"},  {"const.hw.version", "3"}};
   }
-
   test::TFakeObjects objects_;
   TManualClock clock_{1000, 1700000000};
   test::TRecordingTracker tracker_;
@@ -43,7 +42,8 @@ TEST_F(TInfocastFiltersTest, TimeFilterBoundsAreInclusiveAndUnsigned) {
       {"6553F1016553F1FF", false},  // starts a second from now
       {"000000006553F0FF", false},  // ended
       {"FFFFFFFF00000000", false},  // start after end
-      {"6553f1006553f1ff", true},   // lower-case digits
+      {"6553f0006553fa00", true},   // lower-case digits
+      {"6553F0006553FA00", true},
   };
   for (const TCase& c : cases) EXPECT_EQ(filters_.TimeFilterActive(c.filter), c.active) << c.filter;
 }

@@ -62,13 +62,11 @@ TEST(TInfocastHeaderTest, NamesAreCutAtTwentyNineCharacters) {
   TInfocastHeader source;
   ASSERT_TRUE(source.Decode(wire.data(), wire.size()));
   ExpectKnownFields(source, std::string(29, 'n'));  // the name must not run into flags
-
   TInfocastHeader set;
   set.SetName(std::string(40, 'a'));
   EXPECT_EQ(set.GetName(), std::string(29, 'a'));
   set.SetName("b");
   EXPECT_EQ(set.name[2], '\0') << "a shorter name must clear the old one's tail";
-
   std::memset(source.name, 'x', sizeof source.name);  // no terminator at all
   TInfocastHeader assigned;
   std::memset(assigned.name, 'y', sizeof assigned.name);
@@ -76,29 +74,6 @@ TEST(TInfocastHeaderTest, NamesAreCutAtTwentyNineCharacters) {
   const TInfocastHeader copied(source);
   ExpectKnownFields(assigned, std::string(29, 'x'));
   ExpectKnownFields(copied, std::string(29, 'x'));
-}
-
-TEST(TInfocastHeaderTest, ConvertNetworkToHostOrderSwapsNumbersAndLeavesNameAlone) {
-  // The fields hold the wire bytes themselves, as in a receiver that copies the buffer.
-  const uint8_t type[] = {0x00, 0x01};
-  const uint8_t precoding[] = {0x00, 0x04};
-  const uint8_t number[] = {0x00, 0x00, 0x01, 0x02};
-  const uint8_t count[] = {0x01, 0x00, 0x00, 0x00};
-  const uint8_t flags[] = {0x40, 0x02};
-  TInfocastHeader header;
-  std::memcpy(&header.type, type, 2);
-  std::memcpy(&header.precoding, precoding, 2);
-  std::memcpy(&header.packetNumber, number, 4);
-  std::memcpy(&header.packetCount, count, 4);
-  std::memcpy(&header.flags, flags, 2);
-  header.SetName("var.utctime");
-  header.ConvertNetworkToHostOrder();
-  EXPECT_EQ(header.type, 0x0001);
-  EXPECT_EQ(header.precoding, 0x0004);
-  EXPECT_EQ(header.packetNumber, 0x0102u);
-  EXPECT_EQ(header.packetCount, 0x01000000u);
-  EXPECT_EQ(header.flags, 0x4002);
-  EXPECT_EQ(header.GetName(), "var.utctime");
 }
 
 TEST(TInfocastHeaderTest, FlagsGiveTheDynamicHeaderLength) {

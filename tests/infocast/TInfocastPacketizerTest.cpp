@@ -52,73 +52,9 @@ TEST(TInfocastPacketizerTest, ObjectFillingExactlyNDatagrams) {
   }
 }
 
-// Where the object signature goes, and what it holds, for every precoding: a three-packet
-// object must show it in exactly the packets the precoding names.
-TEST(TInfocastPacketizerTest, SignaturePlacementPerPrecoding) {
-  const std::string data = Pattern(250);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-  const uint32_t crc16 = DoCRC16Run(bytes, bytes + data.size(), 0);
-  const uint32_t crc32 = DoCRC32Ethernet(bytes, bytes + data.size());
-  struct TCase {
-    uint16_t precoding;
-    size_t lastLength;
-    size_t otherLength;
-    uint32_t signature;
-  };
-  const TCase cases[] = {{0x0000, 0, 0, 0}, {0x0001, 0, 0, 0},     {0x0002, 2, 0, crc16},
-                         {0x0003, 0, 0, 0}, {0x0004, 4, 0, crc32}, {0x4000, 4, 4, crc32},
-                         {0x1234, 0, 0, 0}};
-  for (const TCase& c : cases) {
-    const TInfocastPacketizer packetizer(0x0001, c.precoding, "sig", 144);
-    const std::vector<std::string> datagrams = packetizer.Packetize(data);
-    ASSERT_EQ(datagrams.size(), 3u) << c.precoding;
-    std::string slices;
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-      const std::string& datagram = datagrams[i];
-      const size_t length = i + 1 == datagrams.size() ? c.lastLength : c.otherLength;
-      ASSERT_GE(datagram.size(), 44 + length);
-      if (length > 0) {
-        EXPECT_EQ(ReadBigEndian(datagram, datagram.size() - length, length), c.signature)
-            << "precoding " << c.precoding << " packet " << i + 1;
-      }
-      slices += datagram.substr(44, datagram.size() - 44 - length);
-    }
-    EXPECT_EQ(slices, data) << "precoding " << c.precoding;
-  }
-}
-
-TEST(TInfocastPacketizerTest, DynamicHeaderLengthsAndFlags) {
-  struct TCase {
-    bool time;
-    bool target;
-    size_t length;
-    uint16_t flags;
-  };
-  const TCase cases[] = {{false, false, 0, 0x0000},
-                         {true, false, 16, 0x2001},
-                         {false, true, 32, 0x4002},
-                         {true, true, 48, 0x6003}};
-  for (const TCase& c : cases) {
-    TInfocastPacketizer packetizer(0x0001, 0x0004, "cfg.dyn", 1400);
-    if (c.time) packetizer.SetTimeFilter(0x5F5E1000, 0xFFFFFFFE);
-    if (c.target) packetizer.SetTargetFilter("H=velmora-nm");
-    EXPECT_EQ(packetizer.GetDynamicHeaderLength(), c.length);
-    EXPECT_EQ(packetizer.GetFlags(), c.flags);
-    const std::vector<std::string> datagrams = packetizer.Packetize("v");
-    ASSERT_EQ(datagrams.size(), 1u);
-    EXPECT_EQ(datagrams[0].size(), 44 + c.length + 1 + 4);
-    const TDecodedInfocastObject object = DecodeInfocastObject(datagrams);
-    EXPECT_EQ(object.error, "");
-    EXPECT_EQ(object.flags, c.flags);
-    EXPECT_EQ(object.timeFilter, c.time ? "5F5E1000FFFFFFFE" : "");
-    EXPECT_EQ(object.targetFilter, c.target ? "H=velmora-nm" + std::string(20, '\0') : "");
-    EXPECT_EQ(object.data, "v");
-  }
-}
-
 // Round trip through the test decoder, which reads the datagrams as a box does, over a grid
-// of sizes around packet boundaries (an empty object included), precodings, filters and
-// datagram sizes.
+// of sizes around packet boundaries (an empty object included), precodings, filters (with
+// their flags and dynamic header bytes) and datagram sizes.
 TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
   for (uint16_t precoding : kPrecodings) {
     for (size_t maxSize : {53u, 97u, 1400u}) {
@@ -142,8 +78,10 @@ TEST(TInfocastPacketizerTest, DecodedDatagramsGiveBackTheObject) {
           EXPECT_EQ(object.name, "store.roundtrip");
           EXPECT_EQ(object.type, 0x0001);
           EXPECT_EQ(object.precoding, precoding);
-          EXPECT_EQ(object.timeFilter.empty(), !(filters & 1));
-          EXPECT_EQ(object.targetFilter.empty(), !(filters & 2));
+          const uint16_t flags[] = {0x0000, 0x2001, 0x4002, 0x6003};
+          EXPECT_EQ(object.flags, flags[filters]);
+          EXPECT_EQ(object.timeFilter, filters & 1 ? "00000064000000C8" : "");
+          EXPECT_EQ(object.targetFilter, filters & 2 ? "U!nobody" + std::string(24, '\0') : "");
           for (uint32_t early : object.earlySignatures) {
             EXPECT_EQ(early, object.signature) << "0x4000 repeats the object's CRC-32";
           }
@@ -157,7 +95,6 @@ TEST(TInfocastPacketizerTest, RefusesWhatABoxWouldMisread) {
   EXPECT_NO_THROW(TInfocastPacketizer(1, 4, std::string(29, 'n'), 1400));
   EXPECT_THROW(TInfocastPacketizer(1, 4, std::string(30, 'n'), 1400), TException);
   EXPECT_THROW(TInfocastPacketizer(1, 4, std::string("a\0b", 3), 1400), TException);
-
   TInfocastPacketizer packetizer(1, 4, "n", 1400);
   EXPECT_NO_THROW(packetizer.SetTargetFilter("Z=" + std::string(29, 'z')));
   EXPECT_THROW(packetizer.SetTargetFilter("Z=" + std::string(30, 'z')), TException)
@@ -184,7 +121,6 @@ TEST(TInfocastPacketizerTest, DatagramSizeLimits) {
   EXPECT_EQ(datagrams[0].size(), 47u);
   EXPECT_EQ(datagrams[1].size(), 48u);
   EXPECT_EQ(DecodeInfocastObject(datagrams).data, "xyz");
-
   TInfocastPacketizer filtered(1, 0x0000, "n", 44 + 48);
   filtered.SetTimeFilter(0, 1);
   filtered.SetTargetFilter("A=1");

@@ -1,8 +1,8 @@
-// One fuzz input for the IPC decoding path, shared by the libFuzzer target (tests/fuzz) and the
-// bounded random-frame test: the bytes are fed to a frame decoder in pieces whose sizes come
-// from the input itself, and every frame's payload is decoded as the arguments of the operation
-// it names, exactly as the server would. Any TException is the expected refusal; a crash, a
-// sanitizer report or an allocation beyond the frame limit is a fault.
+// One fuzz input for the IPC decoding path, for the libFuzzer target (tests/fuzz, run by
+// scripts/fuzz.sh with the sanitizers): the bytes are fed to a frame decoder in pieces whose sizes
+// come from the input itself, and every frame's payload is decoded as the arguments of the
+// operation it names, exactly as the server would. Any TException is the expected refusal; a crash,
+// a sanitizer report or an allocation beyond the frame limit is a fault.
 #pragma once
 
 #include <cstddef>

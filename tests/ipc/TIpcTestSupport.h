@@ -1,17 +1,16 @@
-// Shared by the IPC tests: a private runtime directory per test, a server serving on its own
-// thread, and a fake information service that records every call it receives.
+// Shared by the IPC tests: a server serving on its own thread, and a fake information service
+// that records every call it receives.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "base/TException.h"
@@ -23,30 +22,25 @@
 #include "toi/TInformationServiceDispatcher.h"
 #include "toi/TToiInformationObserverCaller.h"
 
-// Points RootPath at a fresh temporary tree for the lifetime of the object.
-class TTemporaryRoot final {
- public:
-  TTemporaryRoot() { setenv("INFOSERVICE_ROOT", directory_.Path().c_str(), 1); }
-  ~TTemporaryRoot() { unsetenv("INFOSERVICE_ROOT"); }
-  const std::string& Path() const { return directory_.Path(); }
-
- private:
-  test::TTempDir directory_;
-};
-
-inline std::string Join(const TStringList& list) {
+inline std::string Text(const std::string& text) { return text; }
+inline std::string Text(int number) { return std::to_string(number); }
+inline std::string Text(const TStringList& list) {
   std::string out = "[";
   for (size_t i = 0; i < list.size(); ++i) out += (i ? "," : "") + list[i];
   return out + "]";
 }
+inline std::string Text(const std::vector<IToiInformationService::TStorageType>& types) {
+  std::string out;
+  for (auto type : types) out += std::to_string(type);
+  return out;
+}
 
-// Records each call as one line; names beginning "missing" are unknown (201), the name
-// "boom" makes the operation fail with a non-dispatchable exception. SetObject notifies every
-// subscribed address one-way, as the daemon does, and swallows failed deliveries.
+// Records each call as "Operation(argument,...)"; names beginning "missing" are unknown (201),
+// the name "boom" makes the operation fail with a non-dispatchable exception. SetObject
+// notifies every subscribed address one-way, as the daemon does, and counts failed deliveries.
 class TFakeInformationService final : public IToiInformationService {
  public:
   explicit TFakeInformationService(TIpcClient& client) : client_(client) {}
-
   std::vector<std::string> Calls() {
     std::lock_guard<std::mutex> lock(mutex_);
     return calls_;
@@ -60,30 +54,19 @@ class TFakeInformationService final : public IToiInformationService {
     std::lock_guard<std::mutex> lock(mutex_);
     return values_[name];
   }
-
   void GetObject(const std::string& name, std::string& value) override {
-    Record("GetObject(" + name + ")");
-    Check(name);
-    std::lock_guard<std::mutex> lock(mutex_);
-    value = values_[name];
+    Record("GetObject", name);
+    value = Value(name);
   }
   void GetObjects(const TStringList& names, TStringList& values) override {
-    Record("GetObjects(" + Join(names) + ")");
-    for (const auto& name : names) {
-      Check(name);
-      std::lock_guard<std::mutex> lock(mutex_);
-      values.push_back(values_[name]);
-    }
+    Record("GetObjects", names);
+    for (const auto& name : names) values.push_back(Value(Check(name)));
   }
-  void GetObjectToFile(const std::string& name, const std::string& fileName) override {
-    Record("GetObjectToFile(" + name + "," + fileName + ")");
-    Check(name);
+  void GetObjectToFile(const std::string& name, const std::string& file) override {
+    Record("GetObjectToFile", name, file);
   }
-  void SetObject(const std::string& name, const std::string& value,
-                 TStorageType storageType) override {
-    Record("SetObject(" + name + "," + std::to_string(value.size()) + "," +
-           std::to_string(storageType) + ")");
-    Check(name);
+  void SetObject(const std::string& name, const std::string& value, TStorageType type) override {
+    Record("SetObject", name, static_cast<int>(value.size()), type);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       values_[name] = value;
@@ -97,66 +80,58 @@ class TFakeInformationService final : public IToiInformationService {
     }
   }
   void SetObjects(const TStringList& names, const TStringList& values,
-                  const std::vector<TStorageType>& storageTypes) override {
-    std::string types;
-    for (auto type : storageTypes) types += std::to_string(type);
-    Record("SetObjects(" + Join(names) + "," + Join(values) + "," + types + ")");
+                  const std::vector<TStorageType>& types) override {
+    Record("SetObjects", names, values, types);
   }
-  void SetObjectFromFile(const std::string& name, const std::string& fileName,
-                         TStorageType storageType) override {
-    Record("SetObjectFromFile(" + name + "," + fileName + "," + std::to_string(storageType) + ")");
+  void SetObjectFromFile(const std::string& name, const std::string& file,
+                         TStorageType type) override {
+    Record("SetObjectFromFile", name, file, type);
   }
-  void UnsetObject(const std::string& name, TStorageType storageType) override {
-    Record("UnsetObject(" + name + "," + std::to_string(storageType) + ")");
+  void UnsetObject(const std::string& name, TStorageType type) override {
+    Record("UnsetObject", name, type);
   }
-  void UnsetObjects(const TStringList& names,
-                    const std::vector<TStorageType>& storageTypes) override {
-    Record("UnsetObjects(" + Join(names) + "," + std::to_string(storageTypes.size()) + ")");
+  void UnsetObjects(const TStringList& names, const std::vector<TStorageType>& types) override {
+    Record("UnsetObjects", names, types);
   }
   void SubscribeObject(const std::string& expression, int id, const std::string& address) override {
-    Record("SubscribeObject(" + expression + "," + std::to_string(id) + "," + address + ")");
+    Record("SubscribeObject", expression, id, address);
     subscribers_.push_back(address);
   }
   void SubscribeObject2(const std::string& expression, int id, const std::string& address,
                         bool enumerate) override {
-    Record("SubscribeObject2(" + expression + "," + std::to_string(id) + "," + address + "," +
-           std::to_string(enumerate) + ")");
+    Record("SubscribeObject2", expression, id, address, enumerate);
   }
   void SubscribeObjects(const TStringList& expressions, int id,
                         const std::string& address) override {
-    Record("SubscribeObjects(" + Join(expressions) + "," + std::to_string(id) + "," + address +
-           ")");
+    Record("SubscribeObjects", expressions, id, address);
   }
   void SubscribeObjects2(const TStringList& expressions, int id, const std::string& address,
                          bool enumerate) override {
-    Record("SubscribeObjects2(" + Join(expressions) + "," + std::to_string(id) + "," + address +
-           "," + std::to_string(enumerate) + ")");
+    Record("SubscribeObjects2", expressions, id, address, enumerate);
   }
   void UnsubscribeObject(const std::string& expression, const std::string& address) override {
-    Record("UnsubscribeObject(" + expression + "," + address + ")");
+    Record("UnsubscribeObject", expression, address);
   }
   void UnsubscribeObjects(const TStringList& expressions, const std::string& address) override {
-    Record("UnsubscribeObjects(" + Join(expressions) + "," + address + ")");
+    Record("UnsubscribeObjects", expressions, address);
   }
   void UnsubscribeAllObjects(const std::string& address) override {
-    Record("UnsubscribeAllObjects(" + address + ")");
+    Record("UnsubscribeAllObjects", address);
   }
   void SubscribeObjectInternal(const std::string& expression, const std::string& address) override {
-    Record("SubscribeObjectInternal(" + expression + "," + address + ")");
+    Record("SubscribeObjectInternal", expression, address);
   }
   void SubscribeObject2Internal(const std::string& expression, const std::string& address,
                                 bool enumerate) override {
-    Record("SubscribeObject2Internal(" + expression + "," + address + "," +
-           std::to_string(enumerate) + ")");
+    Record("SubscribeObject2Internal", expression, address, enumerate);
   }
   void SubscribeObjectsInternal(const TStringList& expressions,
                                 const std::string& address) override {
-    Record("SubscribeObjectsInternal(" + Join(expressions) + "," + address + ")");
+    Record("SubscribeObjectsInternal", expressions, address);
   }
   void SubscribeObjects2Internal(const TStringList& expressions, const std::string& address,
                                  bool enumerate) override {
-    Record("SubscribeObjects2Internal(" + Join(expressions) + "," + address + "," +
-           std::to_string(enumerate) + ")");
+    Record("SubscribeObjects2Internal", expressions, address, enumerate);
   }
   void GetObject2(const std::string& name, std::string& value, bool& cacheable) override {
     GetObject(name, value);
@@ -164,15 +139,21 @@ class TFakeInformationService final : public IToiInformationService {
   }
 
  private:
-  void Record(const std::string& call) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    calls_.push_back(call);
+  template <typename TFirst, typename... TRest>
+  void Record(const char* operation, const TFirst& first, const TRest&... rest) {
+    std::string call = std::string(operation) + "(" + Text(first);
+    ((call += "," + Text(rest)), ...);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      calls_.push_back(call + ")");
+    }
+    if constexpr (std::is_same_v<TFirst, std::string>) Check(first);
   }
-  static void Check(const std::string& name) {
+  static const std::string& Check(const std::string& name) {
     if (name.rfind("missing", 0) == 0) throw TUnknownObjectException("Unknown object");
     if (name == "boom") throw std::runtime_error("exploded");
+    return name;
   }
-
   TIpcClient& client_;
   std::mutex mutex_;
   std::vector<std::string> calls_;

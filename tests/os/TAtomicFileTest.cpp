@@ -1,7 +1,5 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,14 +13,14 @@
 
 namespace {
 
-std::vector<std::string> Entries(const std::string& directory) {
-  std::vector<std::string> names;
-  DIR* dir = ::opendir(directory.c_str());
-  while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
-    if (entry->d_name[0] != '.' || entry->d_name[1] > '.') names.push_back(entry->d_name);
-  }
-  if (dir) ::closedir(dir);
-  return names;
+using test::ListDirectory;
+using test::ReadFile;
+using Names = std::vector<std::string>;
+
+mode_t ModeOf(const std::string& path) {
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0);
+  return status.st_mode & 07777;
 }
 
 class TAtomicFileTest : public ::testing::Test {
@@ -32,29 +30,22 @@ class TAtomicFileTest : public ::testing::Test {
   std::string temporary_ = dir_.File(".file.tmp");
 };
 
+// A temporary file left by a crash is taken over; a new file gets mode & ~umask.
 TEST_F(TAtomicFileTest, ReplaceWritesExactlyTheBytesAndLeavesNoTemporaryFile) {
-  TAtomicFile::Replace(path_, std::string("first, longer content"), 0640);
-  TAtomicFile::Replace(path_, std::string("2nd\0x", 5), 0640);
-  EXPECT_EQ(test::ReadFile(path_), std::string("2nd\0x", 5));
-  TAtomicFile::Replace(path_, std::string(), 0640);
-  EXPECT_EQ(test::ReadFile(path_), "");
-  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
-  struct stat status {};
-  ASSERT_EQ(::stat(path_.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 0777 & ~0640, 0u);
-}
-
-TEST_F(TAtomicFileTest, TemporaryFileLeftByACrashIsReused) {
   test::WriteFile(temporary_, "half written by a process that died");
   ASSERT_EQ(::chmod(temporary_.c_str(), 0600), 0);
-  TAtomicFile::Replace(path_, std::string("whole"), 0644);
-  EXPECT_EQ(test::ReadFile(path_), "whole");
-  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
-  struct stat status {};
-  ASSERT_EQ(::stat(path_.c_str(), &status), 0);
+  TAtomicFile::Replace(path_, std::string("first, longer content"), 0644);
   const mode_t umask = ::umask(0);
   ::umask(umask);
-  EXPECT_EQ(status.st_mode & 0777, 0644u & ~static_cast<unsigned>(umask));
+  EXPECT_EQ(ModeOf(path_), 0644u & ~static_cast<unsigned>(umask));
+  TAtomicFile::Replace(path_, std::string("2nd\0x", 5), 0600);
+  EXPECT_EQ(ReadFile(path_), std::string("2nd\0x", 5));
+  TAtomicFile::Replace(path_, std::string(), 0640);
+  EXPECT_EQ(ReadFile(path_), "");
+  EXPECT_EQ(ListDirectory(dir_.Path()), Names{"file"});
+  EXPECT_TRUE(TAtomicFile::Remove(path_));
+  EXPECT_FALSE(TAtomicFile::Remove(path_));
+  EXPECT_EQ(TAtomicFile::DirectoryOf("/b"), "/");
 }
 
 TEST_F(TAtomicFileTest, FailuresThrowWithThePathAndLeaveTheTargetUntouched) {
@@ -67,14 +58,11 @@ TEST_F(TAtomicFileTest, FailuresThrowWithThePathAndLeaveTheTargetUntouched) {
     EXPECT_NE(std::string(failure.GetText()).find(temporary_), std::string::npos);
     EXPECT_EQ(failure.GetCode(), EEXIST);
   }
-  EXPECT_EQ(test::ReadFile(path_), "previous");
+  EXPECT_EQ(ReadFile(path_), "previous");
   EXPECT_THROW(TAtomicFile::Replace(dir_.File("missing/file"), std::string("x"), 0644),
                TVerboseException);
-}
-
-// The file-size limit makes the write fail part-way, as a full disk does.
-TEST_F(TAtomicFileTest, WriteFailingPartWayKeepsThePreviousContent) {
-  TAtomicFile::Replace(path_, std::string("previous"), 0644);
+  ASSERT_EQ(::rmdir(temporary_.c_str()), 0);
+  // The file-size limit makes the write fail part-way, as a full disk does.
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -90,10 +78,9 @@ TEST_F(TAtomicFileTest, WriteFailingPartWayKeepsThePreviousContent) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(test::ReadFile(path_), "previous");
-  EXPECT_EQ(Entries(dir_.Path()), std::vector<std::string>{"file"});
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ReadFile(path_), "previous");
+  EXPECT_EQ(ListDirectory(dir_.Path()), Names{"file"});
 }
 
 // A settings file may be a link to another partition, and its mode may have been narrowed;
@@ -104,31 +91,21 @@ TEST_F(TAtomicFileTest, LinkedFileIsReplacedInItsOwnDirectoryAndKeepsItsMode) {
   test::WriteFile(real, "old");
   ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
   ASSERT_EQ(::symlink("real/file", path_.c_str()), 0);  // relative to the link's directory
+  // A dangling link: the file it names is created.
+  ASSERT_EQ(::symlink(dir_.File("real/created").c_str(), dir_.File("dangling").c_str()), 0);
   TAtomicFile::Replace(path_, std::string("new"), 0666);
+  TAtomicFile::Replace(dir_.File("dangling"), std::string("x"), 0644);
+  EXPECT_EQ(ReadFile(real), "new");
+  EXPECT_EQ(ModeOf(real), 0600u);
+  EXPECT_EQ(ReadFile(dir_.File("real/created")), "x");
+  EXPECT_EQ(ListDirectory(dir_.File("real")), (Names{"created", "file"}));
   struct stat status {};
-  ASSERT_EQ(::lstat(path_.c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(status.st_mode));
-  EXPECT_EQ(test::ReadFile(real), "new");
-  ASSERT_EQ(::stat(real.c_str(), &status), 0);
-  EXPECT_EQ(status.st_mode & 07777, 0600u);
-  EXPECT_EQ(Entries(dir_.File("real")), std::vector<std::string>{"file"});
-
-  // A dangling link: the file it names is created; a loop of links is refused.
-  const std::string dangling = dir_.File("dangling");
-  ASSERT_EQ(::symlink(dir_.File("real/created").c_str(), dangling.c_str()), 0);
-  TAtomicFile::Replace(dangling, std::string("x"), 0644);
-  EXPECT_EQ(test::ReadFile(dir_.File("real/created")), "x");
-  ASSERT_EQ(::lstat(dangling.c_str(), &status), 0);
-  EXPECT_TRUE(S_ISLNK(status.st_mode));
+  for (const char* link : {"file", "dangling"}) {
+    ASSERT_EQ(::lstat(dir_.File(link).c_str(), &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode)) << link;
+  }
   ASSERT_EQ(::symlink("loop", dir_.File("loop").c_str()), 0);
   EXPECT_THROW(TAtomicFile::Replace(dir_.File("loop"), std::string("x"), 0644), TVerboseException);
-}
-
-TEST_F(TAtomicFileTest, RemoveUnlinksAndReportsAMissingFile) {
-  TAtomicFile::Replace(path_, std::string("x"), 0644);
-  EXPECT_TRUE(TAtomicFile::Remove(path_));
-  EXPECT_FALSE(TAtomicFile::Remove(path_));
-  EXPECT_EQ(TAtomicFile::DirectoryOf("/b"), "/");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "base/TException.h"
-#include "os/TFileMapper.h"
 #include "xml/TGeneralXmlParser.h"
 
 namespace {
@@ -23,64 +22,17 @@ void ExpectSampleTree(const TXmlElement& root) {
   EXPECT_EQ((std::map<std::string, std::string>{{"kind", "test"}, {"version", "2"}}),
             root.GetAttributes());
   ASSERT_EQ(3u, root.GetChildren().size());
-  const TXmlElement& first = root.GetChildren()[0];
-  EXPECT_EQ("Object", first.GetName());
   std::string value;
-  ASSERT_TRUE(first.GetStringValue("Value", value));
+  ASSERT_TRUE(root.GetChildren()[0].GetStringValue("Value", value));
   EXPECT_EQ("  x & y  ", value);
   // A missing child leaves the value alone; an empty one is present and empty (the first of
   // two children named Value).
   const TXmlElement& second = root.GetChildren()[1];
-  value = "unchanged";
   EXPECT_FALSE(second.GetStringValue("Alias", value));
-  EXPECT_EQ("unchanged", value);
+  EXPECT_EQ("  x & y  ", value);
   ASSERT_TRUE(second.GetStringValue("Value", value));
   EXPECT_EQ("", value);
-  EXPECT_EQ("Other", root.GetChildren()[2].GetName());
   EXPECT_EQ("t<raw>u\xE2\x98\xBA", root.GetChildren()[2].GetText());
-}
-
-TEST(TGeneralXmlParserTest, AllOverloadsBuildTheSameTree) {
-  TGeneralXmlParser parser;
-  parser.Parse(kDocument);
-  ExpectSampleTree(parser.GetRootElement());
-  parser.Parse(std::string(kDocument));
-  ExpectSampleTree(parser.GetRootElement());
-  // A mapped file has no terminator: only the given length may be read.
-  std::string unterminated = std::string(kDocument) + "garbage after the length";
-  parser.Parse(unterminated.data(), static_cast<int>(sizeof kDocument - 1));
-  ExpectSampleTree(parser.GetRootElement());
-}
-
-TEST(TGeneralXmlParserTest, NewParseReplacesTheTreeAndInvalidBuffersAreRefused) {
-  TGeneralXmlParser parser;
-  parser.Parse(kDocument);
-  parser.Parse("<Root>text</Root>");
-  EXPECT_EQ("Root", parser.GetRootElement().GetName());
-  EXPECT_TRUE(parser.GetRootElement().GetChildren().empty());
-  try {
-    parser.Parse("<a>\n<b>\n</a>");
-    ADD_FAILURE() << "parsed";
-  } catch (const TException& e) {
-    EXPECT_STREQ("XML parse error at line 3, column 2: mismatched tag", e.GetText());
-  }
-  EXPECT_EQ("", parser.GetRootElement().GetName()) << "a failed parse leaves no tree";
-  // Invalid buffers are refused.
-  EXPECT_THROW(parser.Parse("<a/>", -1), TException);
-  EXPECT_THROW(parser.Parse(nullptr, 4), TException);
-  EXPECT_THROW(parser.Parse(static_cast<const char*>(nullptr)), TException);
-}
-
-class TGeneralXmlParserMalformedTest : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(TGeneralXmlParserMalformedTest, ThrowsTExceptionNamingTheLine) {
-  TGeneralXmlParser parser;
-  try {
-    parser.Parse(GetParam());
-    FAIL() << "parsed: " << GetParam();
-  } catch (const TException& e) {
-    EXPECT_NE(nullptr, std::strstr(e.GetText(), "line")) << e.GetText();
-  }
 }
 
 std::string Nested(int depth) {
@@ -90,40 +42,58 @@ std::string Nested(int depth) {
   return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Documents, TGeneralXmlParserMalformedTest,
-    ::testing::Values("", "   ", "not xml", "<a>", "<a></b>", "<a/><b/>", "<a>&undefined;</a>",
-                      "<a x='1' x='2'/>", "<a>\xFF</a>", "<a>\x01</a>", "<a b=\"<\"/>",
-                      std::string("<a>\0</a>", 8), "<?xml version=\"1.0\"?>\n<a>\n<b>\n</a>",
-                      Nested(100000),
-                      // Exponential entity expansion must be refused, not expanded.
-                      "<!DOCTYPE a [<!ENTITY e0 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'>"
-                      "<!ENTITY e1 '&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;'>"
-                      "<!ENTITY e2 '&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;'>"
-                      "<!ENTITY e3 '&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;'>"
-                      "<!ENTITY e4 '&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;'>"
-                      "<!ENTITY e5 '&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;'>"
-                      "<!ENTITY e6 '&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;'>"
-                      "<!ENTITY e7 '&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;'>"
-                      "<!ENTITY e8 '&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;'>]><a>&e8;</a>"));
-
-TEST(TGeneralXmlParserTest, ModerateNestingIsAccepted) {
+TEST(TGeneralXmlParserTest, AllOverloadsBuildTheSameTreeAndANewParseReplacesIt) {
   TGeneralXmlParser parser;
-  parser.Parse(Nested(200));
-  const TXmlElement* element = &parser.GetRootElement();
-  int depth = 1;
-  while (!element->GetChildren().empty()) {
-    element = &element->GetChildren()[0];
-    ++depth;
-  }
-  EXPECT_EQ(200, depth);
+  parser.Parse(kDocument);
+  ExpectSampleTree(parser.GetRootElement());
+  parser.Parse(std::string(kDocument));
+  ExpectSampleTree(parser.GetRootElement());
+  // A mapped file has no terminator: only the given length may be read.
+  const std::string unterminated = std::string(kDocument) + "garbage after the length";
+  parser.Parse(unterminated.data(), static_cast<int>(sizeof kDocument - 1));
+  ExpectSampleTree(parser.GetRootElement());
+  parser.Parse(Nested(200));  // moderate nesting is accepted
+  parser.Parse("<Root>text</Root>");
+  EXPECT_EQ("Root", parser.GetRootElement().GetName());
+  EXPECT_TRUE(parser.GetRootElement().GetChildren().empty());
 }
 
-TEST(TGeneralXmlParserTest, ExampleDefaultsFileParses) {
-  TFileMapper mapper(INFOSERVICE_SOURCE_DIR "/examples/defaults.xml");
+// Every refusal is a TException naming the line, and leaves no tree behind.
+TEST(TGeneralXmlParserTest, MalformedDocumentsAndInvalidBuffersAreRefused) {
+  const std::string bomb =
+      "<!DOCTYPE a [<!ENTITY e0 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'>"
+      "<!ENTITY e1 '&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;&e0;'>"
+      "<!ENTITY e2 '&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;&e1;'>"
+      "<!ENTITY e3 '&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;&e2;'>"
+      "<!ENTITY e4 '&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;&e3;'>"
+      "<!ENTITY e5 '&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;&e4;'>"
+      "<!ENTITY e6 '&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;&e5;'>"
+      "<!ENTITY e7 '&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;&e6;'>"
+      "<!ENTITY e8 '&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;&e7;'>]><a>&e8;</a>";
   TGeneralXmlParser parser;
-  parser.Parse(mapper.GetData(), static_cast<int>(mapper.GetLength()));
-  EXPECT_EQ("Objects", parser.GetRootElement().GetName());
+  for (const std::string& text :
+       {std::string(), std::string("not xml"), std::string("<a>"), std::string("<a/><b/>"),
+        std::string("<a>&undefined;</a>"), std::string("<a x='1' x='2'/>"),
+        std::string("<a>\xFF</a>"), std::string("<a>\x01</a>"), std::string("<a>\0</a>", 8),
+        Nested(100000), bomb}) {
+    parser.Parse(kDocument);
+    try {
+      parser.Parse(text);
+      ADD_FAILURE() << "parsed: " << text.substr(0, 40);
+    } catch (const TException& e) {
+      EXPECT_NE(nullptr, std::strstr(e.GetText(), "line")) << e.GetText();
+    }
+    EXPECT_EQ("", parser.GetRootElement().GetName()) << "a failed parse leaves no tree";
+  }
+  try {
+    parser.Parse("<a>\n<b>\n</a>");
+    ADD_FAILURE();
+  } catch (const TException& e) {
+    EXPECT_STREQ("XML parse error at line 3, column 2: mismatched tag", e.GetText());
+  }
+  EXPECT_THROW(parser.Parse("<a/>", -1), TException);
+  EXPECT_THROW(parser.Parse(nullptr, 4), TException);
+  EXPECT_THROW(parser.Parse(static_cast<const char*>(nullptr)), TException);
 }
 
 }  // namespace
