@@ -2,12 +2,10 @@
 
 #include <algorithm>
 
+#include "toi/TObjectExpression.h"
+
 bool TInfoCache::Matches(const std::string& expression, const std::string& name) {
-  const size_t length = expression.size();
-  const bool wildcard = length >= 1 && name.size() >= length && expression.back() == '*' &&
-                        (length == 1 || expression[length - 2] == '.');
-  if (wildcard) return name.compare(0, length - 1, expression, 0, length - 1) == 0;
-  return name == expression;
+  return TObjectExpression(expression).Match(name, false);
 }
 
 bool TInfoCache::AddExpression(const std::string& expression) {

@@ -27,7 +27,7 @@
 #include "base/TTracker.h"
 #include "ipc/ICallerCredentials.h"
 #include "service/ISubscriptionList.h"
-#include "service/TObjectExpression.h"
+#include "toi/TObjectExpression.h"
 
 class TIpcClient;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "service/TObjectExpression.h"
+#include "toi/TObjectExpression.h"
 
 namespace {
 

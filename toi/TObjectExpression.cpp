@@ -21,7 +21,7 @@
 //   a.*.b        a.x.b           no   (a "*" inside is an ordinary byte), a.*.b matches "a.*.b"
 //   cfg.x        cfg.x           yes
 //   CFG.*        cfg.x           no   (case-sensitive)
-#include "service/TObjectExpression.h"
+#include "toi/TObjectExpression.h"
 
 #include <utility>
 
