@@ -1,13 +1,6 @@
 // The client's cache against the real daemon: a read answered from memory is told apart from a
 // call by stopping the daemon (SIGSTOP). Memory still answers, a call times out.
 #include <gtest/gtest.h>
-#include <signal.h>
-
-#include <functional>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "client/TInfoCache.h"
 #include "client/TInfoClient.h"
@@ -27,14 +20,14 @@ std::string Read(TInfoClient& client, const std::string& name) {
   }
 }
 
-class InfoClientCacheTest : public ::testing::Test {
+class InfoClientCacheTest : public integration::TDaemonTest {
  protected:
   void SetUp() override {
-    const char* canExec = getenv("INFOSERVICE_CAN_EXEC");
-    if (canExec != nullptr && std::string(canExec) == "0") GTEST_SKIP() << "cannot start programs";
-    test::WriteFile(root_.File("defaults.xml"),
-                    "<Objects><Object><Name>k.a</Name><Value>1</Value></Object></Objects>\n");
-    ASSERT_TRUE(daemon_.StartStandalone({"-d", root_.File("defaults.xml")})) << daemon_.Log();
+    TDaemonTest::SetUp();
+    if (IsSkipped()) return;
+    const std::string defaults = root_.Write(
+        "defaults.xml", "<Objects><Object><Name>k.a</Name><Value>1</Value></Object></Objects>\n");
+    ASSERT_TRUE(daemon_.StartStandalone({"-d", defaults})) << daemon_.Log();
     client_ = std::make_unique<TInfoClient>(daemon_.Address());
     client_->SetTimeoutMs(300);
   }
@@ -49,8 +42,6 @@ class InfoClientCacheTest : public ::testing::Test {
     daemon_.Process().Signal(SIGCONT);
   }
 
-  integration::TTempRoot root_;
-  integration::TDaemon daemon_{root_};
   std::unique_ptr<TInfoClient> client_;
 };
 
