@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <string>
 #include <tuple>
 
 #include "infocast/TInfocastConfigurationParser.h"
