@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "adapters/TInfocastAdapter.h"
 #include "adapters/TVolatileAdapter.h"
 #include "infocast/TInfocastHeader.h"
@@ -57,7 +55,6 @@ class TInfocastAdapterTest : public ::testing::Test {
          "<Infocast><Channel address='127.0.0.1' port='" + std::to_string(port2_) +
              "' connection='" + connection + "'>" + objects + "</Channel></Infocast>");
   }
-  void Advance(int64_t milliseconds) { clock_.Advance(milliseconds), loop_.RunOnce(0); }
   static std::string Channel(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
   std::string Get(const std::string& name) {
     std::string value = "<none>";
@@ -143,22 +140,6 @@ TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
   // A directory naming itself or the root is refused instead of making a cycle.
   Send(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"", kDirectory);
   EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
-}
-
-// Statistics every two seconds. (A new address in the file: InfocastAdapterDaemonTest.)
-TEST_F(TInfocastAdapterTest, StatisticsEveryTwoSeconds) {
-  Start(TInfocastChannel::Normal);
-  SendRoot(Prefetch("cfg.p"));
-  Send(port2_, "cfg.p", "one");
-  Advance(1999);
-  updates_.clear();
-  Advance(1);
-  EXPECT_EQ(1, std::count(updates_.begin(), updates_.end(), "stat.infocast.0.totalbytes"));
-  const TInfocastChannel* meta = adapter_->TEST_GetMetaChannel();
-  EXPECT_EQ(std::to_string(meta->GetTotalPackets()) + "/" + std::to_string(meta->GetTotalBytes()),
-            Get("stat.infocast.0.totalpackets") + "/" + Get("stat.infocast.0.totalbytes"));
-  EXPECT_EQ("2/opch://" + Channel(metaPort_),
-            Get("stat.infocast.0.time.total") + "/" + Get("stat.infocast.0.url"));
 }
 
 }  // namespace

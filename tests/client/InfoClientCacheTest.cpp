@@ -2,7 +2,6 @@
 // call by stopping the daemon (SIGSTOP). Memory still answers, a call times out.
 #include <gtest/gtest.h>
 
-#include "client/TInfoCache.h"
 #include "client/TInfoClient.h"
 #include "tests/integration/DaemonFixture.h"
 
@@ -86,32 +85,6 @@ TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
   EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "here"; }));
   other.Unset("k.later", kVolatile);
   EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "error 201"; }));
-}
-
-using TLookup = TInfoCache::TLookup;
-
-// The least recently read go first, within entries and bytes (names and values or texts).
-TEST(TInfoCacheTest, LeastRecentlyReadGoFirstWithinEntriesAndBytes) {
-  TInfoCache cache;
-  std::string text;
-  auto fetched = [&](const std::string& name, const char* value) {  // absent when null
-    cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
-  };
-  cache.SetLimits(2, 100);
-  fetched("a", "1");
-  fetched("b", nullptr);
-  EXPECT_EQ(TLookup::eValue, cache.Find("a", text));
-  fetched("c", "3");
-  EXPECT_EQ(TLookup::eMiss, cache.Find("b", text));
-  fetched("b", nullptr);
-  EXPECT_EQ(TLookup::eAbsent, cache.Find("b", text));
-  EXPECT_EQ(TLookup::eMiss, cache.Find("a", text));
-  cache.SetLimits(10, 15 + 2 + 3);  // b is 15, c 2, so "dd" "12" is one too many
-  fetched("dd", "12");
-  EXPECT_EQ(2u, cache.GetEntryCount());
-  EXPECT_EQ(TLookup::eMiss, cache.Find("c", text));
-  fetched("big", std::string(30, 'x').c_str());
-  EXPECT_EQ(TLookup::eMiss, cache.Find("big", text));
 }
 
 }  // namespace

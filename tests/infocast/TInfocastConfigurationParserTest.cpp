@@ -73,18 +73,6 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
   }
 }
 
-TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndTheirChannel) {
-  const TInfocastConfiguration configuration = parser_.ParseXml(
-      "<Infocast><Channel address='239.1.1.1' port='5000' connection='Reconnected' interval='9' "
-      "timeout='3'><Object name='p' fetch='Prefetch' countref='true'/><Object name='old' "
-      "fetch='OnRequest' countref='true'/></Channel><Channel address='239.1.1.2' port='5001' "
-      "connection='Persistent'/><Channel address='239.1.1.1' port='5000' connection='Once'>"
-      "<Object name='q' fetch='OnRequest' countref='false'/></Channel></Infocast>");
-  EXPECT_EQ("p/P/1/239.1.1.1:5000/1,9,3;new/RC/1/239.1.1.1:5000/1,9,3;q/R/1/239.1.1.1:5000/2,0,0;",
-            Describe(configuration));
-  EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
-}
-
 // A bad type is skipped with a warning, also with an empty name (an empty name is an entry
 // like any other); spaces around parts do not count; a malformed entry or a missing closing
 // quote ends the text with a trace.
