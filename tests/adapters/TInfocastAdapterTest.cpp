@@ -27,8 +27,8 @@ struct TUpdates final : ILocalInformationMonitor {
 uint16_t FreePort() { return TUdpSocket("127.0.0.1", 0).GetPort(); }
 std::string Prefetch(const std::string& n) { return "<Object name='" + n + "' fetch='Prefetch'/>"; }
 
-// The adapter in a service behind a volatile adapter (which keeps the published statistics),
-// its channels on 127.0.0.1 fed by a sender socket, the loop on the manual clock.
+// The adapter in a service behind a volatile adapter, its channels on 127.0.0.1 fed by a
+// sender socket, the loop on the manual clock.
 class TInfocastAdapterTest : public ::testing::Test {
  protected:
   TInfocastAdapterTest() : loop_(clock_), sender_("127.0.0.1", 0) {}
@@ -108,8 +108,7 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   Send(port2_, "cfg.locale.ui", "sv-SE");
   Send(metaPort_, kProduct, "boot", TInfocastHeader::kTypeBootcastInfo);
   ASSERT_EQ("swe/boot", Get("config.uilanguage") + "/" + Get("_metachannel.bootcastinfo"));
-  // A second root text rebuilds: what is no longer configured is withdrawn, what is still
-  // configured or derived kept.
+  // A second root text rebuilds: what is no longer configured goes, the rest stays.
   SendRoot(Prefetch("cfg.p") + Prefetch("cfg.locale.ui"), "Once");
   EXPECT_TRUE(Wanted(port2_, "cfg.p"));
   EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
@@ -122,9 +121,8 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ((std::vector<std::string>{"cfg.p"}), updates_);
 }
 
-// A sub-directory arriving on a configured channel rebuilds the configuration from inside
-// that channel's delivery: the channel is replaced and must stay alive until it returns
-// (the sanitizer build proves it).
+// A sub-directory rebuilds the configuration inside its channel's delivery: the replaced
+// channel must live until that returns (the sanitizer build proves it).
 TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
   Start(TInfocastChannel::Opch);
   Send(metaPort_, kProduct, "\"C000'sub'" + Channel(port2_) + "\" \"1'cfg.root\"", kDirectory);

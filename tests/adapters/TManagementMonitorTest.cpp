@@ -5,13 +5,11 @@
 #include "adapters/TVolatileAdapter.h"
 #include "infocast/TInfocastPacketizer.h"
 #include "os/TEpollEventLoop.h"
-#include "os/TManualClock.h"
 #include "os/TUdpSocket.h"
 #include "service/TInformationService.h"
 #include "service/TServiceObjectReader.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
-#include "tests/adapters/AdapterTestSupport.h"
 #include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace {
@@ -62,10 +60,9 @@ class TManagementMonitorTest : public ::testing::Test {
   int ports_[2] = {TUdpSocket("127.0.0.1", 0).GetPort(), TUdpSocket("127.0.0.1", 0).GetPort()};
 };
 
-// A value without a colon gives an adapter without a channel, kept while the value stays. A
-// valid value starts the adapter, the same value keeps it, another value retires it and then
-// starts the new one: the old source's objects leave the service, and watchers are told of
-// those nobody else holds. A read that fails keeps the running adapter.
+// A value without a colon gives an adapter without a channel. The same value keeps the adapter,
+// another retires it, then starts the new one: watchers are told of the old objects leaving.
+// A read that fails keeps the running adapter.
 TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   SetSource("");
   TManagementAdapter* first = monitor_->TEST_GetAdapter();
@@ -93,9 +90,8 @@ TEST_F(TManagementMonitorTest, SourceStartsKeepsAndReplacesTheAdapter) {
   EXPECT_TRUE(tracker_.Holds(TTracker::kError, "Failed to retreive value of cfg.ip.rmtsource"));
 }
 
-// The source itself names a new source: the old adapter and channel are on the stack when
-// the monitor replaces them, so they are deleted only after the delivery returned; the move
-// is one change to watchers, and no failed read is traced.
+// The source names a new source: the old adapter and channel, on the stack then, are deleted
+// after the delivery returned; the move is one change to watchers, with no failed read.
 TEST_F(TManagementMonitorTest, SourceThatMovesItselfIsOneChangeAndDeletedAfterItsDelivery) {
   SetSource(Source(0));
   service_.UnsetObject(kSource, kVolatile);  // the source's own value is the visible one now
@@ -110,33 +106,6 @@ TEST_F(TManagementMonitorTest, SourceThatMovesItselfIsOneChangeAndDeletedAfterIt
   EXPECT_EQ(0u, monitor_->TEST_GetRetiredCount());
   Push(1, "m.c", "3");
   EXPECT_EQ("3", reader_.GetObject("m.c"));
-}
-
-// The adapter alone, with room for 3 objects or 40 bytes of names and values: past either an
-// object is refused, a change that fits is taken. The hardware filter reads manufacturer,
-// product name and version, also when the filter holds no colon.
-TEST_F(TManagementMonitorTest, AdapterObjectsAreBoundedAndTheHardwareFilterIsRead) {
-  TManualClock clock;
-  test::TFakeObjects objects;
-  objects.values = {{"const.hw.manufacturer", "maker"}, {"const.hw.productname", "box"}};
-  TManagementAdapter adapter{"127.0.0.1:0", 1600, objects, loop_, clock, {3, 40}};
-  test::TRecordingCallback callback;
-  adapter.SetCallback(&callback);
-  adapter.InitializeObjects();
-  ASSERT_NE(nullptr, adapter.GetChannel());
-  EXPECT_TRUE(adapter.GetChannel()->GetFilters().TargetFilterActive(
-      "H=maker-box" + std::string(21, '\0')));
-  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "(const.hw.version)"));
-
-  for (const char* name : {"m.a", "m.b", "m.c", "m.d"}) adapter.OnObjectChanged(name, "1");
-  EXPECT_FALSE(adapter.HasObject("m.d"));
-  adapter.OnObjectChanged("m.a", std::string(30, 'x'));  // 8 + 3 + 30 = 41 bytes
-  EXPECT_TRUE(adapter.OnCompareObject("m.a", "1"));
-  adapter.OnObjectChanged("m.a", std::string(29, 'x'));  // exactly 40
-  adapter.OnObjectChanged("m.b", "");
-  adapter.OnObjectChanged("m.d", "4");
-  EXPECT_TRUE(adapter.HasObject("m.d"));
-  EXPECT_EQ(40u, adapter.GetTotalBytes());
 }
 
 }  // namespace

@@ -44,9 +44,8 @@ class InfoClientCacheTest : public integration::TDaemonTest {
   std::unique_ptr<TInfoClient> client_;
 };
 
-// Covered names, present or absent, answer from memory once read; values the daemon computes
-// on every read are calls, and a call that times out drops the cache until read again. A
-// daemon that ends drops it without any call.
+// Covered names, present or absent, answer from memory once read; computed values are calls;
+// a call that times out, or the daemon's end, drops the cache until read again.
 TEST_F(InfoClientCacheTest, CoveredNamesAnswerFromMemoryComputedOnesDoNot) {
   for (const char* expression : {"k.*", "var.utctime", "x.exact"}) client_->Cache(expression);
   for (const char* name : {"k.a", "k.none", "var.utctime", "x.exact"}) Read(*client_, name);

@@ -80,8 +80,7 @@ class TDaemonTest : public ::testing::Test {
   TProbeAdapter* probe_ = nullptr;  // owned by the service
 };
 
-// Parses the words after the program name; the usage text is printed exactly when the daemon
-// is not to run.
+// Parses the words; the usage text is printed exactly when the daemon is not to run.
 TCommandLine::TResult Parse(std::vector<std::string> words, TCommandLine& options) {
   words.insert(words.begin(), "infoservice");
   std::vector<char*> argv;
@@ -145,8 +144,7 @@ TEST_F(TDaemonTest, StandaloneWritesTheAddressBeforeTheAdaptersStart) {
   EXPECT_EQ(traced + 1, tracker_.Tracker().messages.size());
 }
 
-// An ended instance's subscriptions go, and the adapters are asked again what to fetch; other
-// states leave the subscriptions alone.
+// An ended instance's subscriptions go, the adapters asked again what to fetch; not so else.
 TEST_F(TDaemonTest, EndedApplicationLosesItsSubscriptions) {
   Create(true);
   probe_->SetCallback(service_.get());

@@ -2,11 +2,9 @@
 #include <stdio.h>
 
 #include "headend/TCarousel.h"
-#include "headend/TFileChangeWatcher.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TManualClock.h"
 #include "os/TUdpSocket.h"
-#include "tests/TestSupport.h"
 
 namespace {
 
@@ -33,33 +31,5 @@ TEST(TCarouselTest, PacedChannelKeepsItsRateAndNeverBurstsAboveOneBatch) {
   }
   EXPECT_GE(bytes, kBytesPerStep * 1000 - 2 * 1400);
 }
-
-class TFileChangeWatcherTest : public ::testing::TestWithParam<bool> {};
-
-TEST_P(TFileChangeWatcherTest, SeesWritesRenamesAndRemovalsOfWatchedFilesOnly) {
-  test::TTempDir dir;
-  TManualClock clock;
-  TEpollEventLoop loop(clock);
-  TFileChangeWatcher watcher(loop, GetParam());
-  auto changed = [&](const char* write, const char* remove, bool changed) {
-    if (write) test::WriteFile(dir.File(write), write);
-    ASSERT_TRUE(!remove || rename(dir.File(write).c_str(), dir.File(remove).c_str()) == 0);
-    clock.Advance(TFileChangeWatcher::kPollMs);  // a poll's worth of time
-    loop.RunOnce(0);
-    EXPECT_EQ(watcher.TakeChanged(), changed) << (write ? write : "-") << (remove ? remove : "");
-  };
-  for (const char* name : {"a", "b"}) test::WriteFile(dir.File(name), "");
-  watcher.Watch({dir.File("a"), dir.File("b")});
-  changed(nullptr, nullptr, false);
-  changed("other", nullptr, false);
-  changed("b", nullptr, true);
-  changed(nullptr, nullptr, false);  // taken once
-  changed("a.new", "a", true);       // replaced by rename
-  watcher.Watch({dir.File("a")});
-  changed("b", nullptr, false);
-  changed("other", "a", true);
-}
-
-INSTANTIATE_TEST_SUITE_P(InotifyAndPoll, TFileChangeWatcherTest, ::testing::Values(false, true));
 
 }  // namespace

@@ -41,12 +41,10 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
       {"<Other/>", "Unknown root element in infocast configuration", 0},
       {c + "port='1'" + e, "Channel has no address attribute", 0},
       {c + "address='239.1.1'" + e, "Channel has an invalid IP address", 0},
-      {c + "address='239.1.1.1'" + e, "Channel has no port attribute", 0},
       {c + "address='239.1.1.1' port='0'" + e, "Channel has invalid port number", 0},
       {c + "address='239.1.1.1' port='65536'" + e, "Channel has invalid port number", 0},
       {ch + e, "Channel has no connection attribute", 0},
       {ch + "connection='Sometimes'" + e, "Channel has unknown connection type", 0},
-      {re + e, "Channel has no interval attribute", 0},
       {re + "interval='1'" + e, "Channel has invalid interval value", 0},
       {re + "interval='86401'" + e, "Channel has invalid interval value", 0},
       {re + "interval='60'" + e, "Channel has no timeout attribute", 0},
@@ -56,7 +54,6 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
       {ch + "connection='Once' interval='abc'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
       {once + "<Channel/>" + end, "Unknown element in infocast configuration", 0},
       {once + "<Object fetch='Prefetch'/>" + end, "Object has no name attribute", 0},
-      {once + a + "/>" + end, "Object has no fetch attribute", 0},
       {once + a + "fetch='Now'/>" + end, "Object has invalid fetch value", 0},
       {once + a + "fetch='OnRequest'/>" + end, "Object has no countref attribute", 0},
       {once + a + "fetch='OnRequest' countref='yes'/>" + end, "Object has invalid countref", 0},
@@ -73,9 +70,8 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
   }
 }
 
-// A bad type is skipped with a warning, also with an empty name (an empty name is an entry
-// like any other); spaces around parts do not count; a malformed entry or a missing closing
-// quote ends the text with a trace.
+// A bad type is skipped with a warning, also with an empty name (an entry like any other);
+// spaces around parts do not count; a malformed entry or missing quote ends the text, traced.
 TEST_F(TInfocastConfigurationParserTest, ExtendedTextSkipsBadTypesAndStopsAtMalformedEntries) {
   EXPECT_EQ(
       "cfg.x/P/1/239.2.2.2:6000/0,0,0;sub dir/P/49152/239.1.1.1:5000/0,0,0;"

@@ -55,9 +55,8 @@ inline TArgs Concat(TArgs first, const TArgs& second) {
   return first;
 }
 
-// A temporary box root with what the daemon needs, the file-backed HAL's files (docs/hal.md)
-// included; also this process's INFOSERVICE_ROOT, so that the test's own IPC sockets go in it.
-// File() names the test's own files, outside the box tree; Write() writes one.
+// A temporary box root with what the daemon needs (docs/hal.md), also this process's
+// INFOSERVICE_ROOT (for its IPC sockets); File() names the test's files, outside the tree.
 class TTempRoot final {
  public:
   TTempRoot() {
@@ -82,9 +81,8 @@ class TTempRoot final {
   test::TTempDir dir_;
 };
 
-// One child process, its standard input /dev/null or (`withInput`) a pipe that Send writes
-// to. Its environment is ours without the variables that steer the daemon and infoctl, plus
-// `overrides` (an empty value removes one). Ended at destruction (SIGTERM, then SIGKILL).
+// A child process reading /dev/null or (`withInput`) what Send writes, in our environment
+// without the daemon's and infoctl's variables, plus `overrides` (an empty value removes one).
 class TProcess final {
  public:
   TProcess(const TTempRoot& root, const TArgs& argv, const TEnvironment& overrides = {},
@@ -190,8 +188,7 @@ class TDaemon final {
   std::string Address() const { return ReadFile(AddressFile()); }
   TEnvironment Environment() const { return {{"INFOSERVICE_ROOT", root_.Path()}}; }
 
-  // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..." (a wrapper ends by exec'ing
-  // the daemon); true once the address file is written (it then serves), false if it ended.
+  // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..."; true once it serves.
   bool Start(const TArgs& arguments, const TEnvironment& environment = {},
              const TArgs& wrapper = {}) {
     TEnvironment env = Environment();

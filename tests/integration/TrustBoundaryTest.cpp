@@ -1,8 +1,6 @@
-// The trust boundary and overload. Clients run as uid 65534 in the daemon's group (as an
-// application on a box does: the group lets it reach the socket): files are opened with the
-// caller's rights, the access policy decides, one user's share of connections and
-// subscriptions is bounded. Neither connections beyond the descriptor limit nor a stream of
-// bad datagrams may make the daemon spin or log at the rate of the input.
+// The trust boundary, with clients as uid 65534 in the daemon's group (as an application on a
+// box): the caller's rights for files, the access policy, one user's bounded share. Overload:
+// neither too many connections nor bad datagrams make the daemon spin or log at their rate.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -138,8 +136,8 @@ TEST_F(TrustBoundaryPolicyFileTest, UnusablePolicyStopsTheDaemonNamingFileAndLin
   }
 }
 
-// Two watches hold the user's two connections: a third connection is refused (infoctl cannot
-// reach the daemon), traced once for the episode; root is not bounded.
+// Two watches hold the user's two connections: a third is refused (infoctl cannot reach the
+// daemon), traced once for the episode; root is not bounded.
 TEST_F(TrustBoundaryTest, OneUsersConnectionsAndSubscriptionsAreBounded) {
   ASSERT_TRUE(daemon_.StartStandalone({"-c", "2"}));
   ASSERT_EQ(0, daemon_.Infoctl({"set", "-v", "w.x", "1"}).status);
