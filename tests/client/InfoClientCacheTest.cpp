@@ -36,9 +36,7 @@ class InfoClientCacheTest : public integration::TDaemonTest {
     EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
   }
   void WhileStopped(const std::function<void()>& check) {
-    daemon_.Process().Signal(SIGSTOP);
-    check();
-    daemon_.Process().Signal(SIGCONT);
+    daemon_.Process().Signal(SIGSTOP), check(), daemon_.Process().Signal(SIGCONT);
   }
 
   std::unique_ptr<TInfoClient> client_;

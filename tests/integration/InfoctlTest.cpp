@@ -87,8 +87,7 @@ TEST_F(InfoctlTest, JsonOutputEscapesEveryByteThatIsNotPlainUtf8) {
   // A NUL cannot travel in an argument; the daemon reads it from a file.
   WriteFile(root_.File("nul"), std::string("a\0b", 3));
   ASSERT_EQ(0, Run({"set-from-file", "-v", "j.nul", root_.File("nul")}).status);
-  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)"
-                        "\x7f\"";
+  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)" "\x7f\"";
   const std::string b =
       "\"j.b\":\"caf\xc3\xa9 \xf0\x9f\x98\x80"
       R"(|caf\udce9|)"

@@ -107,9 +107,8 @@ TEST_F(FlashUserDaemonTest, UnreadableAreaRefusesSetsUntilReadThenKeepsWhatItHel
   EXPECT_TRUE(WaitUntil([&] { return Area().find("SVIDEO") != std::string::npos; }));
   for (const char* element : {"<UserVideoMode>SVIDEO</UserVideoMode>", "<DNS1>10.0.0.53</DNS1>",
                               "<Vendor>v1</Vendor>",
-                              "<Bootcast>&lt;boot&gt; &amp; &quot;cast&quot; &apos;x&apos;"}) {
+                              "<Bootcast>&lt;boot&gt; &amp; &quot;cast&quot; &apos;x&apos;"})
     EXPECT_NE(std::string::npos, Area().find(element)) << Area();
-  }
   // The HAL's facts reach the tree too.
   EXPECT_EQ("armhf\n1.0.0\n",
             daemon_.Infoctl({"get", "config.architecture.target", "const._fw.version"}).out);
@@ -144,10 +143,8 @@ TEST_F(StorageDaemonTest, SigkillAtAnyMomentLeavesACompleteSettingsFile) {
     ASSERT_EQ(0u, base.out.find(std::string(100, 'a') + "\n" + std::string(100, 'c') + "\n" +
                                 std::string(100, 'e') + "\n"));
     EXPECT_EQ(daemon_.Log().find("TFlashFsAdapter: "), std::string::npos) << daemon_.Log();
-    for (const char* name : {"cfg.crash.seq", "store.crash"}) {
-      const std::string value = daemon_.Get(name);
-      EXPECT_TRUE(value == "<none>" || std::atoi(value.c_str()) >= 1) << name << value;
-    }
+    for (const std::string& value : {daemon_.Get("cfg.crash.seq"), daemon_.Get("store.crash")})
+      EXPECT_TRUE(value == "<none>" || std::atoi(value.c_str()) >= 1) << value;
     EXPECT_FALSE(FileExists(backup_));  // SIGKILL gives no shutdown
     if (round == 50) break;
 

@@ -67,12 +67,10 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
   };
   const std::pair<char, TAccessPolicy::TRight> rights[] = {
       {'r', TAccessPolicy::eRead}, {'w', TAccessPolicy::eWrite}, {'s', TAccessPolicy::eSubscribe}};
-  for (const auto& [peer, text, given] : cases) {
-    for (const auto& [letter, right] : rights) {
+  for (const auto& [peer, text, given] : cases)
+    for (const auto& [letter, right] : rights)
       EXPECT_EQ(given.find(letter) != std::string::npos, policy.Allows(peer, text, right))
           << "uid " << peer.uid << " " << text << " " << letter;
-    }
-  }
   EXPECT_TRUE(Parse("* rws *").Allows(app, "*", TAccessPolicy::eSubscribe));
   EXPECT_FALSE(Parse("\n# nothing\n").Allows(app, "cfg.x", TAccessPolicy::eRead));
 }
