@@ -1,10 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "adapters/TInfocastAdapter.h"
 #include "adapters/TVolatileAdapter.h"
 #include "infocast/TInfocastHeader.h"
@@ -32,8 +27,8 @@ struct TUpdates final : ILocalInformationMonitor {
 uint16_t FreePort() { return TUdpSocket("127.0.0.1", 0).GetPort(); }
 std::string Prefetch(const std::string& n) { return "<Object name='" + n + "' fetch='Prefetch'/>"; }
 
-// The adapter in a service behind a volatile adapter (which keeps the published statistics),
-// its channels on 127.0.0.1 fed by a sender socket, the loop on the manual clock.
+// The adapter in a service behind a volatile adapter, its channels on 127.0.0.1 fed by a
+// sender socket, the loop on the manual clock.
 class TInfocastAdapterTest : public ::testing::Test {
  protected:
   TInfocastAdapterTest() : loop_(clock_), sender_("127.0.0.1", 0) {}
@@ -60,11 +55,7 @@ class TInfocastAdapterTest : public ::testing::Test {
          "<Infocast><Channel address='127.0.0.1' port='" + std::to_string(port2_) +
              "' connection='" + connection + "'>" + objects + "</Channel></Infocast>");
   }
-  void Advance(int64_t milliseconds) {
-    clock_.Advance(milliseconds);
-    loop_.RunOnce(0);
-  }
-  std::string Channel(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+  static std::string Channel(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
   std::string Get(const std::string& name) {
     std::string value = "<none>";
     if (IInformationAdapter* holder = service_.FindAdapter(name)) holder->GetObject(name, value);
@@ -117,8 +108,7 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   Send(port2_, "cfg.locale.ui", "sv-SE");
   Send(metaPort_, kProduct, "boot", TInfocastHeader::kTypeBootcastInfo);
   ASSERT_EQ("swe/boot", Get("config.uilanguage") + "/" + Get("_metachannel.bootcastinfo"));
-  // A second root text rebuilds: what is no longer configured is withdrawn, what is still
-  // configured or derived kept.
+  // A second root text rebuilds: what is no longer configured goes, the rest stays.
   SendRoot(Prefetch("cfg.p") + Prefetch("cfg.locale.ui"), "Once");
   EXPECT_TRUE(Wanted(port2_, "cfg.p"));
   EXPECT_EQ(0u, adapter_->TEST_GetRetiredCount());
@@ -131,9 +121,8 @@ TEST_F(TInfocastAdapterTest, RootConfigurationConfiguresAndRebuildsChannelsAndOb
   EXPECT_EQ((std::vector<std::string>{"cfg.p"}), updates_);
 }
 
-// A sub-directory arriving on a configured channel rebuilds the configuration from inside
-// that channel's delivery: the channel is replaced and must stay alive until it returns
-// (the sanitizer build proves it).
+// A sub-directory rebuilds the configuration inside its channel's delivery: the replaced
+// channel must live until that returns (the sanitizer build proves it).
 TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
   Start(TInfocastChannel::Opch);
   Send(metaPort_, kProduct, "\"C000'sub'" + Channel(port2_) + "\" \"1'cfg.root\"", kDirectory);
@@ -149,32 +138,6 @@ TEST_F(TInfocastAdapterTest, OpchDirectoriesRebuildSafely) {
   // A directory naming itself or the root is refused instead of making a cycle.
   Send(port2_, "sub", "\"C000'sub\" \"C000'_metachannel.infocastinfo\"", kDirectory);
   EXPECT_EQ(2u, adapter_->TEST_GetDirectoryCount());
-}
-
-// Statistics every two seconds; a new address in the file (the same text with a line feed is
-// another) moves the meta channel once and drops what the old one configured.
-TEST_F(TInfocastAdapterTest, StatisticsAndTheAddressFile) {
-  Start(TInfocastChannel::Normal);
-  SendRoot(Prefetch("cfg.p"));
-  Send(port2_, "cfg.p", "one");
-  Advance(1999);
-  updates_.clear();
-  Advance(1);
-  EXPECT_EQ(1, std::count(updates_.begin(), updates_.end(), "stat.infocast.0.totalbytes"));
-  const TInfocastChannel* meta = adapter_->TEST_GetMetaChannel();
-  EXPECT_EQ(std::to_string(meta->GetTotalPackets()) + "/" + std::to_string(meta->GetTotalBytes()),
-            Get("stat.infocast.0.totalpackets") + "/" + Get("stat.infocast.0.totalbytes"));
-  EXPECT_EQ("2", Get("stat.infocast.0.time.total"));
-  metaPort_ = FreePort();
-  test::WriteFile(root_.File("address"), Channel(metaPort_) + "\n");
-  Advance(2000);
-  EXPECT_EQ(Channel(metaPort_) + "\n", Get("var.ip.metachannel"));
-  EXPECT_TRUE(Get("cfg.p") == "<none>" && adapter_->TEST_GetChannels().empty());
-  SendRoot(Prefetch("cfg.p"));  // on the new meta channel, which stays
-  Send(port2_, "cfg.p", "two");
-  Advance(2000);
-  EXPECT_EQ("two", Get("cfg.p"));
-  EXPECT_EQ("opch://" + Channel(metaPort_), Get("stat.infocast.0.url"));
 }
 
 }  // namespace

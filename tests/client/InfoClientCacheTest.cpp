@@ -1,15 +1,7 @@
 // The client's cache against the real daemon: a read answered from memory is told apart from a
 // call by stopping the daemon (SIGSTOP). Memory still answers, a call times out.
 #include <gtest/gtest.h>
-#include <signal.h>
 
-#include <functional>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "client/TInfoCache.h"
 #include "client/TInfoClient.h"
 #include "tests/integration/DaemonFixture.h"
 
@@ -27,14 +19,14 @@ std::string Read(TInfoClient& client, const std::string& name) {
   }
 }
 
-class InfoClientCacheTest : public ::testing::Test {
+class InfoClientCacheTest : public integration::TDaemonTest {
  protected:
   void SetUp() override {
-    const char* canExec = getenv("INFOSERVICE_CAN_EXEC");
-    if (canExec != nullptr && std::string(canExec) == "0") GTEST_SKIP() << "cannot start programs";
-    test::WriteFile(root_.File("defaults.xml"),
-                    "<Objects><Object><Name>k.a</Name><Value>1</Value></Object></Objects>\n");
-    ASSERT_TRUE(daemon_.StartStandalone({"-d", root_.File("defaults.xml")})) << daemon_.Log();
+    TDaemonTest::SetUp();
+    if (IsSkipped()) return;
+    const std::string defaults = root_.Write(
+        "defaults.xml", "<Objects><Object><Name>k.a</Name><Value>1</Value></Object></Objects>\n");
+    ASSERT_TRUE(daemon_.StartStandalone({"-d", defaults})) << daemon_.Log();
     client_ = std::make_unique<TInfoClient>(daemon_.Address());
     client_->SetTimeoutMs(300);
   }
@@ -44,19 +36,14 @@ class InfoClientCacheTest : public ::testing::Test {
     EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
   }
   void WhileStopped(const std::function<void()>& check) {
-    daemon_.Process().Signal(SIGSTOP);
-    check();
-    daemon_.Process().Signal(SIGCONT);
+    daemon_.Process().Signal(SIGSTOP), check(), daemon_.Process().Signal(SIGCONT);
   }
 
-  integration::TTempRoot root_;
-  integration::TDaemon daemon_{root_};
   std::unique_ptr<TInfoClient> client_;
 };
 
-// Covered names, present or absent, answer from memory once read; values the daemon computes
-// on every read are calls, and a call that times out drops the cache until read again. A
-// daemon that ends drops it without any call.
+// Covered names, present or absent, answer from memory once read; computed values are calls;
+// a call that times out, or the daemon's end, drops the cache until read again.
 TEST_F(InfoClientCacheTest, CoveredNamesAnswerFromMemoryComputedOnesDoNot) {
   for (const char* expression : {"k.*", "var.utctime", "x.exact"}) client_->Cache(expression);
   for (const char* name : {"k.a", "k.none", "var.utctime", "x.exact"}) Read(*client_, name);
@@ -95,32 +82,6 @@ TEST_F(InfoClientCacheTest, WritesReachCachedReaders) {
   EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "here"; }));
   other.Unset("k.later", kVolatile);
   EXPECT_TRUE(WaitUntil([&] { return Read(*client_, "k.later") == "error 201"; }));
-}
-
-using TLookup = TInfoCache::TLookup;
-
-// The least recently read go first, within entries and bytes (names and values or texts).
-TEST(TInfoCacheTest, LeastRecentlyReadGoFirstWithinEntriesAndBytes) {
-  TInfoCache cache;
-  std::string text;
-  auto fetched = [&](const std::string& name, const char* value) {  // absent when null
-    cache.EndFetch(name, cache.BeginFetch(name), true, !value, value ? value : "Unknown object");
-  };
-  cache.SetLimits(2, 100);
-  fetched("a", "1");
-  fetched("b", nullptr);
-  EXPECT_EQ(TLookup::eValue, cache.Find("a", text));
-  fetched("c", "3");
-  EXPECT_EQ(TLookup::eMiss, cache.Find("b", text));
-  fetched("b", nullptr);
-  EXPECT_EQ(TLookup::eAbsent, cache.Find("b", text));
-  EXPECT_EQ(TLookup::eMiss, cache.Find("a", text));
-  cache.SetLimits(10, 15 + 2 + 3);  // b is 15, c 2, so "dd" "12" is one too many
-  fetched("dd", "12");
-  EXPECT_EQ(2u, cache.GetEntryCount());
-  EXPECT_EQ(TLookup::eMiss, cache.Find("c", text));
-  fetched("big", std::string(30, 'x').c_str());
-  EXPECT_EQ(TLookup::eMiss, cache.Find("big", text));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <string>
 #include <tuple>
 
 #include "infocast/TInfocastConfigurationParser.h"
@@ -42,12 +41,10 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
       {"<Other/>", "Unknown root element in infocast configuration", 0},
       {c + "port='1'" + e, "Channel has no address attribute", 0},
       {c + "address='239.1.1'" + e, "Channel has an invalid IP address", 0},
-      {c + "address='239.1.1.1'" + e, "Channel has no port attribute", 0},
       {c + "address='239.1.1.1' port='0'" + e, "Channel has invalid port number", 0},
       {c + "address='239.1.1.1' port='65536'" + e, "Channel has invalid port number", 0},
       {ch + e, "Channel has no connection attribute", 0},
       {ch + "connection='Sometimes'" + e, "Channel has unknown connection type", 0},
-      {re + e, "Channel has no interval attribute", 0},
       {re + "interval='1'" + e, "Channel has invalid interval value", 0},
       {re + "interval='86401'" + e, "Channel has invalid interval value", 0},
       {re + "interval='60'" + e, "Channel has no timeout attribute", 0},
@@ -57,7 +54,6 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
       {ch + "connection='Once' interval='abc'>" + a + "fetch='Prefetch'/>" + end, nullptr, 1},
       {once + "<Channel/>" + end, "Unknown element in infocast configuration", 0},
       {once + "<Object fetch='Prefetch'/>" + end, "Object has no name attribute", 0},
-      {once + a + "/>" + end, "Object has no fetch attribute", 0},
       {once + a + "fetch='Now'/>" + end, "Object has invalid fetch value", 0},
       {once + a + "fetch='OnRequest'/>" + end, "Object has no countref attribute", 0},
       {once + a + "fetch='OnRequest' countref='yes'/>" + end, "Object has invalid countref", 0},
@@ -74,21 +70,8 @@ TEST_F(TInfocastConfigurationParserTest, XmlChecksEachRuleInOrderAndKeepsWhatCam
   }
 }
 
-TEST_F(TInfocastConfigurationParserTest, XmlRecordsCarryFetchRulesAliasesAndTheirChannel) {
-  const TInfocastConfiguration configuration = parser_.ParseXml(
-      "<Infocast><Channel address='239.1.1.1' port='5000' connection='Reconnected' interval='9' "
-      "timeout='3'><Object name='p' fetch='Prefetch' countref='true'/><Object name='old' "
-      "fetch='OnRequest' countref='true'/></Channel><Channel address='239.1.1.2' port='5001' "
-      "connection='Persistent'/><Channel address='239.1.1.1' port='5000' connection='Once'>"
-      "<Object name='q' fetch='OnRequest' countref='false'/></Channel></Infocast>");
-  EXPECT_EQ("p/P/1/239.1.1.1:5000/1,9,3;new/RC/1/239.1.1.1:5000/1,9,3;q/R/1/239.1.1.1:5000/2,0,0;",
-            Describe(configuration));
-  EXPECT_EQ(3u, configuration.channels.size());  // an object-less channel is a channel too
-}
-
-// A bad type is skipped with a warning, also with an empty name (an empty name is an entry
-// like any other); spaces around parts do not count; a malformed entry or a missing closing
-// quote ends the text with a trace.
+// A bad type is skipped with a warning, also with an empty name (an entry like any other);
+// spaces around parts do not count; a malformed entry or missing quote ends the text, traced.
 TEST_F(TInfocastConfigurationParserTest, ExtendedTextSkipsBadTypesAndStopsAtMalformedEntries) {
   EXPECT_EQ(
       "cfg.x/P/1/239.2.2.2:6000/0,0,0;sub dir/P/49152/239.1.1.1:5000/0,0,0;"

@@ -1,6 +1,5 @@
-// The integration tests' support: a temporary box root, one helper for every child process
-// (ended only by its own pid, waited for with a deadline, its output in files so that it can
-// never block on a full pipe), and the daemon in the root.
+// The integration tests' support: a temporary box root, child processes (ended by their own
+// pid, waited for with a deadline, output in files: never blocked on a pipe), and the daemon.
 #pragma once
 
 #include <fcntl.h>
@@ -37,9 +36,8 @@ constexpr std::chrono::seconds kDeadline(20);
 inline bool WaitUntil(const std::function<bool()>& ready,
                       std::chrono::milliseconds limit = kDeadline) {
   const auto end = std::chrono::steady_clock::now() + limit;
-  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+  for (; !ready(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
     if (std::chrono::steady_clock::now() >= end) return false;
-  }
   return true;
 }
 
@@ -57,16 +55,14 @@ inline TArgs Concat(TArgs first, const TArgs& second) {
   return first;
 }
 
-// A temporary box root with what the daemon needs to start, the file-backed HAL's files
-// (docs/hal.md) included; also this process's INFOSERVICE_ROOT, so that the test's own IPC
-// sockets go inside it. File() names the test's own files, outside the box tree.
+// A temporary box root with what the daemon needs (docs/hal.md), also this process's
+// INFOSERVICE_ROOT (for its IPC sockets); File() names the test's files, outside the tree.
 class TTempRoot final {
  public:
   TTempRoot() {
     for (const char* folder : {"/etc", "/flash2", "/flash2/information", "/tmp2",
-                               "/tmp2/information", "/proc", "/work", "/var", "/var/hal"}) {
+                               "/tmp2/information", "/proc", "/work", "/var", "/var/hal"})
       mkdir((Path() + folder).c_str(), 0755);
-    }
     WriteFile(Path() + "/etc/ial_token_value_dictionary.xml", "<Objects></Objects>\n");
     WriteFile(Path() + "/proc/cmdline", "console=ttyS0\n");
     WriteFile(Path() + "/var/hal/systeminfo", "STB\narmhf\nrev1\nboard1\n");
@@ -76,14 +72,17 @@ class TTempRoot final {
   ~TTempRoot() { unsetenv("INFOSERVICE_ROOT"); }
   const std::string& Path() const { return dir_.Path(); }
   std::string File(const std::string& name) const { return Path() + "/work/" + name; }
+  std::string Write(const std::string& name, const std::string& content) const {
+    WriteFile(File(name), content);
+    return File(name);
+  }
 
  private:
   test::TTempDir dir_;
 };
 
-// One child process, its standard input /dev/null or (`withInput`) a pipe that Send writes
-// to. Its environment is ours without the variables that steer the daemon and infoctl, plus
-// `overrides` (an empty value removes one). Ended at destruction (SIGTERM, then SIGKILL).
+// A child process reading /dev/null or (`withInput`) what Send writes, in our environment
+// without the daemon's and infoctl's variables, plus `overrides` (an empty value removes one).
 class TProcess final {
  public:
   TProcess(const TTempRoot& root, const TArgs& argv, const TEnvironment& overrides = {},
@@ -93,13 +92,11 @@ class TProcess final {
     for (char** entry = environ; *entry != nullptr; ++entry) {
       const std::string text = *entry, name = text.substr(0, text.find('='));
       if (overrides.count(name) == 0 && name != "INFOSERVICE_ROOT" && name != "SERVICE_ID" &&
-          name != "NAMESERVICE_ADDRESS" && name != "INFOSERVICE_ADDRESS") {
+          name != "NAMESERVICE_ADDRESS" && name != "INFOSERVICE_ADDRESS")
         env.push_back(text);
-      }
     }
-    for (const auto& [name, value] : overrides) {
+    for (const auto& [name, value] : overrides)
       if (!value.empty()) env.push_back(name + "=" + value);
-    }
     std::vector<char*> args, envp;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     for (std::string& e : env) envp.push_back(e.data());
@@ -112,9 +109,8 @@ class TProcess final {
       const int out = open(out_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       const int err = open(err_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
       if (in >= 0 && out >= 0 && err >= 0 && dup2(in, 0) >= 0 && dup2(out, 1) >= 0 &&
-          dup2(err, 2) >= 0) {
+          dup2(err, 2) >= 0)
         execve(args[0], args.data(), envp.data());
-      }
       _exit(127);
     }
     if (withInput) close(ends[0]);
@@ -144,9 +140,8 @@ class TProcess final {
   }
   void Send(const std::string& line) const {
     const std::string text = line + "\n";
-    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+    if (write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
       throw std::runtime_error("cannot write to the child");
-    }
   }
   pid_t Pid() const { return pid_; }
   void Signal(int signal) const {
@@ -178,9 +173,8 @@ struct TResult {
 };
 
 // Runs a program to its end (killed at the deadline) and collects its output.
-inline TResult RunProgram(const TTempRoot& root, const TArgs& argv,
-                          const TEnvironment& environment = {}) {
-  TProcess process(root, argv, environment);
+inline TResult RunProgram(const TTempRoot& root, const TArgs& argv, const TEnvironment& env = {}) {
+  TProcess process(root, argv, env);
   const int status = process.Wait();
   return {status, process.Out(), process.Err()};
 }
@@ -194,8 +188,7 @@ class TDaemon final {
   std::string Address() const { return ReadFile(AddressFile()); }
   TEnvironment Environment() const { return {{"INFOSERVICE_ROOT", root_.Path()}}; }
 
-  // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..." (a wrapper ends by exec'ing
-  // the daemon); true once the address file is written (it then serves), false if it ended.
+  // Starts "WRAPPER... infoservice -i ADDRESSFILE ARGUMENTS..."; true once it serves.
   bool Start(const TArgs& arguments, const TEnvironment& environment = {},
              const TArgs& wrapper = {}) {
     TEnvironment env = Environment();
@@ -208,7 +201,6 @@ class TDaemon final {
     WaitUntil([&] { return !Address().empty() || !process_->Poll(); });
     return process_->Poll() && !Address().empty();
   }
-  // Standalone host mode, the usual way.
   bool StartStandalone(const TArgs& arguments = {}, const TArgs& wrapper = {}) {
     return Start(Concat({"-s", "-t"}, arguments), {}, wrapper);
   }
@@ -241,8 +233,7 @@ class TDaemon final {
 };
 
 // A test with a box root and a daemon (not yet started) in it. A cross build's programs run
-// only where the kernel hands them to qemu (binfmt_misc); scripts/cross-test.sh says whether
-// it could arrange that, and without it the tests skip.
+// only where binfmt_misc hands them to qemu; scripts/cross-test.sh tells, else the tests skip.
 class TDaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,6 +1,5 @@
-// infoctl against the real daemon in standalone host mode: the object operations in both
-// storages and through files, watching and dumping, the JSON output, how it finds the daemon,
-// and its exit codes and messages.
+// infoctl against the real daemon: object operations, dumping, JSON output, how it finds the
+// daemon, its exit codes and messages.
 #include <gtest/gtest.h>
 
 #include "tests/integration/DaemonFixture.h"
@@ -13,24 +12,19 @@ class InfoctlTest : public TDaemonTest {
   void SetUp() override {
     TDaemonTest::SetUp();
     if (IsSkipped()) return;
-    WriteFile(root_.File("defaults.xml"),
-              "<Objects><Object><Name>watch.a</Name><Value>1</Value></Object>"
-              "<Object><Name>watch.b</Name><Value>2</Value></Object>"
-              "<Object><Name>dump.z</Name><Value>last</Value></Object>"
-              "<Object><Name>dump.a</Name><Value>back\\slash</Value></Object></Objects>\n");
+    root_.Write("defaults.xml",
+                "<Objects><Object><Name>watch.a</Name><Value>1</Value></Object>"
+                "<Object><Name>watch.b</Name><Value>2</Value></Object>"
+                "<Object><Name>dump.z</Name><Value>last</Value></Object>"
+                "<Object><Name>dump.a</Name><Value>back\\slash</Value></Object></Objects>\n");
     ASSERT_TRUE(daemon_.StartStandalone({"-d", root_.File("defaults.xml")})) << daemon_.Log();
   }
-  void TearDown() override {
-    if (!IsSkipped()) {
-      EXPECT_EQ(0, daemon_.Stop()) << daemon_.Log();
-    }
-  }
+  void TearDown() override { EXPECT_TRUE(IsSkipped() || daemon_.Stop() == 0) << daemon_.Log(); }
 
   TResult Run(const TArgs& arguments) { return daemon_.Infoctl(arguments); }
 };
 
 // get prints what it can read and names each name that failed; a malformed request is 201.
-// (Files through the daemon: TrustBoundaryTest; watch output: ManagementDaemonTest.)
 TEST_F(InfoctlTest, ObjectsTravelInBothStorageTypesAndFailuresAreNamed) {
   for (const TArgs& type : {TArgs{}, TArgs{"-v"}}) {
     SCOPED_TRACE(type.size());
@@ -54,8 +48,7 @@ TEST_F(InfoctlTest, ObjectsTravelInBothStorageTypesAndFailuresAreNamed) {
   }
 }
 
-// The enumeration is delivered one-way; a dump must wait for its end, not for silence. Names
-// and values are escaped alike, so every object stays on one line.
+// A dump waits for the enumeration's end, not for silence; names and values are escaped alike.
 TEST_F(InfoctlTest, DumpListsAllMatchesSortedAndEscaped) {
   TArgs set = {"set", "-v", "dump.m", "two\nlines", "dump.n\nl", "x", "other.y", "elsewhere"};
   std::string expected;
@@ -75,17 +68,16 @@ TEST_F(InfoctlTest, DumpListsAllMatchesSortedAndEscaped) {
     EXPECT_EQ(out, dump.out) << expression;
     EXPECT_EQ("", dump.err);
   }
-  const TResult all = Run({"dump"});
-  EXPECT_NE(std::string::npos, all.out.find("\nother.y=elsewhere\n"));
-  EXPECT_NE(std::string::npos, all.out.find("\nwatch.a=1\nwatch.b=2\n"));
+  const std::string all = Run({"dump"}).out;
+  EXPECT_NE(std::string::npos, all.find("\nother.y=elsewhere\n")) << all;
+  EXPECT_NE(std::string::npos, all.find("\nwatch.a=1\nwatch.b=2\n")) << all;
   // The service reads "dump*" as a plain name, which would silently match nothing.
   const TResult plain = Run({"dump", "dump*"});
   EXPECT_EQ(0, plain.status);
   EXPECT_NE(std::string::npos, plain.err.find("warning: 'dump*' is read as a plain name"));
 }
 
-// --json writes names and values losslessly: valid UTF-8 as it is, controls escaped, every
-// byte that is not part of valid UTF-8 as \udcXX; the output is one line of valid UTF-8.
+// --json is lossless: valid UTF-8 as it is, controls escaped, any other byte as \udcXX.
 TEST_F(InfoctlTest, JsonOutputEscapesEveryByteThatIsNotPlainUtf8) {
   ASSERT_EQ(0, Run({"set", "-v", "j.a", "q\"\\\n\r\t\b\f\x01\x1f\x7f", "j.b",
                     "caf\xc3\xa9 \xf0\x9f\x98\x80|caf\xe9|\xed\xa0\x80\xc0\xaf\xe2\x82|"
@@ -95,15 +87,13 @@ TEST_F(InfoctlTest, JsonOutputEscapesEveryByteThatIsNotPlainUtf8) {
   // A NUL cannot travel in an argument; the daemon reads it from a file.
   WriteFile(root_.File("nul"), std::string("a\0b", 3));
   ASSERT_EQ(0, Run({"set-from-file", "-v", "j.nul", root_.File("nul")}).status);
-  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)"
-                        "\x7f\"";
+  const std::string a = R"("j.a":"q\"\\\n\r\t\b\f\u0001\u001f)" "\x7f\"";
   const std::string b =
       "\"j.b\":\"caf\xc3\xa9 \xf0\x9f\x98\x80"
       R"(|caf\udce9|)"
       R"(\udced\udca0\udc80\udcc0\udcaf\udce2\udc82|)"
       R"(\udcf4\udc90\udc80\udc80\udcff")";
-  const std::string fe = R"("j.\udcfe":"\\udcff")";
-  const std::string nul = R"("j.nul":"a\u0000b")";
+  const std::string fe = R"("j.\udcfe":"\\udcff")", nul = R"("j.nul":"a\u0000b")";
   // get keeps the order asked and lists a repeated name once; dump sorts byte-wise.
   EXPECT_EQ("{" + a + "," + b + "," + fe + "," + nul + "}\n",
             Run({"get", "--json", "j.a", "j.b", "j.\xfe", "j.nul", "j.a"}).out);
@@ -114,11 +104,10 @@ TEST_F(InfoctlTest, JsonOutputEscapesEveryByteThatIsNotPlainUtf8) {
   EXPECT_EQ(R"({"event":"changed","name":"j.\udcfe"})", watch->Lines().front());
 }
 
-// "get watch.a" with the daemon's address given in different ways ("none" is a missing
-// file); a usage error is one line that points to the help and exits with 2.
+// "get watch.a" with the address given in different ways ("none" is a missing file); a usage
+// error is one line that points to the help and exits with 2.
 TEST_F(InfoctlTest, AddressComesFromOptionThenFileThenEnvironmentAndUsageErrorsExitWith2) {
-  const std::string address = daemon_.Address();
-  const std::string none = root_.File("none");
+  const std::string address = daemon_.Address(), none = root_.File("none");
   const struct {
     TArgs options;
     std::string environmentAddress;

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <utility>
 
 #include "service/TAccessPolicy.h"
 
@@ -15,10 +13,8 @@ constexpr uid_t kDaemonUid = 500;
 // Users: "app" is 1000; groups: "netadmin" is 300; nobody else exists.
 TAccessPolicy Parse(const std::string& text) {
   TAccessPolicy::TNames names;
-  names.user = [](const std::string& name, uid_t& uid) { return (uid = 1000) && name == "app"; };
-  names.group = [](const std::string& name, gid_t& gid) {
-    return (gid = 300) && name == "netadmin";
-  };
+  names.user = [](const std::string& n, uid_t& uid) { return (uid = 1000) && n == "app"; };
+  names.group = [](const std::string& n, gid_t& gid) { return (gid = 300) && n == "netadmin"; };
   return TAccessPolicy::Parse(text, names, kDaemonUid);
 }
 
@@ -71,12 +67,10 @@ TEST(TAccessPolicyTest, FirstMatchingLineWithThePeerDecides) {
   };
   const std::pair<char, TAccessPolicy::TRight> rights[] = {
       {'r', TAccessPolicy::eRead}, {'w', TAccessPolicy::eWrite}, {'s', TAccessPolicy::eSubscribe}};
-  for (const auto& [peer, text, given] : cases) {
-    for (const auto& [letter, right] : rights) {
+  for (const auto& [peer, text, given] : cases)
+    for (const auto& [letter, right] : rights)
       EXPECT_EQ(given.find(letter) != std::string::npos, policy.Allows(peer, text, right))
           << "uid " << peer.uid << " " << text << " " << letter;
-    }
-  }
   EXPECT_TRUE(Parse("* rws *").Allows(app, "*", TAccessPolicy::eSubscribe));
   EXPECT_FALSE(Parse("\n# nothing\n").Allows(app, "cfg.x", TAccessPolicy::eRead));
 }
