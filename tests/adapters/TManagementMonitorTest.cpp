@@ -10,6 +10,7 @@
 #include "service/TServiceObjectReader.h"
 #include "service/TSubscriptionList.h"
 #include "tests/TestSupport.h"
+#include "tests/adapters/AdapterTestSupport.h"
 #include "tests/infocast/InfocastChannelTestSupport.h"
 
 namespace {
@@ -106,6 +107,20 @@ TEST_F(TManagementMonitorTest, SourceThatMovesItselfIsOneChangeAndDeletedAfterIt
   EXPECT_EQ(0u, monitor_->TEST_GetRetiredCount());
   Push(1, "m.c", "3");
   EXPECT_EQ("3", reader_.GetObject("m.c"));
+}
+
+// The hardware filter reads manufacturer, product name and version in order, without a colon.
+TEST_F(TManagementMonitorTest, HardwareFilterReadsTheVersionWithoutAColon) {
+  TManualClock clock;
+  test::TFakeObjects objects;
+  objects.values = {{"const.hw.manufacturer", "maker"}, {"const.hw.productname", "box"}};
+  TManagementAdapter adapter{"127.0.0.1:0", 1600, objects, loop_, clock, {3, 40}};
+  adapter.InitializeObjects();
+  ASSERT_NE(nullptr, adapter.GetChannel());
+  std::string filter = "H=maker-box";
+  filter.resize(32, '\0');
+  EXPECT_TRUE(adapter.GetChannel()->GetFilters().TargetFilterActive(filter));
+  EXPECT_TRUE(tracker_.Holds(TTracker::kError, "(const.hw.version)"));
 }
 
 }  // namespace

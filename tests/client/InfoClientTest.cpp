@@ -7,14 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "client/TInfoClient.h"
 #include "client/infoclient.h"
 #include "tests/integration/DaemonFixture.h"
 
 namespace {
 
-using infoservice::TInfoClient;
-using infoservice::TInfoError;
 using integration::WaitUntil;
 
 const char kDefaults[] =
@@ -159,19 +156,6 @@ TEST_F(InfoClientTest, CallbackMayCallTheClientAndEndItsOwnSubscription) {
   EXPECT_EQ((std::vector<std::string>{"c.a=first"}), context.recorder.Lines());
   EXPECT_EQ((std::vector<std::string>{"removed c.a"}), marker.Lines());
   infoclient_close(context.client);  // takes the live subscription back at the daemon
-}
-
-TEST_F(InfoClientTest, ClientOutlivesTheDaemonQuietly) {
-  auto client = std::make_unique<TInfoClient>(address_);
-  client->Subscribe({"w.*"}, [](TInfoClient::TEvent, const std::string&) {});
-  ASSERT_EQ(0, daemon_.Stop());
-  try {
-    client->Get("w.a");
-    FAIL() << "no error";
-  } catch (const TInfoError& e) {
-    EXPECT_EQ(TInfoError::kUnreachable, e.GetCode());
-  }
-  client.reset();
 }
 
 }  // namespace
