@@ -23,6 +23,7 @@
 #include <map>
 #include <string>
 
+#include "base/ParseNumber.h"
 #include "base/TException.h"
 #include "base/TStderrTracker.h"
 #include "headend/TCarousel.h"
@@ -31,19 +32,17 @@
 #include "os/IClock.h"
 #include "os/TEpollEventLoop.h"
 #include "os/TUniqueFd.h"
+#include "tools/ToolMain.h"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using tool::UsageError;
 constexpr uint64_t kMaxUdpPayload = 65507;
 
 constexpr char kUsage[] =
     "usage: infocast-carousel [-o] [--meta ADDRESS:PORT] [--meta-rate RATE] [--product ID]\n"
     "                         [--ttl N] [--interface ADDRESS] [--max-size BYTES] [--batch N]\n"
     "                         [--stats SECONDS] [--poll] DESCRIPTION\n";
-
-[[noreturn]] void UsageError(const std::string& text) { throw TVerboseException(text, kExitUsage); }
 
 struct TOptions {
   TCarouselDescriptionParser::TSettings description;
@@ -54,10 +53,8 @@ struct TOptions {
 };
 
 uint64_t Number(const char* option, const char* text, uint64_t min, uint64_t max) {
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || *text == '-' || value < min || value > max) {
+  uint64_t value = 0;
+  if (ParseNumber(text, max, value) != TParseNumberResult::kOk || value < min) {
     UsageError(std::string(option) + ": '" + text + "' is not a number from " +
                std::to_string(min) + " to " + std::to_string(max));
   }
@@ -243,15 +240,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const TVerboseException& e) {
-    std::fprintf(stderr, "infocast-carousel: %s\n", e.GetText());
-    if (e.GetCode() == kExitUsage) std::fputs(kUsage, stderr);
-    return e.GetCode() == kExitUsage ? kExitUsage : kExitFailure;
-  } catch (const TException& e) {
-    std::fprintf(stderr, "infocast-carousel: %s\n", e.GetText());
-    return kExitFailure;
-  }
-}
+int main(int argc, char** argv) { return tool::Main("infocast-carousel", kUsage, Run, argc, argv); }

@@ -37,11 +37,14 @@
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
 #include "os/TUniqueFd.h"
+#include "tools/ToolMain.h"
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using tool::Failure;
+using tool::kExitFailure;
+using tool::kExitUsage;
+using tool::UsageError;
 // Largest UDP payload over IPv4.
 constexpr uint64_t kMaxUdpPayload = 65507;
 // What a box receives per datagram unless started with a larger buffer.
@@ -52,10 +55,6 @@ constexpr char kUsage[] =
     "usage: infocast-send [--type N] [--precoding N] [--name NAME] [--time-filter START-END]\n"
     "                     [--target-filter TEXT] [--max-size BYTES] [--ttl N]\n"
     "                     [--interface ADDRESS] [--repeat MS] (--dump | ADDRESS:PORT) PATH...\n";
-
-[[noreturn]] void UsageError(const std::string& text) { throw TVerboseException(text, kExitUsage); }
-
-[[noreturn]] void Failure(const std::string& text) { throw TVerboseException(text, kExitFailure); }
 
 struct TObject {
   std::string name;
@@ -438,17 +437,4 @@ int Run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return Run(argc, argv);
-  } catch (const TVerboseException& e) {
-    std::fprintf(stderr, "infocast-send: %s\n", e.GetText());
-    if (e.GetCode() == kExitUsage) {
-      std::fputs(kUsage, stderr);
-    }
-    return e.GetCode();
-  } catch (const TException& e) {
-    std::fprintf(stderr, "infocast-send: %s\n", e.GetText());
-    return kExitFailure;
-  }
-}
+int main(int argc, char** argv) { return tool::Main("infocast-send", kUsage, Run, argc, argv); }
