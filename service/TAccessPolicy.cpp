@@ -39,9 +39,10 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <limits>
+
+#include "os/ReadFileUpTo.h"
 
 namespace {
 
@@ -186,15 +187,12 @@ TAccessPolicy TAccessPolicy::Parse(const std::string& text, const TNames& names,
 
 TAccessPolicy TAccessPolicy::Load(const std::string& path, uid_t exemptUid) {
   const std::string prefix = "policy '" + path + "'";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) throw TException(ErrnoMessage(prefix + ": cannot read", errno));
+  // One byte past the bound, so that Parse tells a file that is too large.
   std::string text;
-  char chunk[4096];
-  while (file.read(chunk, sizeof chunk) || file.gcount() > 0) {
-    text.append(chunk, static_cast<size_t>(file.gcount()));
-    if (text.size() > kMaxFileBytes) break;
+  const TFileRead read = ReadFileUpTo(path, kMaxFileBytes + 1, text);
+  if (read == TFileRead::kOpenFailed || read == TFileRead::kReadFailed) {
+    throw TException(ErrnoMessage(prefix + ": cannot read", errno));
   }
-  if (file.bad()) throw TException(prefix + ": cannot read");
   try {
     return Parse(text, SystemNames(), exemptUid);
   } catch (const TError& error) {
