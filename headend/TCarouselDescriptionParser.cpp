@@ -1,9 +1,7 @@
 #include "headend/TCarouselDescriptionParser.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -17,7 +15,7 @@
 #include "base/TException.h"
 #include "infocast/TInfocastHeader.h"
 #include "infocast/TInfocastPacketizer.h"
-#include "os/TUniqueFd.h"
+#include "os/ReadFileUpTo.h"
 #include "xml/TGeneralXmlParser.h"
 #include "xml/TXmlFormat.h"
 
@@ -195,30 +193,26 @@ uint64_t TCarouselDescriptionParser::ParseRate(const std::string& text) {
 }
 
 std::string TCarouselDescriptionParser::ReadFile(const std::string& path, size_t limit) {
-  TUniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!file.IsValid()) throw TException(ErrnoMessage("cannot open " + path, errno));
+  // A FIFO or a device would read as something else than the file the operator meant.
   struct stat status {};
-  if (fstat(file.Get(), &status) != 0) throw TException(ErrnoMessage("cannot stat " + path, errno));
-  if (!S_ISREG(status.st_mode)) throw TException(path + " is not a regular file");
-  if (static_cast<uint64_t>(status.st_size) > limit) {
-    throw TException(path + " is " + std::to_string(status.st_size) + " bytes, over the " +
-                     std::to_string(limit) + " a box accepts");
+  if (stat(path.c_str(), &status) == 0) {
+    if (!S_ISREG(status.st_mode)) throw TException(path + " is not a regular file");
+    if (static_cast<uint64_t>(status.st_size) > limit) {
+      throw TException(path + " is " + std::to_string(status.st_size) + " bytes, over the " +
+                       std::to_string(limit) + " a box accepts");
+    }
   }
-  // Read up to one byte beyond the limit, so that a file that grew meanwhile is refused too.
-  std::string data(static_cast<size_t>(status.st_size) + 1, '\0');
-  size_t got = 0;
-  while (got < data.size()) {
-    const ssize_t n = ::read(file.Get(), &data[got], data.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw TException(ErrnoMessage("cannot read " + path, errno));
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-    if (got > limit)
+  std::string data;
+  switch (ReadFileUpTo(path, limit, data)) {
+    case TFileRead::kOpenFailed:
+      throw TException(ErrnoMessage("cannot open " + path, errno));
+    case TFileRead::kReadFailed:
+      throw TException(ErrnoMessage("cannot read " + path, errno));
+    case TFileRead::kCut:  // it grew since
       throw TException(path + " is over the " + std::to_string(limit) + " bytes a box accepts");
-    if (got == data.size() && data.size() <= limit)
-      data.resize(std::min(limit + 1, data.size() * 2));
+    case TFileRead::kWhole:
+      break;
   }
-  data.resize(got);
   return data;
 }
 
